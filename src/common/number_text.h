@@ -1,0 +1,16 @@
+// Floating-point text in the general format: 15 significant digits, no
+// trailing zeros, "." as decimal separator, exponent form below 0.0001 and
+// from 1E15 on ("1E20", "1E-5", "1.5E-5").
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace velquarn {
+
+std::string FloatToStr(double value);
+// Parses "." decimal text; raises EConvertError "'%s' is not a valid floating point value".
+double StrToFloat(std::string_view text);
+bool TryStrToFloat(std::string_view text, double& value);
+
+}  // namespace velquarn

@@ -1,0 +1,36 @@
+// Small string helpers shared by every layer. Strings are code page 1252
+// bytes; letter case rules are those of ASCII plus the Latin-1 letters.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velquarn {
+
+// printf-style formatting into a std::string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+std::string UpperCase(std::string_view text);
+std::string LowerCase(std::string_view text);
+bool SameText(std::string_view a, std::string_view b);  // case-insensitive
+int CompareText(std::string_view a, std::string_view b);  // <0, 0, >0
+
+// Trim removes leading and trailing characters <= ' ' (blanks and control
+// characters); TrimRight only the trailing ones.
+std::string Trim(std::string_view text);
+std::string TrimLeft(std::string_view text);
+std::string TrimRight(std::string_view text);
+
+std::string IntToStr(int64_t value);
+// Decimal, or hexadecimal with a leading "$" or "0x"; optional sign.
+// Raises EConvertError "'%s' is not a valid integer value".
+int64_t StrToInt(std::string_view text);
+bool TryStrToInt(std::string_view text, int64_t& value);
+int64_t StrToIntDef(std::string_view text, int64_t fallback);
+
+// Upper-case hexadecimal of every byte ("0AFF").
+std::string BytesToHex(std::string_view bytes);
+
+}  // namespace velquarn
