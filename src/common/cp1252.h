@@ -16,7 +16,10 @@ char32_t Cp1252ToCodePoint(unsigned char byte);
 char CodePointToCp1252(char32_t code_point);
 
 std::string Cp1252ToUtf8(std::string_view text);
-std::string Utf8ToCp1252(std::string_view text);  // invalid sequences -> '?'
+// Each invalid, overlong or truncated sequence gives one '?'; the decoder
+// never reads past the end of the text.
+std::string Utf8ToCp1252(std::string_view text);
+// A surrogate pair or a lone surrogate gives one '?'.
 std::string Utf16ToCp1252(const char16_t* units, size_t count);
 std::u16string Cp1252ToUtf16(std::string_view text);
 
@@ -28,7 +31,9 @@ std::string FromWire(std::string_view line);
 
 // The driver's encoding named by a database section's `Charset` key.
 // "UTF-8" (the default, also for an empty name) converts; "CP1252" and
-// "WINDOWS-1252" (any letter case) pass text through unchanged.
+// "WINDOWS-1252" (any letter case, blanks around ignored) pass text through
+// unchanged. Any other name is taken as UTF-8, the encoding of the Linux
+// drivers. Instances are immutable values, safe to share between threads.
 class TCharset {
  public:
   TCharset() = default;  // UTF-8

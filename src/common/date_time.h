@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace velquarn {
 
@@ -15,7 +16,11 @@ constexpr double kMSecsPerDay = 86400000.0;
 // record buffers' day numbers and TDateTime.
 constexpr int32_t kDateDelta = 693594;
 
-// Raise EConvertError "Invalid argument to date encode" / "... time encode".
+// Dates from 0001-01-01 to 9999-12-31, times from 00:00:00.000 to
+// 23:59:59.999. Raise EConvertError "Invalid argument to date encode" /
+// "Invalid argument to time encode"; the Try forms return false instead.
+// Decoding rounds to the nearest millisecond; a negative value is its day
+// plus the fraction's magnitude as the time (-1.25 is 1899-12-29 06:00).
 TDateTime EncodeDate(int year, int month, int day);
 TDateTime EncodeTime(int hour, int minute, int second, int millisecond);
 bool TryEncodeDate(int year, int month, int day, TDateTime& result);
@@ -36,9 +41,16 @@ TDateTime TimeStampToDateTime(const TTimeStamp& stamp);
 TDateTime Now();  // local time
 
 // Regional formats of the running process (LC_TIME), ISO under C/POSIX.
+// The formats are read once, at the first call; the functions are then safe
+// to call from any thread.
 std::string DateToStr(TDateTime value);
 std::string TimeToStr(TDateTime value);
-// Date, a blank, time; the time is left out when it is midnight.
+// Date, a blank, time; the time is left out when hour, minute and second are
+// all 0 (milliseconds are not looked at).
 std::string DateTimeToStr(TDateTime value);
+// A value in a strftime-style format, as the regional formats are rendered:
+// %d %e %m %Y %y %H %M %S %D %T %R %F are filled from the value; other codes
+// are handed to strftime. Dates before 0001-01-01 show zeros.
+std::string FormatDateTime(std::string_view strftime_format, TDateTime value);
 
 }  // namespace velquarn

@@ -17,29 +17,52 @@ namespace velquarn {
 class TIniFile {
  public:
   TIniFile() = default;
-  // Loads the file; a missing file gives an empty configuration.
+  // Loads the file; a missing or unreadable file gives an empty configuration.
   explicit TIniFile(std::string path);
 
   const std::string& FileName() const { return path_; }
+  // Replaces the content with that of the file and makes it the file name;
+  // a missing or unreadable file gives an empty configuration.
+  void LoadFromFile(const std::string& path);
+  // Replaces the content; the file name stays. Blank lines, lines starting
+  // with ";", lines without "=" and key lines before the first section are
+  // skipped. Repeated sections and keys are kept; reading finds the first.
   void LoadFromText(std::string_view text);
 
   bool SectionExists(std::string_view section) const;
   bool ValueExists(std::string_view section, std::string_view key) const;
   std::string ReadString(std::string_view section, std::string_view key,
                          std::string_view fallback) const;
-  long long ReadInteger(std::string_view section, std::string_view key,
-                        long long fallback) const;
+  long long ReadInteger(std::string_view section, std::string_view key, long long fallback) const;
   bool ReadBool(std::string_view section, std::string_view key, bool fallback) const;
-  void ReadSections(TStringList& sections) const;              // names in file order
+  void ReadSections(TStringList& sections) const;  // names in file order
   void ReadSection(std::string_view section, TStringList& keys) const;
-  // The section's key lines as "key=value", values as stored.
+  // The section's key lines as "key=value", each value as ReadString gives it.
   void ReadSectionValues(std::string_view section, TStringList& lines) const;
 
+  // Replaces the value of the first key of that name in the first section of
+  // that name; a new key or section goes at the end.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
+  void WriteInteger(std::string_view section, std::string_view key, long long value);
+  void WriteBool(std::string_view section, std::string_view key, bool value);
+  // Removes every section of that name.
   void EraseSection(std::string_view section);
-  // Writes the file: to a temporary file beside it, then renamed over it, so a
-  // failure never leaves it half written. Raises Exception on failure.
+  // The content in file form: "[Section]" and "key=value" lines ended by
+  // CR LF, a blank line between sections; a value whose outer blanks or
+  // quotes would be lost on reading is written in double quotes.
+  std::string Text() const;
+  // Writes Text() to FileName() with WriteFileAtomically. Raises Exception
+  // on failure.
   void UpdateFile() const;
+
+  // The whole file. Raises Exception "Cannot open file ..." with the system's
+  // reason when it cannot be read.
+  static std::string ReadFileText(const std::string& path);
+  // Writes a temporary file beside the target, syncs it and renames it over
+  // the target, so a failure never leaves the target half written. The
+  // target's permissions are kept. On failure the temporary file is removed
+  // and Exception is raised naming the path and the system's reason.
+  static void WriteFileAtomically(const std::string& path, std::string_view text);
 
  private:
   struct Entry {

@@ -38,8 +38,13 @@ class TStringList {
   // All lines, each followed by CR LF. SetText splits at CR LF, LF or CR.
   std::string Text() const;
   void SetText(std::string_view text);
-  // Comma-separated text; items with blanks, commas or quotes are quoted.
+  // Comma-separated text; items with blanks, control characters, commas or
+  // quotes are quoted (inner quotes doubled); a single empty item gives "".
   std::string CommaText() const;
+  // Replaces the list with the items of a comma-separated text: items end at
+  // a comma or at an unquoted blank; a quoted item keeps blanks and commas and
+  // its doubled quotes become one; a trailing comma adds an empty item.
+  void SetCommaText(std::string_view text);
 
   void Sort();  // case-insensitive, stable
   const std::vector<std::string>& Items() const { return items_; }

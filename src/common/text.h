@@ -14,7 +14,7 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 
 std::string UpperCase(std::string_view text);
 std::string LowerCase(std::string_view text);
-bool SameText(std::string_view a, std::string_view b);  // case-insensitive
+bool SameText(std::string_view a, std::string_view b);    // case-insensitive
 int CompareText(std::string_view a, std::string_view b);  // <0, 0, >0
 
 // Trim removes leading and trailing characters <= ' ' (blanks and control
@@ -24,11 +24,16 @@ std::string TrimLeft(std::string_view text);
 std::string TrimRight(std::string_view text);
 
 std::string IntToStr(int64_t value);
-// Decimal, or hexadecimal with a leading "$" or "0x"; optional sign.
+// Leading blanks, an optional sign, then decimal digits, or hexadecimal
+// digits after "$", "x" or "0x" (any letter case). Anything else, a trailing
+// blank included, or a value outside the type's range makes the text invalid.
 // Raises EConvertError "'%s' is not a valid integer value".
 int64_t StrToInt(std::string_view text);
 bool TryStrToInt(std::string_view text, int64_t& value);
 int64_t StrToIntDef(std::string_view text, int64_t fallback);
+// The same for a signed 32-bit integer (a row count, a port).
+int32_t StrToInt32(std::string_view text);
+bool TryStrToInt32(std::string_view text, int32_t& value);
 
 // Upper-case hexadecimal of every byte ("0AFF").
 std::string BytesToHex(std::string_view bytes);
