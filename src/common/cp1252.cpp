@@ -1,6 +1,7 @@
 #include "common/cp1252.h"
 
 #include <array>
+#include <cstring>
 
 #include "common/text.h"
 
@@ -64,6 +65,20 @@ inline void AppendUtf8(std::string& out, char32_t cp) {
 }
 
 inline bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// The length of the run of ASCII bytes at the start, eight bytes at a time:
+// most text is ASCII and is copied in bulk.
+size_t AsciiRun(const char* data, size_t size) {
+  size_t pos = 0;
+  while (pos + 8 <= size) {
+    uint64_t block;
+    std::memcpy(&block, data + pos, 8);
+    if ((block & 0x8080808080808080ull) != 0) break;
+    pos += 8;
+  }
+  while (pos < size && static_cast<unsigned char>(data[pos]) < 0x80) ++pos;
+  return pos;
+}
 
 }  // namespace
 
@@ -144,29 +159,38 @@ char CodePointToCp1252(char32_t code_point) {
 }
 
 std::string Cp1252ToUtf8(std::string_view text) {
+  size_t pos = AsciiRun(text.data(), text.size());
+  if (pos == text.size()) return std::string(text);
   std::string out;
-  out.reserve(text.size() + text.size() / 4);
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
+  out.reserve(text.size() + text.size() / 4 + 4);
+  out.append(text.data(), pos);
+  while (pos < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[pos]);
     if (byte < 0x80) {
-      out += c;
+      const size_t run = AsciiRun(text.data() + pos, text.size() - pos);
+      out.append(text.data() + pos, run);
+      pos += run;
     } else {
       AppendUtf8(out, kToUnicode[byte]);
+      ++pos;
     }
   }
   return out;
 }
 
 std::string Utf8ToCp1252(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
   const size_t size = text.size();
-  size_t pos = 0;
+  size_t pos = AsciiRun(text.data(), size);
+  if (pos == size) return std::string(text);
+  std::string out;
+  out.reserve(size);
+  out.append(text.data(), pos);
   while (pos < size) {
     const auto lead = static_cast<unsigned char>(text[pos]);
     if (lead < 0x80) {
-      out += static_cast<char>(lead);
-      ++pos;
+      const size_t run = AsciiRun(text.data() + pos, size - pos);
+      out.append(text.data() + pos, run);
+      pos += run;
       continue;
     }
     // Sequence length and the range the second byte must fall in, so that

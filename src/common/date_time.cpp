@@ -155,12 +155,29 @@ void AppendYear(std::string& out, int year) {
   out.append(buffer, static_cast<size_t>(length));
 }
 
-std::string Render(const std::vector<TFormatPart>& parts, TDateTime value) {
+struct TFields {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
-  DecodeDate(value, year, month, day);
-  DecodeTime(value, hour, minute, second, millisecond);
-  std::string out;
-  out.reserve(24);
+  double day_value = 0;  // the value's whole days, for the day of the week
+};
+
+TFields Decode(TDateTime value) {
+  TFields f;
+  const TTimeStamp stamp = DateTimeToTimeStamp(value);
+  DecodeDayNumber(stamp.date, f.year, f.month, f.day);
+  int32_t time = stamp.time;
+  f.hour = time / 3600000;
+  time %= 3600000;
+  f.minute = time / 60000;
+  time %= 60000;
+  f.second = time / 1000;
+  f.millisecond = time % 1000;
+  f.day_value = static_cast<double>(stamp.date) - kDateDelta;
+  return f;
+}
+
+void Render(const std::vector<TFormatPart>& parts, const TFields& f, std::string& out) {
+  const int year = f.year, month = f.month, day = f.day, hour = f.hour, minute = f.minute,
+            second = f.second;
   for (const auto& part : parts) {
     switch (part.kind) {
       case TFormatPart::kLiteral:
@@ -199,8 +216,7 @@ std::string Render(const std::vector<TFormatPart>& parts, TDateTime value) {
         fields.tm_min = minute;
         fields.tm_sec = second;
         // Day of the week: 1899-12-30 was a Saturday.
-        const double days = std::floor(value);
-        fields.tm_wday = static_cast<int>(std::fmod(std::fmod(days + 6, 7) + 7, 7));
+        fields.tm_wday = static_cast<int>(std::fmod(std::fmod(f.day_value + 6, 7) + 7, 7));
         char buffer[128];
         const size_t length = strftime(buffer, sizeof buffer, part.text.c_str(), &fields);
         out.append(buffer, length);
@@ -208,7 +224,6 @@ std::string Render(const std::vector<TFormatPart>& parts, TDateTime value) {
       }
     }
   }
-  return out;
 }
 
 struct TRegionalFormats {
@@ -226,20 +241,30 @@ bool IsPlainLocale(const char* name) {
 const TRegionalFormats& RegionalFormats() {
   static const TRegionalFormats formats = [] {
     TRegionalFormats result;
-    const char* name = setlocale(LC_TIME, nullptr);
-    if (IsPlainLocale(name)) {
-      CompileFormat("%Y-%m-%d", result.date);
-      CompileFormat("%H:%M:%S", result.time);
-    } else {
-      CompileFormat(nl_langinfo(D_FMT), result.date);
-      CompileFormat(nl_langinfo(T_FMT), result.time);
-    }
+    std::string date_format;
+    std::string time_format;
+    CurrentRegionalFormats(date_format, time_format);
+    CompileFormat(date_format, result.date);
+    CompileFormat(time_format, result.time);
     return result;
   }();
   return formats;
 }
 
 }  // namespace
+
+void CurrentRegionalFormats(std::string& date_format, std::string& time_format) {
+  if (IsPlainLocale(setlocale(LC_TIME, nullptr))) {
+    date_format = "%Y-%m-%d";
+    time_format = "%H:%M:%S";
+    return;
+  }
+  date_format = nl_langinfo(D_FMT);
+  time_format = nl_langinfo(T_FMT);
+  // A locale without formats of its own falls back to ISO.
+  if (date_format.empty()) date_format = "%Y-%m-%d";
+  if (time_format.empty()) time_format = "%H:%M:%S";
+}
 
 bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
@@ -334,22 +359,34 @@ TDateTime Now() {
 std::string FormatDateTime(std::string_view strftime_format, TDateTime value) {
   std::vector<TFormatPart> parts;
   CompileFormat(strftime_format, parts);
-  return Render(parts, value);
+  std::string out;
+  Render(parts, Decode(value), out);
+  return out;
 }
 
-std::string DateToStr(TDateTime value) { return Render(RegionalFormats().date, value); }
+std::string DateToStr(TDateTime value) {
+  std::string out;
+  Render(RegionalFormats().date, Decode(value), out);
+  return out;
+}
 
-std::string TimeToStr(TDateTime value) { return Render(RegionalFormats().time, value); }
+std::string TimeToStr(TDateTime value) {
+  std::string out;
+  Render(RegionalFormats().time, Decode(value), out);
+  return out;
+}
 
 std::string DateTimeToStr(TDateTime value) {
-  std::string text = DateToStr(value);
-  int hour = 0, minute = 0, second = 0, millisecond = 0;
-  DecodeTime(value, hour, minute, second, millisecond);
-  if (hour != 0 || minute != 0 || second != 0) {
-    text += ' ';
-    text += TimeToStr(value);
+  const TFields fields = Decode(value);
+  const TRegionalFormats& formats = RegionalFormats();
+  std::string out;
+  out.reserve(24);
+  Render(formats.date, fields, out);
+  if (fields.hour != 0 || fields.minute != 0 || fields.second != 0) {
+    out += ' ';
+    Render(formats.time, fields, out);
   }
-  return text;
+  return out;
 }
 
 }  // namespace velquarn

@@ -48,6 +48,11 @@ std::string TimeToStr(TDateTime value);
 // Date, a blank, time; the time is left out when hour, minute and second are
 // all 0 (milliseconds are not looked at).
 std::string DateTimeToStr(TDateTime value);
+// The strftime formats of the regional short date and long time under the
+// process's LC_TIME as it is now: "%Y-%m-%d" and "%H:%M:%S" under C, C.UTF-8
+// or POSIX, else the locale's D_FMT and T_FMT. DateToStr and the others keep
+// what the first of their calls found.
+void CurrentRegionalFormats(std::string& date_format, std::string& time_format);
 // A value in a strftime-style format, as the regional formats are rendered:
 // %d %e %m %Y %y %H %M %S %D %T %R %F are filled from the value; other codes
 // are handed to strftime. Dates before 0001-01-01 show zeros.

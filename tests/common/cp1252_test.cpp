@@ -43,6 +43,24 @@ TEST(Cp1252, SwedishLettersAndEuroInUtf8) {
             "a?b?c");
 }
 
+TEST(Cp1252, NonAsciiBytesAreFoundAtEveryPosition) {
+  // ASCII runs are copied in blocks of eight; a letter at any offset of a
+  // block must still be converted.
+  for (size_t at = 0; at < 20; ++at) {
+    std::string text(19, 'a');
+    text.insert(at, 1, '\xE5');
+    std::string utf8(19, 'a');
+    utf8.insert(at, "\xC3\xA5");
+    EXPECT_EQ(Cp1252ToUtf8(text), utf8) << at;
+    EXPECT_EQ(Utf8ToCp1252(utf8), text) << at;
+    std::string bad(19, 'a');
+    bad.insert(at, 1, '\xFF');
+    EXPECT_EQ(Utf8ToCp1252(bad), std::string(19, 'a').insert(at, 1, '?')) << at;
+  }
+  EXPECT_EQ(Cp1252ToUtf8(""), "");
+  EXPECT_EQ(Utf8ToCp1252(""), "");
+}
+
 TEST(Cp1252, InvalidUtf8GivesOneQuestionMarkPerBadSequence) {
   EXPECT_EQ(Utf8ToCp1252("\x80"), "?");
   EXPECT_EQ(Utf8ToCp1252("a\xFF"

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 #include "common/exceptions.h"
+#include "test_locale.h"
 
 namespace velquarn {
 namespace {
@@ -125,6 +128,23 @@ TEST(DateTime, RegionalFormatCodesAreRendered) {
   EXPECT_EQ(FormatDateTime("%I %p %a", value), "05 PM Tue");
   EXPECT_EQ(FormatDateTime("%Ey", value), "24");
   EXPECT_EQ(FormatDateTime("100%", value), "100%");
+}
+
+TEST(DateTime, RegionalFormatsFollowTheTimeLocale) {
+  std::string date_format;
+  std::string time_format;
+  {
+    testing::TScopedLocale plain(LC_TIME, "C.UTF-8");
+    CurrentRegionalFormats(date_format, time_format);
+    EXPECT_EQ(date_format, "%Y-%m-%d");
+    EXPECT_EQ(time_format, "%H:%M:%S");
+  }
+  testing::TScopedLocale german(LC_TIME, testing::GermanLocale());
+  if (!german.Ok()) GTEST_SKIP() << "no regional locale could be made";
+  CurrentRegionalFormats(date_format, time_format);
+  const TDateTime value = EncodeDate(2024, 3, 5) + EncodeTime(17, 8, 9, 0);
+  EXPECT_EQ(FormatDateTime(date_format, value), "05.03.2024");
+  EXPECT_EQ(FormatDateTime(time_format, value), "17:08:09");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "common/exceptions.h"
+#include "test_locale.h"
 
 namespace velquarn {
 namespace {
@@ -60,20 +61,14 @@ TEST(FloatToStr, SpecialValues) {
 }
 
 TEST(FloatToStr, IgnoresACommaLocale) {
-  const std::string saved = setlocale(LC_NUMERIC, nullptr);
-  // Any installed locale with a decimal comma will do; skip when none is.
-  const char* comma = nullptr;
-  for (const char* name : {"sv_SE.UTF-8", "de_DE.UTF-8", "fr_FR.UTF-8", "sv_SE.utf8"}) {
-    if (setlocale(LC_NUMERIC, name) != nullptr) {
-      comma = name;
-      break;
-    }
-  }
-  if (comma == nullptr) GTEST_SKIP() << "no locale with a decimal comma is installed";
+  testing::TScopedLocale comma(LC_NUMERIC, testing::GermanLocale());
+  if (!comma.Ok()) GTEST_SKIP() << "no locale with a decimal comma could be made";
   EXPECT_EQ(FloatToStr(1.5), "1.5");
-  EXPECT_EQ(FloatToStr(1.5E-5), "1.5E-5");
+  EXPECT_EQ(FloatToStr(-1.5E-5), "-1.5E-5");
   EXPECT_DOUBLE_EQ(StrToFloat("1.5"), 1.5);
-  setlocale(LC_NUMERIC, saved.c_str());
+  double value = 0;
+  EXPECT_FALSE(TryStrToFloat("1,5", value));
+  EXPECT_DOUBLE_EQ(StrToFloat("1E-400"), 0);
 }
 
 TEST(StrToFloat, ReadsPointDecimalsAndExponents) {
