@@ -1,0 +1,71 @@
+// TVelquarnClient: a small blocking client for the command protocol, for
+// tests, tools and benchmarks. It speaks raw bytes: no code page conversion.
+// Every read waits at most the read timeout and raises Exception on timeout,
+// on a closed connection or on a malformed reply. Not thread-safe: one
+// thread per client.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velquarn {
+
+struct TClientReply {
+  int Code = 0;
+  std::vector<std::string> Lines;  // the text of every reply line
+  // The last line's text (empty when the reply has none).
+  const std::string& Text() const;
+};
+
+class TVelquarnClient {
+ public:
+  TVelquarnClient() = default;
+  TVelquarnClient(const TVelquarnClient&) = delete;
+  TVelquarnClient& operator=(const TVelquarnClient&) = delete;
+  TVelquarnClient(TVelquarnClient&& other) noexcept;
+  TVelquarnClient& operator=(TVelquarnClient&& other) noexcept;
+  ~TVelquarnClient();
+
+  // Connects to host ("127.0.0.1", "::1", "localhost") and port, waiting at
+  // most timeout_ms. Raises Exception on failure.
+  void Connect(const std::string& host, uint16_t port, int timeout_ms = 5000);
+  // Connects and reads the greeting; returns it.
+  TClientReply Open(const std::string& host, uint16_t port, int timeout_ms = 5000);
+  bool Connected() const { return fd_ >= 0; }
+  void Close() noexcept;
+
+  void SetReadTimeoutMs(int milliseconds) { read_timeout_ms_ = milliseconds; }
+
+  void SendRaw(std::string_view bytes);
+  // The line and CR LF.
+  void SendLine(std::string_view line);
+
+  // One line without its CR LF (or LF).
+  std::string ReadLine();
+  // A reply with all its lines: "code-text" lines until "code text".
+  TClientReply ReadReply();
+  // SendLine, then ReadReply.
+  TClientReply Command(std::string_view line);
+  // A data block: lines until "." alone, with dot-stuffing undone.
+  std::vector<std::string> ReadDataBlock();
+  // A counted block: 4-byte unsigned big-endian count, then the payload.
+  std::string ReadCountedBlock();
+  // Exactly count raw bytes.
+  std::string ReadBytes(size_t count);
+  // True when the server closed the connection: waits up to timeout_ms for
+  // the end of the stream; bytes that arrive meanwhile are discarded.
+  bool WaitForClose(int timeout_ms);
+
+ private:
+  // Waits for more bytes; raises on timeout or when the peer closed.
+  void Fill();
+
+  int fd_ = -1;
+  int read_timeout_ms_ = 30000;
+  std::string buffer_;
+  size_t start_ = 0;
+};
+
+}  // namespace velquarn

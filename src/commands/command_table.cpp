@@ -1,0 +1,53 @@
+#include "commands/command_table.h"
+
+#include "common/exceptions.h"
+#include "common/text.h"
+#include "protocol/command_invocation.h"
+
+namespace velquarn {
+
+namespace {
+
+// Until `open` exists no connection can have a database, so every command
+// that works on one fails the way it must before `open`.
+void RequiresDatabase(TCommandInvocation& /*invocation*/) {
+  throw Exception("No database open");
+}
+
+TCommandFunc NotAvailable(const char* command) {
+  return [command](TCommandInvocation&) {
+    throw Exception(Format("Command not available: %s", command));
+  };
+}
+
+void Quit(TCommandInvocation& invocation) { invocation.Close(); }
+
+}  // namespace
+
+TCommandTable BuildCommandTable(TCommandEnvironment& /*environment*/) {
+  TCommandTable table;
+  table.push_back(MakeCommand("sql", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("quit", ' ', Quit));
+  table.push_back(MakeCommand("get", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("open", ' ', NotAvailable("open")));
+  table.push_back(MakeCommand("close", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("info", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("test", ' ', nullptr));
+  table.push_back(MakeCommand("tran", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("prep", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("exec", ',', RequiresDatabase));
+  table.push_back(MakeCommand("clear", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("sys", ' ', NotAvailable("sys")));
+  table.push_back(MakeCommand("sndf", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("call", ',', RequiresDatabase));
+  table.push_back(MakeCommand("sqlbatch", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("crtf", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("addrec", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("execsql2", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("infoJSON", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("getJSON", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("execsql3", ' ', RequiresDatabase));
+  return table;
+}
+
+}  // namespace velquarn

@@ -1,0 +1,39 @@
+// The service's command table: every command word of the protocol in
+// dispatch order, with its parameter delimiter and its handler. Handlers of
+// one command family live in their own file and reach the service's shared
+// state through TCommandEnvironment.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "protocol/command_handler.h"
+
+namespace velquarn {
+
+class TIniFile;
+
+// What the handlers share with the service. The service fills it before it
+// activates the command server and keeps it alive until after deactivation;
+// handlers only read it.
+struct TCommandEnvironment {
+  // The configuration loaded at service start (borrowed; may be null before).
+  const TIniFile* Config = nullptr;
+  // The configuration file's path, for the commands that read or write the
+  // file itself.
+  std::string ConfigPath;
+  // Writes an error entry to the event log under the given source.
+  std::function<void(const std::string& source, const std::string& text)> LogEvent;
+  // Checks a client's module against the accepted versions; raises when it
+  // is refused. Empty: every module is accepted.
+  std::function<void(const std::string& module)> CheckVersion;
+  // Settings/MaxDateDiff plus one.
+  int MaxDateDiff = 4;
+};
+
+// The table in dispatch order: sql quit get open close info test tran prep
+// exec clear sys sndf call sqlbatch crtf addrec execsql2 infoJSON getJSON
+// execsql3. The server appends Help on its first activation.
+TCommandTable BuildCommandTable(TCommandEnvironment& environment);
+
+}  // namespace velquarn

@@ -1,0 +1,298 @@
+#include "protocol/command_server.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include "common/text.h"
+#include "protocol/command_invocation.h"
+#include "protocol/connection_errors.h"
+#include "protocol/data_block.h"
+
+namespace velquarn {
+
+namespace {
+
+// How often an idle listener wakes to join the threads of ended connections.
+constexpr int kReapIntervalMs = 1000;
+
+bool IsConnectionFailure(const std::exception& error) {
+  return dynamic_cast<const EConnectionClosed*>(&error) != nullptr ||
+         dynamic_cast<const ESocketError*>(&error) != nullptr ||
+         dynamic_cast<const ELineTooLong*>(&error) != nullptr;
+}
+
+}  // namespace
+
+struct TCommandServer::TStart {
+  TCommandServer* server;
+  std::list<TSlot>::iterator slot;
+};
+
+TCommandServer::TCommandServer() { bindings_.push_back(TAddressFamily::kIPv4); }
+
+TCommandServer::~TCommandServer() { Deactivate(); }
+
+int TCommandServer::ConnectionCount() const {
+  std::scoped_lock lock(mutex_);
+  return static_cast<int>(slots_.size());
+}
+
+uint16_t TCommandServer::BoundPort(size_t binding) const {
+  return LocalPort(listen_sockets_.at(binding));
+}
+
+void TCommandServer::AddHelpCommand() {
+  TCommandHandler help;
+  help.Command = "Help";
+  help.Description = {"Displays commands that the servers supports."};
+  help.NormalReply = help_reply_;
+  table_.push_back(std::move(help));
+
+  std::vector<const TCommandHandler*> visible;
+  for (const auto& command : table_) {
+    if (command.HelpVisible) visible.push_back(&command);
+  }
+  std::stable_sort(visible.begin(), visible.end(), [](auto* a, auto* b) {
+    return CompareText(a->Command, b->Command) < 0;
+  });
+  std::vector<std::string> response;
+  for (const auto* command : visible) {
+    response.push_back(command->Command);
+    for (const auto& line : command->Description) response.push_back("  " + line);
+    response.emplace_back();
+  }
+  table_.back().Response = std::move(response);
+}
+
+void TCommandServer::Activate() {
+  if (active_) return;
+  if (!help_added_ && help_reply_.HasCode()) {
+    AddHelpCommand();
+    help_added_ = true;
+  }
+  std::vector<TSocket> sockets;
+  for (auto family : bindings_) sockets.push_back(ListenOn(family, default_port_, listen_queue_));
+  stop_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (stop_fd_ < 0) throw ESocketError(errno, "eventfd");
+  listen_sockets_ = std::move(sockets);
+  active_ = true;
+  for (size_t i = 0; i < listen_sockets_.size(); ++i) {
+    listeners_.emplace_back([this, i] { Listen(i); });
+  }
+}
+
+void TCommandServer::Deactivate() {
+  if (!active_) return;
+  uint64_t one = 1;
+  if (::write(stop_fd_, &one, sizeof(one)) < 0) {
+    // An eventfd write fails only on counter overflow; the listeners are
+    // awake already then.
+  }
+  for (auto& listener : listeners_) listener.join();
+  listeners_.clear();
+  listen_sockets_.clear();
+  ::close(stop_fd_);
+  stop_fd_ = -1;
+
+  std::vector<pthread_t> finished;
+  {
+    std::unique_lock lock(mutex_);
+    for (auto& slot : slots_) slot.context->Connection().Shutdown();
+    all_ended_.wait(lock, [this] { return running_threads_ == 0; });
+    finished.swap(finished_);
+  }
+  for (auto thread : finished) pthread_join(thread, nullptr);
+  active_ = false;
+}
+
+void TCommandServer::ReapFinishedThreads() {
+  std::vector<pthread_t> finished;
+  {
+    std::scoped_lock lock(mutex_);
+    finished.swap(finished_);
+  }
+  for (auto thread : finished) pthread_join(thread, nullptr);
+}
+
+void TCommandServer::Listen(size_t binding) {
+  pthread_setname_np(pthread_self(), Format("Listener #%zu", binding + 1).c_str());
+  int listen_fd = listen_sockets_[binding].Fd();
+  for (;;) {
+    try {
+      pollfd fds[2] = {{listen_fd, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+      int ready = ::poll(fds, 2, kReapIntervalMs);
+      ReapFinishedThreads();
+      if (ready < 0 && errno != EINTR) throw ESocketError(errno, "poll");
+      if (fds[1].revents != 0) return;
+      if (ready <= 0 || fds[0].revents == 0) continue;
+      TSocket socket(::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC));
+      if (!socket.Valid()) {
+        int error = errno;
+        if (error == EINTR || error == EAGAIN || error == ECONNABORTED) continue;
+        // Out of descriptors or memory: the pending connection stays queued,
+        // so pause instead of spinning on it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        throw ESocketError(error, "accept");
+      }
+      Accept(std::move(socket));
+    } catch (const std::exception& error) {
+      try {
+        if (OnListenException) OnListenException(error);
+      } catch (const std::exception& nested) {
+        ReportApplicationError(nested);
+      }
+    }
+  }
+}
+
+void TCommandServer::Accept(TSocket socket) {
+  std::unique_ptr<TContext> context;
+  std::list<TSlot>::iterator slot;
+  {
+    std::scoped_lock lock(mutex_);
+    if (max_connections_ > 0 && static_cast<int>(slots_.size()) >= max_connections_) {
+      std::string refusal = max_connection_reply_.FormatWire();
+      ::send(socket.Fd(), refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      return;
+    }
+  }
+  // Options on an accepted socket fail only when the peer is already gone;
+  // the command loop then ends at its first read.
+  try {
+    socket.SetNoDelay();
+    socket.SetKeepAlive(kKeepAliveIdleMs, kKeepAliveIntervalMs);
+  } catch (const ESocketError&) {
+  }
+  context = context_factory_ ? context_factory_() : std::make_unique<TContext>();
+  context->AttachConnection(
+      std::make_unique<TConnection>(std::move(socket), max_line_length_, read_timeout_ms_));
+  {
+    std::scoped_lock lock(mutex_);
+    slots_.push_back(TSlot{std::move(context)});
+    slot = std::prev(slots_.end());
+    ++running_threads_;
+  }
+  auto start = std::make_unique<TStart>(TStart{this, slot});
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, kConnectionStackSize);
+  pthread_t thread;
+  int result = pthread_create(&thread, &attributes, &TCommandServer::ConnectionThread, start.get());
+  pthread_attr_destroy(&attributes);
+  if (result != 0) {
+    std::unique_ptr<TContext> failed;
+    {
+      std::scoped_lock lock(mutex_);
+      failed = std::move(slot->context);
+      slots_.erase(slot);
+      --running_threads_;
+    }
+    throw ESocketError(result, "pthread_create");
+  }
+  start.release();
+}
+
+void* TCommandServer::ConnectionThread(void* argument) {
+  std::unique_ptr<TStart> start(static_cast<TStart*>(argument));
+  TCommandServer& server = *start->server;
+  try {
+    server.RunConnection(*start->slot->context);
+  } catch (const std::exception& error) {
+    server.ReportApplicationError(error);
+  } catch (...) {
+    server.ReportApplicationError(Exception("Unknown exception"));
+  }
+  server.ConnectionEnded(start->slot);
+  return nullptr;
+}
+
+void TCommandServer::ConnectionEnded(std::list<TSlot>::iterator slot) noexcept {
+  std::unique_ptr<TContext> context;
+  {
+    std::scoped_lock lock(mutex_);
+    context = std::move(slot->context);
+    slots_.erase(slot);
+  }
+  // The context (its query, database and socket) is destroyed on its own
+  // thread, outside the lock, before the thread reports that it has ended.
+  try {
+    context.reset();
+  } catch (...) {
+  }
+  std::scoped_lock lock(mutex_);
+  finished_.push_back(pthread_self());
+  --running_threads_;
+  all_ended_.notify_all();
+}
+
+void TCommandServer::ReportApplicationError(const std::exception& error) noexcept {
+  try {
+    if (OnApplicationError) OnApplicationError(error);
+  } catch (...) {
+  }
+}
+
+void TCommandServer::RunConnection(TContext& context) {
+  TConnection& connection = context.Connection();
+  try {
+    if (OnConnect) OnConnect(context);
+    if (connection.Connected()) connection.Write(greeting_.FormatWire());
+    while (connection.Connected()) {
+      std::string line = connection.ReadLine();
+      if (line.empty()) continue;
+      DispatchLine(context, line);
+    }
+  } catch (const std::exception& error) {
+    try {
+      if (OnException) OnException(&context, error);
+    } catch (const std::exception& nested) {
+      ReportApplicationError(nested);
+    }
+  }
+  connection.Close();
+  if (OnDisconnect) OnDisconnect(context);
+}
+
+void TCommandServer::DispatchLine(TContext& context, const std::string& line) {
+  for (const auto& command : table_) {
+    if (command.Enabled && command.Matches(line)) {
+      RunCommand(command, context, line);
+      return;
+    }
+  }
+  TReply reply = reply_unknown_command_;
+  reply.FillDefaultText();
+  reply.AddLine(line);
+  context.Connection().Write(reply.FormatWire());
+}
+
+void TCommandServer::RunCommand(const TCommandHandler& command, TContext& context,
+                                const std::string& line) {
+  TCommandInvocation invocation(command, context, line);
+  try {
+    if (command.OnCommand) command.OnCommand(invocation);
+    if (!invocation.Reply().HasCode()) invocation.Reply() = command.NormalReply;
+    invocation.Reply().FillDefaultText();
+  } catch (const std::exception& error) {
+    if (IsConnectionFailure(error)) throw;
+    TReply& reply = invocation.Reply();
+    reply = command.ExceptionReply.HasCode() ? command.ExceptionReply : exception_reply_;
+    reply.SetText(error.what());
+    invocation.SendReply();
+  }
+  if (invocation.PerformReply()) invocation.SendReply();
+  if (!invocation.Response().empty() || invocation.SendEmptyResponse()) {
+    context.Connection().Write(FormatDataBlock(invocation.Response()));
+  } else if (!command.Response.empty()) {
+    context.Connection().Write(FormatDataBlock(command.Response));
+  }
+  if (invocation.Disconnect()) context.Connection().Close();
+}
+
+}  // namespace velquarn

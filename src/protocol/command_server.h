@@ -1,0 +1,152 @@
+// TCommandServer: the TCP front of the service. One listener thread per
+// binding accepts connections; every accepted connection gets its own
+// context and its own thread for its whole life. The thread greets the
+// client, then reads lines and dispatches each to the first matching entry
+// of the command table, and answers with a reply and an optional data block.
+//
+// Thread-safety: settings, the command table, the replies and the events are
+// set while the server is inactive and only read while it is active.
+// Activate and Deactivate are called from one controlling thread. The list of
+// live contexts is guarded by mutex_; ConnectionCount may be called from any
+// thread. Events run on listener or connection threads.
+#pragma once
+
+#include <pthread.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "protocol/command_handler.h"
+#include "protocol/connection_context.h"
+#include "protocol/reply.h"
+#include "protocol/socket.h"
+
+namespace velquarn {
+
+class TCommandServer {
+ public:
+  using TContextFactory = std::function<std::unique_ptr<TContext>()>;
+  using TContextEvent = std::function<void(TContext& context)>;
+  // context is null when the failure happened before a context existed.
+  using TExceptionEvent = std::function<void(TContext* context, const std::exception& error)>;
+  using TErrorEvent = std::function<void(const std::exception& error)>;
+
+  static constexpr uint16_t kDefaultPort = 8888;
+  static constexpr int kListenQueue = 1000;
+  static constexpr int kMaxConnections = 2000;
+  static constexpr int kReadTimeoutMs = 60000;
+  static constexpr size_t kDefaultMaxLineLength = 64 * 1024 * 1024;
+  static constexpr int kKeepAliveIdleMs = 10000;
+  static constexpr int kKeepAliveIntervalMs = 1000;
+  // Connection threads run handlers and ODBC drivers; 1 MiB of stack is
+  // plenty for them and keeps 2000 threads within modest address space.
+  static constexpr size_t kConnectionStackSize = 1024 * 1024;
+
+  TCommandServer();
+  TCommandServer(const TCommandServer&) = delete;
+  TCommandServer& operator=(const TCommandServer&) = delete;
+  // Deactivates the server if it is still active.
+  ~TCommandServer();
+
+  void SetDefaultPort(uint16_t port) { default_port_ = port; }
+  uint16_t DefaultPort() const { return default_port_; }
+  void ClearBindings() { bindings_.clear(); }
+  void AddBinding(TAddressFamily family) { bindings_.push_back(family); }
+  const std::vector<TAddressFamily>& Bindings() const { return bindings_; }
+  void SetListenQueue(int backlog) { listen_queue_ = backlog; }
+  // 0 or less: no limit.
+  void SetMaxConnections(int count) { max_connections_ = count; }
+  void SetMaxLineLength(size_t bytes) { max_line_length_ = bytes; }
+  size_t MaxLineLength() const { return max_line_length_; }
+  // Negative: reads wait without limit.
+  void SetReadTimeoutMs(int milliseconds) { read_timeout_ms_ = milliseconds; }
+
+  TReply& Greeting() { return greeting_; }
+  TReply& ExceptionReply() { return exception_reply_; }
+  TReply& ReplyUnknownCommand() { return reply_unknown_command_; }
+  TReply& HelpReply() { return help_reply_; }
+  TReply& MaxConnectionReply() { return max_connection_reply_; }
+
+  void SetCommandTable(TCommandTable table) { table_ = std::move(table); }
+  const TCommandTable& CommandTable() const { return table_; }
+  // Creates the context of every accepted connection (default: TContext).
+  void SetContextFactory(TContextFactory factory) { context_factory_ = std::move(factory); }
+
+  // Connect runs on the connection's thread before the greeting; disconnect
+  // after its last command; exception when an exception ended a connection's
+  // command loop; listen exception for a failure in a listener thread;
+  // application error for an exception that escaped a background thread's
+  // own handling (including the events above).
+  TContextEvent OnConnect;
+  TContextEvent OnDisconnect;
+  TExceptionEvent OnException;
+  TErrorEvent OnListenException;
+  TErrorEvent OnApplicationError;
+
+  // Binds and listens on every binding and starts accepting. On the first
+  // activation the built-in Help command is appended to the table. Raises
+  // ESocketError when a binding cannot be set up; nothing is left listening
+  // then.
+  void Activate();
+  // Stops listening, closes every connection and waits until every
+  // connection thread has ended, without a time limit.
+  void Deactivate();
+  bool Active() const { return active_; }
+
+  int ConnectionCount() const;
+  // The port a binding listens on (useful with port 0). REQUIRES: Active().
+  uint16_t BoundPort(size_t binding) const;
+
+ private:
+  struct TSlot {
+    std::unique_ptr<TContext> context;
+  };
+  struct TStart;
+
+  void AddHelpCommand();
+  void Listen(size_t binding);
+  void Accept(TSocket socket);
+  static void* ConnectionThread(void* start);
+  void RunConnection(TContext& context);
+  void DispatchLine(TContext& context, const std::string& line);
+  void RunCommand(const TCommandHandler& command, TContext& context, const std::string& line);
+  void ConnectionEnded(std::list<TSlot>::iterator slot) noexcept;
+  void ReapFinishedThreads();
+  void ReportApplicationError(const std::exception& error) noexcept;
+
+  uint16_t default_port_ = kDefaultPort;
+  std::vector<TAddressFamily> bindings_;
+  int listen_queue_ = kListenQueue;
+  int max_connections_ = kMaxConnections;
+  size_t max_line_length_ = kDefaultMaxLineLength;
+  int read_timeout_ms_ = kReadTimeoutMs;
+  TReply greeting_{200, "Velquarn 2.1"};
+  TReply exception_reply_{500, "Unknown Internal Error"};
+  TReply reply_unknown_command_{400, "unknown command"};
+  TReply help_reply_{100, "Help follows"};
+  TReply max_connection_reply_{300, "Max connections reached"};
+  TCommandTable table_;
+  TContextFactory context_factory_;
+  bool help_added_ = false;
+
+  bool active_ = false;
+  int stop_fd_ = -1;  // eventfd that wakes the listeners to stop
+  std::vector<TSocket> listen_sockets_;
+  std::vector<std::thread> listeners_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable all_ended_;
+  std::list<TSlot> slots_;               // Guarded by mutex_
+  std::vector<pthread_t> finished_;      // Guarded by mutex_: ended, not yet joined
+  int running_threads_ = 0;              // Guarded by mutex_
+};
+
+}  // namespace velquarn

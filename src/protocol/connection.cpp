@@ -1,0 +1,116 @@
+#include "protocol/connection.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "common/cp1252.h"
+#include "common/text.h"
+#include "protocol/connection_errors.h"
+
+namespace velquarn {
+
+namespace {
+
+constexpr size_t kReceiveChunk = 64 * 1024;
+
+}  // namespace
+
+ELineTooLong::ELineTooLong(size_t max_length, const std::string& peer)
+    : Exception(Format("Line longer than MaxLineLength (%zu bytes) from %s; connection closed",
+                       max_length, peer.empty() ? "unknown peer" : peer.c_str())) {}
+
+TConnection::TConnection(TSocket socket, size_t max_line_length, int read_timeout_ms)
+    : socket_(std::move(socket)),
+      reader_(max_line_length),
+      read_timeout_ms_(read_timeout_ms),
+      peer_name_(socket_.PeerName()) {}
+
+void TConnection::CheckOpen() const {
+  if (closed_) throw EConnectionClosed();
+}
+
+bool TConnection::Receive(int timeout_ms) {
+  pollfd poll_fd{socket_.Fd(), POLLIN, 0};
+  int ready = ::poll(&poll_fd, 1, timeout_ms);
+  if (ready < 0) {
+    if (errno == EINTR) return true;
+    throw ESocketError(errno, "poll");
+  }
+  if (ready == 0) return false;
+  char chunk[kReceiveChunk];
+  ssize_t received = ::recv(socket_.Fd(), chunk, sizeof(chunk), 0);
+  if (received == 0) throw EConnectionClosed();
+  if (received < 0) {
+    if (errno == EINTR || errno == EAGAIN) return true;
+    throw ESocketError(errno, "recv");
+  }
+  reader_.Append(std::string_view(chunk, static_cast<size_t>(received)));
+  return true;
+}
+
+std::string TConnection::ReadLine() {
+  CheckOpen();
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(read_timeout_ms_);
+  std::string line;
+  for (;;) {
+    switch (reader_.TakeLine(line)) {
+      case TLineReader::TResult::kLine:
+        return FromWire(line);
+      case TLineReader::TResult::kTooLong:
+        throw ELineTooLong(reader_.MaxLineLength(), peer_name_);
+      case TLineReader::TResult::kNeedMore:
+        break;
+    }
+    int timeout_ms = -1;
+    if (read_timeout_ms_ >= 0) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) return std::string();
+      timeout_ms = static_cast<int>(left.count());
+    }
+    if (!Receive(timeout_ms)) return std::string();
+  }
+}
+
+std::string TConnection::ReadBytes(size_t count) {
+  CheckOpen();
+  std::string bytes;
+  while (!reader_.TakeBytes(count, bytes)) Receive(-1);
+  return bytes;
+}
+
+std::vector<std::string> TConnection::ReadCountedLines() {
+  std::string prefix = ReadBytes(4);
+  auto byte = [&](int i) { return static_cast<uint32_t>(static_cast<unsigned char>(prefix[i])); };
+  auto count = static_cast<int32_t>(byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3));
+  std::vector<std::string> lines;
+  size_t total = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    lines.push_back(ReadLine());
+    total += lines.back().size();
+    if (total > reader_.MaxLineLength()) throw ELineTooLong(reader_.MaxLineLength(), peer_name_);
+  }
+  return lines;
+}
+
+void TConnection::Write(std::string_view bytes) {
+  CheckOpen();
+  socket_.WriteAll(bytes);
+}
+
+void TConnection::WriteLine(std::string_view line) {
+  std::string bytes = ToWire(line);
+  bytes += "\r\n";
+  Write(bytes);
+}
+
+void TConnection::Close() noexcept {
+  if (closed_) return;
+  closed_ = true;
+  socket_.Shutdown();
+}
+
+}  // namespace velquarn

@@ -1,0 +1,69 @@
+// TConnection: one accepted client connection: its socket, its line reader
+// and the reading and writing that the command loop and the handlers use.
+// Lines are code page 1252 inside the server: incoming lines pass through
+// FromWire, outgoing lines through ToWire; raw byte writes and reads do not.
+// Used by the connection's own thread only; Shutdown may be called from any
+// thread (the server uses it to close every connection on deactivation).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/line_reader.h"
+#include "protocol/socket.h"
+
+namespace velquarn {
+
+class TConnection {
+ public:
+  TConnection(TSocket socket, size_t max_line_length, int read_timeout_ms);
+  TConnection(const TConnection&) = delete;
+  TConnection& operator=(const TConnection&) = delete;
+
+  // Reads one line without its line end. When no complete line arrives
+  // within the read timeout, returns an empty line and keeps the partial one
+  // buffered. Raises EConnectionClosed when the peer closed or the
+  // connection was closed, ESocketError on a socket failure, ELineTooLong
+  // when the line grows past the maximum length.
+  std::string ReadLine();
+  // A counted block of lines: a 4-byte signed big-endian count, then that
+  // many lines (a negative count means none). The lines together may not be
+  // longer than the maximum line length (ELineTooLong). The count itself is
+  // waited for without a time limit, as long as the connection lives.
+  std::vector<std::string> ReadCountedLines();
+  // Exactly count raw bytes, waiting as long as the connection lives.
+  std::string ReadBytes(size_t count);
+
+  // Raw bytes, as they stand.
+  void Write(std::string_view bytes);
+  // The line through ToWire, then CR LF.
+  void WriteLine(std::string_view line);
+
+  // Closes the connection from its own thread: later reads and writes raise
+  // EConnectionClosed.
+  void Close() noexcept;
+  bool Connected() const { return !closed_; }
+  // Wakes and ends the connection from another thread.
+  void Shutdown() const noexcept { socket_.Shutdown(); }
+
+  const std::string& PeerName() const { return peer_name_; }
+  const TSocket& Socket() const { return socket_; }
+  int ReadTimeoutMs() const { return read_timeout_ms_; }
+  void SetReadTimeoutMs(int milliseconds) { read_timeout_ms_ = milliseconds; }
+
+ private:
+  // Waits up to timeout_ms (negative: no limit) for bytes and appends them to
+  // the reader; false when the time ran out.
+  bool Receive(int timeout_ms);
+  void CheckOpen() const;
+
+  TSocket socket_;
+  TLineReader reader_;
+  int read_timeout_ms_;
+  bool closed_ = false;
+  std::string peer_name_;
+};
+
+}  // namespace velquarn

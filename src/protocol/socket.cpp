@@ -1,0 +1,150 @@
+#include "protocol/socket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/text.h"
+#include "protocol/connection_errors.h"
+
+namespace velquarn {
+
+ESocketError::ESocketError(int error_code, const std::string& operation)
+    : Exception(Format("%s%s%s (Socket Error # %d)", operation.c_str(),
+                       operation.empty() ? "" : ": ", std::strerror(error_code), error_code)),
+      error_code_(error_code) {}
+
+TSocket& TSocket::operator=(TSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.Release();
+  }
+  return *this;
+}
+
+TSocket::~TSocket() { Close(); }
+
+int TSocket::Release() {
+  int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+void TSocket::Close() noexcept {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+void TSocket::WriteAll(std::string_view bytes) const {
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t sent = ::send(fd_, data, left, MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      throw ESocketError(errno, "send");
+    }
+    data += sent;
+    left -= static_cast<size_t>(sent);
+  }
+}
+
+void TSocket::Shutdown() const noexcept {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
+void TSocket::SetNoDelay() const {
+  int on = 1;
+  if (::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on)) != 0) {
+    throw ESocketError(errno, "setsockopt(TCP_NODELAY)");
+  }
+}
+
+void TSocket::SetKeepAlive(int idle_ms, int interval_ms) const {
+  // Linux counts keep-alive times in whole seconds.
+  int on = 1;
+  int idle = idle_ms < 1000 ? 1 : idle_ms / 1000;
+  int interval = interval_ms < 1000 ? 1 : interval_ms / 1000;
+  int count = 10;
+  if (::setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on)) != 0 ||
+      ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle)) != 0 ||
+      ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval)) != 0 ||
+      ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof(count)) != 0) {
+    throw ESocketError(errno, "setsockopt(SO_KEEPALIVE)");
+  }
+}
+
+std::string TSocket::PeerName() const {
+  sockaddr_storage address{};
+  socklen_t length = sizeof(address);
+  if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) return "";
+  char host[INET6_ADDRSTRLEN] = "";
+  unsigned port = 0;
+  if (address.ss_family == AF_INET) {
+    auto* in = reinterpret_cast<sockaddr_in*>(&address);
+    ::inet_ntop(AF_INET, &in->sin_addr, host, sizeof(host));
+    port = ntohs(in->sin_port);
+    return Format("%s:%u", host, port);
+  }
+  if (address.ss_family == AF_INET6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+    ::inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof(host));
+    port = ntohs(in6->sin6_port);
+    return Format("[%s]:%u", host, port);
+  }
+  return "";
+}
+
+TSocket ListenOn(TAddressFamily family, uint16_t port, int backlog) {
+  int domain = family == TAddressFamily::kIPv6 ? AF_INET6 : AF_INET;
+  TSocket socket(::socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!socket.Valid()) throw ESocketError(errno, "socket");
+  int on = 1;
+  // SO_REUSEADDR lets a restarted service bind while old connections linger
+  // in TIME_WAIT; Linux still refuses a port that another socket listens on.
+  ::setsockopt(socket.Fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  socket.SetNoDelay();
+  int result;
+  if (family == TAddressFamily::kIPv6) {
+    if (::setsockopt(socket.Fd(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on)) != 0) {
+      throw ESocketError(errno, "setsockopt(IPV6_V6ONLY)");
+    }
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_any;
+    address.sin6_port = htons(port);
+    result = ::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  } else {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    result = ::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  }
+  if (result != 0) {
+    throw ESocketError(errno, Format("Could not bind socket to port %u", unsigned(port)));
+  }
+  if (::listen(socket.Fd(), backlog) != 0) throw ESocketError(errno, "listen");
+  return socket;
+}
+
+uint16_t LocalPort(const TSocket& socket) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof(address);
+  if (::getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    throw ESocketError(errno, "getsockname");
+  }
+  if (address.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+  }
+  return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+}
+
+}  // namespace velquarn

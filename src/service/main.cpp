@@ -1,0 +1,104 @@
+// velquarn: runs the service in the foreground, or installs or removes it
+// as a systemd unit.
+#include <sys/resource.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <exception>
+
+#include "common/text.h"
+#include "service/command_line.h"
+#include "service/paths.h"
+#include "service/systemd_unit.h"
+#include "service/velquarn_service.h"
+
+namespace velquarn {
+namespace {
+
+int Install(const TCommandLine& command_line) {
+  try {
+    std::string config;
+    if (!command_line.ConfigPath.empty()) config = AbsolutePath(command_line.ConfigPath);
+    InstallUnit(ExecutablePath(), config);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "Service \"%s\" failed to install with error: \"%s\"\n",
+                 kServiceDisplayName, error.what());
+    return 1;
+  }
+  if (!command_line.Silent) std::printf("Service installed successfully\n");
+  return 0;
+}
+
+int Uninstall(const TCommandLine& command_line) {
+  try {
+    UninstallUnit();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "Service \"%s\" failed to uninstall with error: \"%s\"\n",
+                 kServiceDisplayName, error.what());
+    return 1;
+  }
+  if (!command_line.Silent) std::printf("Service uninstalled successfully\n");
+  return 0;
+}
+
+// 2000 connections need more descriptors than the usual soft limit of 1024.
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
+int RunService(const TCommandLine& command_line) {
+  // Blocked before any thread starts, so every thread inherits the mask and
+  // only the signalfd sees the stop signals.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+  int stop_fd = ::signalfd(-1, &stop_signals, SFD_CLOEXEC);
+  if (stop_fd < 0) {
+    std::perror("signalfd");
+    return 1;
+  }
+  RaiseOpenFileLimit();
+  int status;
+  {
+    TVelquarnSvc service(command_line.ConfigPath, command_line.EventLogPath);
+    status = service.Run(stop_fd);
+  }
+  ::close(stop_fd);
+  return status;
+}
+
+int Main(int argc, char** argv) {
+  TCommandLine command_line;
+  try {
+    command_line = ParseCommandLine(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s\n%s", error.what(), UsageText());
+    return 1;
+  }
+  if (command_line.Help) {
+    std::printf("%s", UsageText());
+    return 0;
+  }
+  try {
+    if (command_line.Install) return Install(command_line);
+    if (command_line.Uninstall) return Uninstall(command_line);
+    return RunService(command_line);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s\n", error.what());
+    return 1;
+  }
+}
+
+}  // namespace
+}  // namespace velquarn
+
+int main(int argc, char** argv) { return velquarn::Main(argc, argv); }

@@ -1,0 +1,186 @@
+#include "service/velquarn_service.h"
+
+#include <cxxabi.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <cstdlib>
+#include <typeinfo>
+
+#include "common/exceptions.h"
+#include "common/ini_file.h"
+#include "common/text.h"
+#include "protocol/connection_errors.h"
+#include "protocol/db_context.h"
+#include "service/log_file.h"
+#include "service/paths.h"
+#include "service/service_notify.h"
+
+namespace velquarn {
+
+namespace {
+
+std::string ClassNameOf(const std::exception& error) {
+  if (auto* own = dynamic_cast<const Exception*>(&error)) return own->ClassName();
+  const char* mangled = typeid(error).name();
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+  std::string name = status == 0 && demangled != nullptr ? demangled : mangled;
+  std::free(demangled);
+  return name;
+}
+
+}  // namespace
+
+TVelquarnSvc::TVelquarnSvc(std::string config_path, std::string event_log_path)
+    : config_path_(config_path.empty() ? ConfigPathFor(ExecutablePath())
+                                       : AbsolutePath(config_path)) {
+  // Numbers always use "."; dates and times follow the regional settings.
+  std::setlocale(LC_NUMERIC, "C");
+  std::setlocale(LC_TIME, "");
+  if (!event_log_path.empty()) event_log_.SetFile(AbsolutePath(event_log_path));
+  environment_.ConfigPath = config_path_;
+  environment_.LogEvent = [this](const std::string& source, const std::string& text) {
+    event_log_.Write(source, text);
+  };
+  server_.SetContextFactory([] { return std::make_unique<TDBContext>(); });
+  server_.OnException = [this](TContext* context, const std::exception& error) {
+    OnException(context, error);
+  };
+  server_.OnListenException = [this](const std::exception& error) { OnListenException(error); };
+  server_.OnDisconnect = [this](TContext& context) { OnDisconnect(context); };
+  server_.OnApplicationError = [this](const std::exception& error) { OnApplicationError(error); };
+}
+
+TVelquarnSvc::~TVelquarnSvc() { Stop(); }
+
+std::string TVelquarnSvc::LogPath() const { return LogPathFor(config_path_); }
+
+void TVelquarnSvc::WriteLog(const std::string& message) const { WriteLogFile(LogPath(), message); }
+
+// The version gate fills these in: the refresh fetches the client version
+// list, the timer refreshes it during its nightly hour.
+void TVelquarnSvc::RefreshVersionList() {}
+
+void TVelquarnSvc::OnVersionTimer() {}
+
+// The process-wide database list arrives with the dataset layer; Stop frees
+// it here, ignoring its errors.
+void TVelquarnSvc::FreeDatabaseList() noexcept {}
+
+void TVelquarnSvc::Execute() {
+  config_ = std::make_unique<TIniFile>(config_path_);
+  environment_.Config = config_.get();
+  RefreshVersionList();
+  if (!server_.Active()) {
+    try {
+      server_.ClearBindings();
+      long long port = config_->ReadInteger("Settings", "Port", TCommandServer::kDefaultPort);
+      if (port < 0 || port > 65535) port = TCommandServer::kDefaultPort;
+      server_.SetDefaultPort(static_cast<uint16_t>(port));
+      server_.AddBinding(TAddressFamily::kIPv4);
+      if (config_->ReadBool("Settings", "IPV6", false)) server_.AddBinding(TAddressFamily::kIPv6);
+      long long max_line = config_->ReadInteger("Settings", "MaxLineLength",
+                                                TCommandServer::kDefaultMaxLineLength);
+      if (max_line <= 0) max_line = TCommandServer::kDefaultMaxLineLength;
+      server_.SetMaxLineLength(static_cast<size_t>(max_line));
+    } catch (const std::exception&) {
+      // Bindings that could not be set up are left as they are; the server
+      // listens on whatever it has.
+    }
+  }
+  environment_.MaxDateDiff =
+      static_cast<int>(config_->ReadInteger("Settings", "MaxDateDiff", kDefaultMaxDateDiff)) + 1;
+  if (server_.CommandTable().empty()) server_.SetCommandTable(BuildCommandTable(environment_));
+  server_.Activate();
+}
+
+void TVelquarnSvc::Stop() {
+  server_.Deactivate();
+  FreeDatabaseList();
+  environment_.Config = nullptr;
+  config_.reset();
+}
+
+int TVelquarnSvc::Run(int stop_fd) {
+  try {
+    Execute();
+  } catch (const std::exception& error) {
+    event_log_.Write(kEventSourceService, Format("Service failed on execute: %s", error.what()));
+    Stop();
+    return 1;
+  }
+  NotifyServiceManager("READY=1");
+  using Clock = std::chrono::steady_clock;
+  auto next_tick = Clock::now() + std::chrono::milliseconds(kVersionTimerMs);
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_tick - Clock::now());
+    pollfd stop{stop_fd, POLLIN, 0};
+    int ready = ::poll(&stop, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+    if (ready > 0) break;
+    if (ready < 0 && errno != EINTR) break;
+    if (Clock::now() >= next_tick) {
+      next_tick += std::chrono::milliseconds(kVersionTimerMs);
+      try {
+        OnVersionTimer();
+      } catch (const std::exception& error) {
+        OnApplicationError(error);
+      }
+    }
+  }
+  NotifyServiceManager("STOPPING=1");
+  Stop();
+  return 0;
+}
+
+std::string TVelquarnSvc::ApplicationErrorText(const std::exception& error) {
+  return "Application error: " + ClassNameOf(error) + ":\r\n" + error.what();
+}
+
+void TVelquarnSvc::OnApplicationError(const std::exception& error) {
+  event_log_.Write(kEventSourceService, ApplicationErrorText(error));
+}
+
+void TVelquarnSvc::OnException(TContext* context, const std::exception& error) {
+  // An over-long line closes its connection; the operator learns why.
+  if (dynamic_cast<const ELineTooLong*>(&error) != nullptr) {
+    event_log_.Write(kEventSourceServer, std::string("TCPServerException: ") + error.what());
+    return;
+  }
+  if (dynamic_cast<const EConnectionClosed*>(&error) != nullptr ||
+      dynamic_cast<const ESocketError*>(&error) != nullptr ||
+      SameText(Trim(error.what()), "Disconnected.")) {
+    return;
+  }
+  if (context == nullptr) return;
+  auto* db_context = dynamic_cast<TDBContext*>(context);
+  if (db_context != nullptr && db_context->Query() != nullptr) {
+    try {
+      db_context->CloseQuery();
+      return;
+    } catch (const std::exception&) {
+    }
+  }
+  event_log_.Write(kEventSourceServer, std::string("TCPServerException: ") + error.what());
+}
+
+void TVelquarnSvc::OnListenException(const std::exception& error) {
+  if (dynamic_cast<const EAbort*>(&error) != nullptr ||
+      dynamic_cast<const ESocketError*>(&error) != nullptr) {
+    return;
+  }
+  event_log_.Write(kEventSourceServer, std::string("TCPListenException occured: ") + error.what());
+}
+
+void TVelquarnSvc::OnDisconnect(TContext& context) {
+  auto* db_context = dynamic_cast<TDBContext*>(&context);
+  if (db_context == nullptr) return;
+  try {
+    db_context->CloseDatabase();
+  } catch (...) {
+  }
+}
+
+}  // namespace velquarn
