@@ -1,0 +1,56 @@
+// The error types of the database layer: one diagnostic record (TcsError),
+// the database error that carries the records of one failed call
+// (EcsSQLError), and the fixed failures of the ODBC driver (EODBCDriverError).
+// Exceptions are values; a caught exception owns its records.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common/exceptions.h"
+
+namespace velquarn {
+
+// One diagnostic record. ErrorText is "SQLSTATE:message" for a record read
+// from the driver, or the return code's name for a bare return code, in which
+// case NativeError is that return code.
+struct TcsError {
+  int NativeError = 0;
+  std::string ErrorText;
+  int Aux1 = 0;  // the ODBC driver always passes 0
+  int Aux2 = 0;  // the ODBC driver always passes 0
+};
+
+// The database error. Its message is the first record's text; records added
+// later never change it.
+class EcsSQLError : public EDatabaseError {
+ public:
+  explicit EcsSQLError(TcsError first);
+  EcsSQLError(int native_error, std::string error_text, int aux1 = 0, int aux2 = 0);
+
+  void AddError(TcsError record);
+  const std::vector<TcsError>& Errors() const { return errors_; }
+  int ErrorCount() const { return static_cast<int>(errors_.size()); }
+  // The first record's native error.
+  int NativeError() const { return errors_.front().NativeError; }
+  const char* ClassName() const noexcept override { return "EcsSQLError"; }
+
+ private:
+  std::vector<TcsError> errors_;  // never empty
+};
+
+// Fixed failures of the ODBC driver; raised with one of the texts below.
+class EODBCDriverError : public Exception {
+ public:
+  using Exception::Exception;
+  const char* ClassName() const noexcept override { return "EODBCDriverError"; }
+};
+
+inline constexpr char kUnableToAllocateEnvironment[] = "Unable to allocate environment handle";
+inline constexpr char kUnableToAllocateConnection[] = "Unable to allocate connection handle";
+inline constexpr char kUnableToAllocateStatement[] = "Unable to allocate statement handle";
+inline constexpr char kUnableToConnect[] = "Unable to connect to database";
+inline constexpr char kDsnAndDriverExclusive[] = "DSN and DRIVER are mutually exclusive parameters";
+inline constexpr char kTransactionsNotSupported[] = "Transactions are not supported by the driver";
+
+}  // namespace velquarn

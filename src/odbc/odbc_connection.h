@@ -1,0 +1,45 @@
+// TConnectionHandle: one ODBC connection with its single statement handle,
+// reused for every statement run on the connection. The environment handle
+// is the driver's, borrowed.
+//
+// Thread-safety: a connection is used by one thread at a time (the dataset
+// that holds it, or the owner of the database for the main connection).
+#pragma once
+
+#include <sql.h>
+
+namespace velquarn {
+
+class TConnectionHandle {
+ public:
+  explicit TConnectionHandle(SQLHENV environment) : environment_(environment) {}
+  TConnectionHandle(const TConnectionHandle&) = delete;
+  TConnectionHandle& operator=(const TConnectionHandle&) = delete;
+  // Frees whatever handles are still held: the statement, then the
+  // connection (disconnected first when it was connected). Never throws.
+  ~TConnectionHandle();
+
+  SQLHDBC Dbc() const { return dbc_; }
+  SQLHSTMT Stmt() const { return stmt_; }
+  SQLHENV Environment() const { return environment_; }
+
+  // Allocates the connection handle; returns the ODBC result.
+  SQLRETURN AllocDbc();
+  // Allocates the statement handle on the connection; returns the result.
+  SQLRETURN AllocStmt();
+  // Records that SQLDriverConnect succeeded on the handle.
+  void MarkConnected() { connected_ = true; }
+  // Frees the statement handle; result not tested.
+  void FreeStmt() noexcept;
+  // Disconnects (when connected) and frees the connection handle; results
+  // not tested. Disconnecting frees the connection's statements too.
+  void FreeDbc() noexcept;
+
+ private:
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+  SQLHENV environment_;  // borrowed from the driver
+  bool connected_ = false;
+};
+
+}  // namespace velquarn

@@ -1,0 +1,120 @@
+// TcsODBCDriver: the ODBC implementation of the SQL driver interface. It owns
+// one ODBC environment, a main connection (statements without a dataset,
+// catalog calls and transaction control) and a pool of idle connections that
+// datasets borrow. Text crossing into the driver manager is converted from
+// code page 1252 to the driver's encoding (Charset) here, and back.
+//
+// Thread-safety: a driver is used by the thread that owns its database; the
+// pool is a locked list, so connections may be released from other threads.
+#pragma once
+
+#include <sql.h>
+
+#include <memory>
+#include <string>
+
+#include "common/cp1252.h"
+#include "common/string_list.h"
+#include "dataset/sql_driver.h"
+#include "dataset/thread_list.h"
+#include "odbc/odbc_connection.h"
+
+namespace velquarn {
+
+// The idle connections of one driver: released ones join at the end,
+// AcquireConnection takes from the front (the longest idle first), trimming
+// and disconnecting take from the end. Holds the connections it lists.
+class TcsConnectionPool : public TcsThreadList<TConnectionHandle> {};
+
+class TcsODBCDriver : public TcsCustomSQLDriver {
+ public:
+  TcsODBCDriver();
+  // Disconnects, then frees the environment. Never throws.
+  ~TcsODBCDriver() override;
+
+  // Connection side.
+  void SetPoolSize(int size) override;
+  void Disconnect() override;
+  void Connect() override;
+  // EODBCDriverError "Transactions are not supported by the driver" when the
+  // data source has no transactions; EcsSQLError from the driver manager.
+  void ControlTransaction(int action) override;
+  bool InTransaction() override;
+  void ReleaseConnection(TConnectionHandle*& connection, bool force) override;
+  void CloseStatement(TConnectionHandle* connection) override;
+  TConnectionHandle* AcquireConnection() override;
+
+  // Statements and catalog.
+  void SetFieldOrigins(TcsDataset& dataset) override;
+  int ExecSQL(const std::string& sql, TParams* params, TcsDataset* dataset) override;
+  bool DescribeColumns(TcsDataset& dataset) override;
+  bool FetchRecord(TcsDataset& dataset, char* record_buffer) override;
+  void Prepare(const std::string& sql, TcsDataset& dataset) override;
+  void UnPrepare(TcsDataset& dataset) override;
+  void GetDefaultIndexFields(const std::string& table, TStringList& list) override;
+  void GetIndexFields(const std::string& table, const std::string& index,
+                      TStringList& list) override;
+  void GetIndexNames(const std::string& table, TStringList& list) override;
+  void GetTableNames(const std::string& schema, const std::string& pattern, TStringList& list,
+                     bool system_tables, bool reserved) override;
+  void GetDatabaseNames(TStringList& list) override;
+  void GetDataSourceNames(TStringList& list, const std::string& server_name, int timeout,
+                          int port) override;
+
+  // Properties. Setting ODBCDriverName or DSN closes the owning database
+  // first when connected, and empties the other one.
+  const std::string& ODBCDriverName() const { return odbc_driver_name_; }
+  void SetODBCDriverName(const std::string& name);
+  const std::string& DSN() const { return dsn_; }
+  void SetDSN(const std::string& dsn);
+  const TStringList& DriverParams() const { return driver_params_; }
+  TStringList& DriverParams() { return driver_params_; }
+  void SetDriverParams(const TStringList& params) { driver_params_ = params; }
+  // Seconds; take effect for connections opened afterwards.
+  int LoginTimeout() const { return login_timeout_; }
+  void SetLoginTimeout(int seconds) { login_timeout_ = seconds; }
+  int QueryTimeout() const { return query_timeout_; }
+  void SetQueryTimeout(int seconds) { query_timeout_ = seconds; }
+  const TCharset& Charset() const { return charset_; }
+  void SetCharset(const TCharset& charset) { charset_ = charset; }
+
+  bool IsConnected() const { return connected_; }
+  bool TransactionsSupported() const { return transactions_supported_; }
+  const std::string& ConnectString() const { return connect_string_; }
+  int IdleCount() const { return pool_.LockedCount(); }
+  bool HasMainConnection() const { return main_connection_ != nullptr; }
+
+  // Loads the driver manager if needed and allocates the environment once.
+  // EODBCDriverError "Unable to allocate environment handle"; Exception
+  // "Unable to set environment attribute" when neither ODBC 3 nor 2 is
+  // accepted (the handle then stays).
+  void AllocEnvironment();
+  // The connection string (in code page 1252) from the database's Params,
+  // DriverParams, DSN and ODBCDriverName. EODBCDriverError "DSN and DRIVER
+  // are mutually exclusive parameters" when both are set.
+  std::string BuildConnectString() const;
+  // A new connected connection with its statement handle; the caller owns
+  // it. A connection that fails part-way is freed, never returned.
+  std::unique_ptr<TConnectionHandle> NewConnection();
+  // The main connection, opened on first need.
+  TConnectionHandle& MainConnection();
+  // Disconnects and frees the connection's handles (results not tested).
+  void FreeConnection(TConnectionHandle& connection) noexcept;
+
+ private:
+  bool connected_ = false;
+  SQLHENV environment_ = SQL_NULL_HENV;
+  std::string connect_string_;
+  std::unique_ptr<TConnectionHandle> main_connection_;
+  std::string current_catalog_;
+  TStringList driver_params_;
+  int login_timeout_ = 30;
+  int query_timeout_ = 30;
+  bool transactions_supported_ = false;
+  std::string odbc_driver_name_;
+  std::string dsn_;
+  TCharset charset_;
+  TcsConnectionPool pool_;  // owns the connections it lists
+};
+
+}  // namespace velquarn
