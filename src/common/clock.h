@@ -1,5 +1,5 @@
 // The millisecond tick count: CLOCK_MONOTONIC milliseconds as an unsigned
-// 32-bit value (it wraps after 49.7 days, as callers expect).
+// 32-bit value (it wraps after 49.7 days, as callers expect). Thread-safe.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Code page 1252, the one text encoding inside the server, and the
 // conversions at its edges: the wire, JSON (UTF-8), the ODBC driver's
 // encoding and 16-bit wide characters. Characters that the target lacks
-// become '?'.
+// become '?'. All functions are thread-safe.
 #pragma once
 
 #include <cstdint>

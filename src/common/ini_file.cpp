@@ -276,6 +276,10 @@ void TIniFile::WriteFileAtomically(const std::string& path, std::string_view tex
   if (::fsync(file.Get()) != 0) fail("sync", errno);
   if (file.Close() != 0) fail("close", errno);
   if (::rename(temp_path.c_str(), path.c_str()) != 0) fail("rename", errno);
+  // The rename itself is made durable by syncing the folder; the new content
+  // is already complete, so a failure here is not reported.
+  TFileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.Get() >= 0) ::fsync(directory.Get());
 }
 
 }  // namespace velquarn

@@ -1,5 +1,7 @@
 // Small string helpers shared by every layer. Strings are code page 1252
-// bytes; letter case rules are those of ASCII plus the Latin-1 letters.
+// bytes; letter case rules are those of ASCII plus the Latin-1 letters
+// (0xC0..0xDE and 0xE0..0xFE without the signs 0xD7 and 0xF7). All functions
+// are thread-safe and independent of the process's locale.
 #pragma once
 
 #include <cstdint>

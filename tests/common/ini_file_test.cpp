@@ -4,32 +4,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "common/exceptions.h"
+#include "support/odbc_test_env.h"
 
 namespace velquarn {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
+// A temporary folder that removes itself.
+class TempFolder : public testing::TempDir {
  public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "velquarn-ini-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  fs::path operator/(const char* name) const { return path_ / name; }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
+  TempFolder() : TempDir("velquarn-ini") {}
+  fs::path operator/(const char* name) const { return Path() / name; }
 };
 
 void WriteFile(const fs::path& path, const std::string& text) {
