@@ -84,8 +84,8 @@ void CompileFormat(std::string_view format, std::vector<TFormatPart>& parts) {
     }
     size_t code_at = i + 1;
     // Flags and the E/O modifiers of glibc formats ("%Ey", "%-d") are skipped.
-    while (code_at < format.size() && std::strchr("_-0^#EO", format[code_at]) != nullptr &&
-           code_at + 1 < format.size()) {
+    while (code_at < format.size() && format[code_at] != '\0' &&
+           std::strchr("_-0^#EO", format[code_at]) != nullptr && code_at + 1 < format.size()) {
       ++code_at;
     }
     const char code = format[code_at];
@@ -312,7 +312,7 @@ TTimeStamp DateTimeToTimeStamp(TDateTime value) {
   if (!std::isfinite(value)) return stamp;
   const double millis = std::nearbyint(value * kMSecsPerDay);
   // Beyond the day numbers that fit the record buffer the stamp is empty.
-  if (std::fabs(millis) >= 2147483647.0 * kMSecsPerDay) return stamp;
+  if (std::fabs(millis) >= (2147483647.0 - kDateDelta) * kMSecsPerDay) return stamp;
   const auto total = static_cast<int64_t>(millis);
   const int64_t magnitude = total < 0 ? -total : total;
   const int64_t days = magnitude / kMSecsPerDayInt;

@@ -102,6 +102,12 @@ TEST(DateTime, TimeStampsUseDayNumbersFromYearOne) {
   int y = 0, m = 0, d = 0;
   DecodeDate(EncodeDate(1, 1, 1) - 1, y, m, d);
   EXPECT_EQ(y + m + d, 0);
+  // Values beyond any day number give an empty stamp instead of a wrapped one.
+  for (double huge : {1E300, -1E300, 2147483647.0}) {
+    stamp = DateTimeToTimeStamp(huge);
+    EXPECT_EQ(stamp.date, 0) << huge;
+    EXPECT_EQ(stamp.time, 0) << huge;
+  }
 }
 
 TEST(DateTime, CLocaleFormatsAreIso) {
