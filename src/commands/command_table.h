@@ -4,6 +4,7 @@
 // state through TCommandEnvironment.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -24,9 +25,11 @@ struct TCommandEnvironment {
   std::string ConfigPath;
   // Writes an error entry to the event log under the given source.
   std::function<void(const std::string& source, const std::string& text)> LogEvent;
-  // Checks a client's module against the accepted versions; raises when it
-  // is refused. Empty: every module is accepted.
-  std::function<void(const std::string& module)> CheckVersion;
+  // Checks a client's module name and its packed DOS module date against the
+  // accepted versions: false refuses the module (`open` answers 599); an
+  // error of the list or of a date conversion is raised (the client gets
+  // 500). Empty: every module is accepted.
+  std::function<bool(const std::string& module, int32_t date)> CheckVersion;
   // Settings/MaxDateDiff plus one.
   int MaxDateDiff = 4;
 };
