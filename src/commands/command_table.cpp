@@ -1,5 +1,9 @@
 #include "commands/command_table.h"
 
+#include "commands/prep_commands.h"
+#include "commands/sys_commands.h"
+#include "commands/tran_commands.h"
+#include "commands/upload_commands.h"
 #include "common/exceptions.h"
 #include "common/text.h"
 #include "protocol/command_invocation.h"
@@ -24,7 +28,7 @@ void Quit(TCommandInvocation& invocation) { invocation.Close(); }
 
 }  // namespace
 
-TCommandTable BuildCommandTable(TCommandEnvironment& /*environment*/) {
+TCommandTable BuildCommandTable(TCommandEnvironment& environment) {
   TCommandTable table;
   table.push_back(MakeCommand("sql", ' ', RequiresDatabase));
   table.push_back(MakeCommand("quit", ' ', Quit));
@@ -33,16 +37,18 @@ TCommandTable BuildCommandTable(TCommandEnvironment& /*environment*/) {
   table.push_back(MakeCommand("close", ' ', RequiresDatabase));
   table.push_back(MakeCommand("info", ' ', RequiresDatabase));
   table.push_back(MakeCommand("test", ' ', nullptr));
-  table.push_back(MakeCommand("tran", ' ', RequiresDatabase));
-  table.push_back(MakeCommand("prep", ' ', RequiresDatabase));
-  table.push_back(MakeCommand("exec", ',', RequiresDatabase));
+  table.push_back(MakeCommand("tran", ' ', TranCommand));
+  table.push_back(MakeCommand("prep", ' ', PrepCommand));
+  table.push_back(MakeCommand("exec", ',', ExecCommand));
   table.push_back(MakeCommand("clear", ' ', RequiresDatabase));
-  table.push_back(MakeCommand("sys", ' ', NotAvailable("sys")));
-  table.push_back(MakeCommand("sndf", ' ', RequiresDatabase));
-  table.push_back(MakeCommand("call", ',', RequiresDatabase));
+  table.push_back(MakeCommand("sys", ' ', [&environment](TCommandInvocation& invocation) {
+    SysCommand(invocation, environment);
+  }));
+  table.push_back(MakeCommand("sndf", ' ', SndfCommand));
+  table.push_back(MakeCommand("call", ',', CallCommand));
   table.push_back(MakeCommand("sqlbatch", ' ', RequiresDatabase));
-  table.push_back(MakeCommand("crtf", ' ', RequiresDatabase));
-  table.push_back(MakeCommand("addrec", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("crtf", ' ', CrtfCommand));
+  table.push_back(MakeCommand("addrec", ' ', AddrecCommand));
   table.push_back(MakeCommand("execsql2", ' ', RequiresDatabase));
   table.push_back(MakeCommand("infoJSON", ' ', RequiresDatabase));
   table.push_back(MakeCommand("getJSON", ' ', RequiresDatabase));
