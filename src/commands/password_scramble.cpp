@@ -12,7 +12,8 @@ namespace {
 
 uint16_t NextKey(uint16_t key, unsigned char scrambled) {
   // Computed in 32 bits and cut back: the product overflows 16 bits by design.
-  const uint32_t next = (static_cast<uint32_t>(key) + scrambled) * kScrambleMultiplier + kScrambleAddend;
+  const uint32_t next =
+      (static_cast<uint32_t>(key) + scrambled) * kScrambleMultiplier + kScrambleAddend;
   return static_cast<uint16_t>(next & 0xFFFF);
 }
 
@@ -34,13 +35,15 @@ std::string UnscramblePassword(std::string_view stored) {
 
 std::string ScramblePassword(std::string_view plain) {
   if (plain.size() > kMaxScrambledPasswordBytes) {
-    throw Exception(Format("The password is %zu bytes long; a scrambled password holds at most %zu bytes",
-                           plain.size(), kMaxScrambledPasswordBytes));
+    throw Exception(
+        Format("The password is %zu bytes long; a scrambled password holds at most %zu bytes",
+               plain.size(), kMaxScrambledPasswordBytes));
   }
   std::string stored(plain.size(), '\0');
   uint16_t key = kScrambleStartKey;
   for (size_t i = 0; i < plain.size(); ++i) {
-    const auto scrambled = static_cast<unsigned char>(static_cast<unsigned char>(plain[i]) ^ HighByte(key));
+    const auto scrambled =
+        static_cast<unsigned char>(static_cast<unsigned char>(plain[i]) ^ HighByte(key));
     stored[i] = static_cast<char>(scrambled);
     key = NextKey(key, scrambled);
   }
@@ -68,9 +71,11 @@ bool IsStorableOnIniLine(std::string_view scrambled, std::string& why) {
 std::string IniLineValue(std::string_view scrambled) {
   // The reader trims the value and then strips one pair of matching quotes,
   // so a value in double quotes keeps its outer blanks and its own quotes.
-  const bool outer_blank = !scrambled.empty() && (static_cast<unsigned char>(scrambled.front()) <= ' ' ||
-                                                  static_cast<unsigned char>(scrambled.back()) <= ' ');
-  const bool outer_quotes = scrambled.size() >= 2 && (scrambled.front() == '"' || scrambled.front() == '\'') &&
+  const bool outer_blank =
+      !scrambled.empty() && (static_cast<unsigned char>(scrambled.front()) <= ' ' ||
+                             static_cast<unsigned char>(scrambled.back()) <= ' ');
+  const bool outer_quotes = scrambled.size() >= 2 &&
+                            (scrambled.front() == '"' || scrambled.front() == '\'') &&
                             scrambled.back() == scrambled.front();
   if (outer_blank || outer_quotes) return "\"" + std::string(scrambled) + "\"";
   return std::string(scrambled);
@@ -84,8 +89,9 @@ int RunScramblePasswordTool(std::istream& in, std::ostream& out, std::ostream& e
   }
   if (!password.empty() && password.back() == '\r') password.pop_back();
   if (password.size() > kMaxScrambledPasswordBytes) {
-    err << "The password is " << password.size() << " bytes long; a scrambled password holds at most "
-        << kMaxScrambledPasswordBytes << " bytes\n";
+    err << "The password is " << password.size()
+        << " bytes long; a scrambled password holds at most " << kMaxScrambledPasswordBytes
+        << " bytes\n";
     return 1;
   }
   const std::string scrambled = ScramblePassword(password);

@@ -73,7 +73,8 @@ THttpResult HttpGet(const std::string& url, const THttpTimeouts& timeouts) {
     result.error = "The HTTP client could not be created";
     return result;
   }
-  curl_slist* raw_headers = curl_slist_append(nullptr, (std::string("Accept: ") + kHttpAccept).c_str());
+  curl_slist* raw_headers =
+      curl_slist_append(nullptr, (std::string("Accept: ") + kHttpAccept).c_str());
   std::unique_ptr<curl_slist, TCurlListDeleter> headers(raw_headers);
   if (!headers) {
     result.error = "The HTTP request headers could not be built";
@@ -110,7 +111,8 @@ THttpResult HttpGet(const std::string& url, const THttpTimeouts& timeouts) {
   const CURLcode code = curl_easy_perform(handle);
   if (code != CURLE_OK) {
     if (transfer.body_too_big) {
-      result.error = "The response body is larger than " + std::to_string(kHttpMaxBodyBytes) + " bytes";
+      result.error =
+          "The response body is larger than " + std::to_string(kHttpMaxBodyBytes) + " bytes";
     } else {
       result.error = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(code);
     }

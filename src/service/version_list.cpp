@@ -44,9 +44,10 @@ int32_t DateTimeToDosDateTime(TDateTime value) {
   if (year < 1980 || year > 1980 + 127) {
     throw Exception(Format("The year %d cannot be held in a packed DOS date", year));
   }
-  const uint32_t bits = static_cast<uint32_t>(year - 1980) << 25 | static_cast<uint32_t>(month) << 21 |
-                        static_cast<uint32_t>(day) << 16 | static_cast<uint32_t>(hour) << 11 |
-                        static_cast<uint32_t>(minute) << 5 | static_cast<uint32_t>(second / 2);
+  const uint32_t bits = static_cast<uint32_t>(year - 1980) << 25 |
+                        static_cast<uint32_t>(month) << 21 | static_cast<uint32_t>(day) << 16 |
+                        static_cast<uint32_t>(hour) << 11 | static_cast<uint32_t>(minute) << 5 |
+                        static_cast<uint32_t>(second / 2);
   return static_cast<int32_t>(bits);
 }
 

@@ -11,7 +11,9 @@
 namespace velquarn {
 namespace {
 
-std::string Bytes(std::initializer_list<unsigned char> bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string Bytes(std::initializer_list<unsigned char> bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
 
 // Values worked out by hand from the constants: configuration files already
 // written with them must keep opening, so the constants may never change.
@@ -112,12 +114,15 @@ TEST(ScramblePasswordTool, RefusesWhatCannotBeStored) {
   };
   const Case cases[] = {
       {"", "No password on standard input: write the password as one line\n"},
-      {std::string(256, 'p') + "\n", "The password is 256 bytes long; a scrambled password holds at most 255 bytes\n"},
+      {std::string(256, 'p') + "\n",
+       "The password is 256 bytes long; a scrambled password holds at most 255 bytes\n"},
       {"secret\n",
-       "The scrambled password contains a line feed and cannot be stored in the INI file; choose another password\n"},
+       "The scrambled password contains a line feed and cannot be stored in the INI file; choose "
+       "another password\n"},
       // 'W' scrambles to CR.
       {"W\n",
-       "The scrambled password contains a carriage return and cannot be stored in the INI file; choose another "
+       "The scrambled password contains a carriage return and cannot be stored in the INI file; "
+       "choose another "
        "password\n"},
   };
   for (const Case& c : cases) {

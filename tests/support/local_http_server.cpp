@@ -33,7 +33,8 @@ sockaddr_in Loopback(uint16_t port) {
 uint16_t BoundPort(int fd) {
   sockaddr_in address{};
   socklen_t length = sizeof(address);
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) throw SocketError("getsockname");
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    throw SocketError("getsockname");
   return ntohs(address.sin_port);
 }
 

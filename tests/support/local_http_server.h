@@ -47,11 +47,11 @@ class TLocalHttpServer {
   uint16_t port_ = 0;
   std::atomic<int> request_count_{0};
   mutable std::mutex mutex_;
-  int status_ = 200;                    // Guarded by mutex_
-  std::string reason_ = "OK";           // Guarded by mutex_
-  std::string body_;                    // Guarded by mutex_
-  std::vector<std::string> headers_;    // Guarded by mutex_
-  std::string last_request_;            // Guarded by mutex_
+  int status_ = 200;                  // Guarded by mutex_
+  std::string reason_ = "OK";         // Guarded by mutex_
+  std::string body_;                  // Guarded by mutex_
+  std::vector<std::string> headers_;  // Guarded by mutex_
+  std::string last_request_;          // Guarded by mutex_
   std::thread thread_;
 };
 
