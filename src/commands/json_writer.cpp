@@ -1,10 +1,13 @@
 #include "commands/json_writer.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "commands/row_writer.h"
 #include "common/cp1252.h"
 #include "common/exceptions.h"
+#include "dataset/field.h"
+#include "dataset/query.h"
 
 namespace velquarn {
 
@@ -32,7 +35,126 @@ void AppendUtf8(TTextStream& stream, char32_t code_point) {
   }
 }
 
+template <typename T>
+T Load(const char* data) {
+  T value;
+  std::memcpy(&value, data, sizeof value);
+  return value;
+}
+
+void AppendLengthToken(TTextStream& stream, const TField& field) {
+  switch (field.DataType()) {
+    case ftString:
+    case ftBytes:
+    case ftVarBytes:
+    case ftBlob:
+    case ftMemo:
+      if (field.Size() > 0) {
+        AppendInteger(stream, field.Size());
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  stream.AppendText("null");
+}
+
+void AppendScaleToken(TTextStream& stream, TFieldType type) {
+  const bool two = type == ftFloat || type == ftCurrency || type == ftBCD;
+  stream.AppendText(two ? "2" : "null");
+}
+
+void WriteJsonValue(TTextStream& stream, TcsQuery& query, TField& field, int32_t zone) {
+  const TFieldType type = field.DataType();
+  const char* data = query.GetFieldDataPtr(field);
+  if (data == nullptr) {
+    stream.AppendText("\"null\"");
+    return;
+  }
+  if (AppendIntegerSlot(stream, type, data)) return;
+  switch (type) {
+    case ftString:
+    case ftFixedChar:
+    case ftWideString:
+      AppendJsonString(stream, std::string_view(data, strnlen(data, static_cast<size_t>(field.DataSize()))));
+      break;
+    case ftMemo:
+      AppendJsonString(stream, query.BlobView(field));
+      break;
+    case ftBlob:
+      stream.AppendChar('"');
+      AppendHex(stream, query.BlobView(field));
+      stream.AppendChar('"');
+      break;
+    case ftBytes:
+    case ftVarBytes:
+      AppendJsonString(stream, std::string_view(data, static_cast<size_t>(field.DataSize())));
+      break;
+    case ftFloat:
+    case ftCurrency:
+      AppendGeneralFloat(stream, Load<double>(data));
+      break;
+    case ftBoolean:
+      stream.AppendText(Load<int16_t>(data) != 0 ? "true" : "false");
+      break;
+    case ftBCD:
+      AppendDecimal4(stream, field.AsString());
+      break;
+    case ftDate:
+    case ftDateTime:
+      AppendGeneralFloat(stream, JsonDateMilliseconds(SlotDateTime(type, data), zone));
+      break;
+    case ftTime:
+      AppendGeneralFloat(stream, JsonTimeMilliseconds(SlotDateTime(type, data), zone));
+      break;
+    default:
+      // Types the ODBC driver never produces: their text, as a JSON string
+      // so the document stays valid.
+      AppendJsonString(stream, field.AsString());
+  }
+}
+
 }  // namespace
+
+void WriteJsonColumns(TTextStream& stream, TcsQuery& query) {
+  stream.AppendText("{ \"columns\": [ ");
+  const int count = query.FieldCount();
+  for (int i = 0; i < count; ++i) {
+    const TField& field = query.Fields(i);
+    if (i > 0) stream.AppendText(", ");
+    stream.AppendText("{ \"name\": ");
+    AppendJsonString(stream, field.FieldName());
+    stream.AppendText(", \"type\": ");
+    AppendInteger(stream, JsonTypeCode(field.DataType()));
+    stream.AppendText(", \"length\": ");
+    AppendLengthToken(stream, field);
+    stream.AppendText(", \"scale\": ");
+    AppendScaleToken(stream, field.DataType());
+    stream.AppendText(" }");
+  }
+  stream.AppendText(" ] }");
+}
+
+void WriteJsonRows(TTextStream& stream, TcsQuery& query, int32_t server_time_zone) {
+  stream.AppendText("{ \"rows\": [ ");
+  bool first_row = true;
+  const int count = query.FieldCount();
+  while (!query.Eof()) {
+    stream.AppendText(first_row ? "{ " : ", { ");
+    first_row = false;
+    for (int i = 0; i < count; ++i) {
+      TField& field = query.Fields(i);
+      if (i > 0) stream.AppendText(", ");
+      AppendJsonString(stream, field.FieldName());
+      stream.AppendText(": ");
+      WriteJsonValue(stream, query, field, server_time_zone);
+    }
+    stream.AppendText(" }");
+    query.Next();
+  }
+  stream.AppendText(" ] }");
+}
 
 int JsonTypeCode(TFieldType type) {
   switch (type) {

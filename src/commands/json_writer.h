@@ -28,7 +28,8 @@ class TcsQuery;
 // Appends the column list of the query's fields.
 void WriteJsonColumns(TTextStream& stream, TcsQuery& query);
 
-// Rewinds the query to its first row and appends every row up to the end.
+// Appends the row document of the query's rows from the current one to the
+// end (the caller rewinds to the first row).
 // Raises what the query raises (a closed dataset, fetch errors) and
 // EConvertError "Invalid argument to date encode" for a date before 1970.
 void WriteJsonRows(TTextStream& stream, TcsQuery& query, int32_t server_time_zone);

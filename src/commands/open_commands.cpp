@@ -1,6 +1,17 @@
 #include "commands/open_commands.h"
 
 #include <charconv>
+#include <memory>
+
+#include "commands/command_table.h"
+#include "commands/password_scramble.h"
+#include "common/clock.h"
+#include "common/exceptions.h"
+#include "common/ini_file.h"
+#include "dataset/query.h"
+#include "odbc/odbc_database.h"
+#include "protocol/command_invocation.h"
+#include "protocol/db_context.h"
 
 namespace velquarn {
 
@@ -20,7 +31,115 @@ int32_t ParseModuleDate(std::string_view text) {
   return value;
 }
 
+constexpr int kDefaultLoginTimeout = 30;
+constexpr int kDefaultQueryTimeout = 30;
+
+// A connection context lives at one address for its whole life, and no two
+// live contexts share one, so the address serves as the connection's number.
+uint64_t ConnectionNumber(const TDBContext& context) {
+  return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&context));
+}
+
+// The first `open` of a connection creates its database component and
+// registers it under the built name. A component whose name was refused is
+// not kept: it would stay unregistered, and no query of a later `open` on
+// the connection could find it.
+TcsODBCDatabase& EnsureDatabase(TDBContext& context, const std::string& name) {
+  if (TcsODBCDatabase* existing = context.Database()) return *existing;
+  TDBContext::TDatabasePtr database(new TcsODBCDatabase());
+  database->SetLoginPrompt(false);
+  database->SetConnectionPoolSize(1);
+  database->SetName(name);
+  database->SetDataBaseName(name);
+  context.SetDatabase(std::move(database));
+  return *context.Database();
+}
+
+void Parameterise(TDBContext& context, TcsODBCDatabase& database, const TIniFile* config,
+                  const TOpenParams& open) {
+  database.SetLoginPrompt(false);
+  // Each `open` describes the whole connection anew: nothing of an earlier
+  // `open` on the connection (its driver parameters, its data source) may
+  // leak into this one.
+  database.Close();
+  database.Params().Clear();
+  TStringList& params = database.Params();
+  const std::string& section = open.open_name;
+  if (config == nullptr || !config->SectionExists(section)) {
+    database.SetDSN(section);
+    params.SetValue("UID", open.user_id);
+    params.SetValue("PWD", open.password);
+    return;
+  }
+  params.SetValue("Database Name", config->ReadString(section, "DatabaseName", ""));
+  params.SetValue("Server Name", config->ReadString(section, "ServerName", ""));
+  if (!open.user_id.empty()) {
+    params.SetValue("UID", open.user_id);
+    params.SetValue("PWD", open.password);
+  } else {
+    params.SetValue("UID", config->ReadString(section, "Username", ""));
+    params.SetValue("PWD", UnscramblePassword(config->ReadString(section, "Password", "")));
+  }
+  database.SetDSN(config->ReadString(section, "DSN", ""));
+  if (database.DSN().empty()) {
+    database.SetODBCDriverName(config->ReadString(section, "DriverName", ""));
+    for (std::string& item : SplitDriverParams(config->ReadString(section, "DriverParams", ""))) {
+      params.Add(std::move(item));
+    }
+  }
+  database.SetCharset(config->ReadString(section, "Charset", "UTF-8"));
+  if (TcsODBCDriver* driver = database.ODBCDriver()) {
+    driver->SetLoginTimeout(
+        static_cast<int>(config->ReadInteger(section, "LoginTimeout", kDefaultLoginTimeout)));
+    driver->SetQueryTimeout(
+        static_cast<int>(config->ReadInteger(section, "QueryTimeout", kDefaultQueryTimeout)));
+  }
+  context.SetServerTimeZone(static_cast<int32_t>(config->ReadInteger(section, "ServerTimeZone", 0)));
+}
+
+void CreateDatabaseState(TDBContext& context, const TIniFile* config, const TOpenParams& open) {
+  const std::string name =
+      BuildDatabaseComponentName(open.open_name, ConnectionNumber(context), GetTickCount());
+  TcsODBCDatabase& database = EnsureDatabase(context, name);
+  Parameterise(context, database, config, open);
+  // The previous query goes first, giving back its connection; the new one
+  // is bound to the name under which the database is actually registered
+  // (the list may have changed it), so it always finds this database.
+  context.SetQuery(nullptr);
+  TDBContext::TQueryPtr query(new TcsQuery());
+  query->SetDataBaseName(database.DataBaseName());
+  context.SetQuery(std::move(query));
+}
+
 }  // namespace
+
+std::vector<std::string> SplitDriverParams(std::string_view text) {
+  std::vector<std::string> items;
+  std::string item;
+  bool quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        item += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        item += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      if (!item.empty()) items.push_back(std::move(item));
+      item.clear();
+    } else {
+      item += c;
+    }
+  }
+  if (!item.empty()) items.push_back(std::move(item));
+  return items;
+}
 
 TOpenParams ParseOpenParams(const std::vector<std::string>& params) {
   TOpenParams open;
@@ -57,5 +176,32 @@ std::string ClientVersionRejectedText(std::string_view module_name) {
   text += "\". Kontakta IT-avdelningen f\xF6r hj\xE4lp.";
   return text;
 }
+
+void OpenCommand(TCommandInvocation& invocation, const TCommandEnvironment& environment) {
+  const TOpenParams open = ParseOpenParams(invocation.Params());
+  if (open.has_module && environment.CheckVersion &&
+      !environment.CheckVersion(open.module_name, open.module_date)) {
+    invocation.SetReply(599, ClientVersionRejectedText(open.module_name));
+    return;
+  }
+  TDBContext& context = invocation.DBContext();
+  try {
+    CreateDatabaseState(context, environment.Config, open);
+  } catch (const std::exception& error) {
+    invocation.SetReply(503, error.what());
+  }
+}
+
+void CloseCommand(TCommandInvocation& /*invocation*/) {}
+
+void ClearCommand(TCommandInvocation& invocation) {
+  try {
+    if (TcsQuery* query = invocation.DBContext().Query()) query->CloseCursor();
+  } catch (...) {
+    // `clear` is a tidy-up the client cannot act on; it always succeeds.
+  }
+}
+
+void QuitCommand(TCommandInvocation& invocation) { invocation.Close(); }
 
 }  // namespace velquarn

@@ -35,6 +35,11 @@ TOpenParams ParseOpenParams(const std::vector<std::string>& params);
 std::string BuildDatabaseComponentName(std::string_view open_name, uint64_t connection_number,
                                        uint32_t tick_count);
 
+// The items of a `DriverParams` value: split at commas only (blanks belong to
+// the values); a double-quoted part may hold commas, "" in it stands for one
+// quote. Empty items are dropped.
+std::vector<std::string> SplitDriverParams(std::string_view text);
+
 // The 599 reply text for a rejected module, in code page 1252.
 std::string ClientVersionRejectedText(std::string_view module_name);
 

@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/date_time.h"
+#include "dataset/field.h"
+#include "dataset/query.h"
+
 namespace velquarn {
 
 namespace {
@@ -11,7 +15,165 @@ namespace {
 constexpr int kSignificantDigits = 15;
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
+constexpr double kMilliSecondsPerDay = 86400000.0;
+
+template <typename T>
+T Load(const char* data) {
+  T value;
+  std::memcpy(&value, data, sizeof value);
+  return value;
+}
+
+bool IsNumericType(TFieldType type) {
+  switch (type) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftLargeint:
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The date-time slot holds day number * 86400000 + milliseconds.
+void SplitDateTimeSlot(double slot, int32_t& day_number, int32_t& milliseconds) {
+  const double days = std::floor(slot / kMilliSecondsPerDay);
+  day_number = static_cast<int32_t>(days);
+  milliseconds = static_cast<int32_t>(slot - days * kMilliSecondsPerDay);
+}
+
+void AppendDateText(TTextStream& stream, int32_t day_number) {
+  stream.AppendText(DateToStr(static_cast<TDateTime>(day_number - kDateDelta)));
+}
+
+void AppendTimeText(TTextStream& stream, int32_t milliseconds) {
+  stream.AppendText(TimeToStr(milliseconds / kMilliSecondsPerDay));
+}
+
 }  // namespace
+
+TDateTime SlotDateTime(TFieldType type, const char* data) {
+  switch (type) {
+    case ftDate:
+      return static_cast<TDateTime>(Load<int32_t>(data) - kDateDelta);
+    case ftTime:
+      return Load<int32_t>(data) / kMilliSecondsPerDay;
+    default: {
+      int32_t day_number = 0;
+      int32_t milliseconds = 0;
+      SplitDateTimeSlot(Load<double>(data), day_number, milliseconds);
+      TTimeStamp stamp;
+      stamp.date = day_number;
+      stamp.time = milliseconds;
+      return TimeStampToDateTime(stamp);
+    }
+  }
+}
+
+bool AppendIntegerSlot(TTextStream& stream, TFieldType type, const char* data) {
+  switch (type) {
+    case ftSmallint:
+      AppendInteger(stream, Load<int16_t>(data));
+      return true;
+    case ftWord:
+      AppendInteger(stream, Load<uint16_t>(data));
+      return true;
+    case ftInteger:
+    case ftAutoInc:
+      AppendInteger(stream, Load<int32_t>(data));
+      return true;
+    case ftLargeint:
+      AppendInteger(stream, Load<int64_t>(data));
+      return true;
+    default:
+      return false;
+  }
+}
+
+void WriteRowValue(TTextStream& stream, TcsQuery& query, TField& field) {
+  const TFieldType type = field.DataType();
+  if (type == ftBlob || type == ftMemo) {
+    // A blob's slot holds only its store index; the value is viewed in place.
+    if (query.GetFieldDataPtr(field) == nullptr) {
+      stream.AppendChar('\xFF');
+    } else {
+      AppendHex(stream, query.BlobView(field));
+    }
+    return;
+  }
+  const char* data = query.GetFieldDataPtr(field);
+  if (data == nullptr) {
+    if (IsNumericType(type)) {
+      stream.AppendChar('0');
+    } else {
+      stream.AppendChar('\xFF');
+    }
+    return;
+  }
+  if (AppendIntegerSlot(stream, type, data)) return;
+  switch (type) {
+    case ftString:
+    case ftFixedChar:
+    case ftWideString:
+      // Wide columns are already cp1252 in the slot (converted at fetch).
+      AppendQuoted(stream, std::string_view(data, strnlen(data, static_cast<size_t>(field.DataSize()))));
+      break;
+    case ftFloat:
+    case ftCurrency:
+      AppendGeneralFloat(stream, Load<double>(data));
+      break;
+    case ftBoolean:
+      stream.AppendText(Load<int16_t>(data) != 0 ? "True" : "False");
+      break;
+    case ftBCD:
+      AppendDecimal4(stream, field.AsString());
+      break;
+    case ftDate:
+      stream.AppendChar('"');
+      AppendDateText(stream, Load<int32_t>(data));
+      stream.AppendChar('"');
+      break;
+    case ftTime:
+      stream.AppendChar('"');
+      AppendTimeText(stream, Load<int32_t>(data));
+      stream.AppendChar('"');
+      break;
+    case ftDateTime: {
+      int32_t day_number = 0;
+      int32_t milliseconds = 0;
+      SplitDateTimeSlot(Load<double>(data), day_number, milliseconds);
+      stream.AppendChar('"');
+      AppendDateText(stream, day_number);
+      // Midnight shows the date alone; milliseconds are not looked at.
+      if (milliseconds >= 1000) {
+        stream.AppendChar(' ');
+        AppendTimeText(stream, milliseconds);
+      }
+      stream.AppendChar('"');
+      break;
+    }
+    case ftBytes:
+    case ftVarBytes:
+      stream.Write(data, static_cast<size_t>(field.DataSize()));
+      break;
+    default:
+      stream.AppendText(field.AsString());
+  }
+}
+
+void WriteRow(TTextStream& stream, TcsQuery& query) {
+  const int count = query.FieldCount();
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) stream.AppendChar(',');
+    WriteRowValue(stream, query, query.Fields(i));
+  }
+  stream.AppendChar('\0');
+}
 
 size_t FormatGeneralFloat(double value, char* out) {
   char* p = out;
@@ -121,6 +283,51 @@ void AppendScaled4(TTextStream& stream, int64_t units) {
     p += used;
   }
   stream.Write(buffer, static_cast<size_t>(p - buffer));
+}
+
+void AppendDecimal4(TTextStream& stream, std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
+  }
+  const size_t point = text.find('.');
+  std::string_view whole = text.substr(0, point);
+  std::string_view fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  while (whole.size() > 1 && whole[0] == '0') whole.remove_prefix(1);
+
+  // Digits of whole and four decimals, rounded on the fifth decimal.
+  char digits[80];
+  size_t count = 0;
+  digits[count++] = '0';  // room for a carry
+  for (char c : whole) {
+    if (count < sizeof digits - 4) digits[count++] = c;
+  }
+  if (whole.empty()) digits[count++] = '0';
+  for (size_t i = 0; i < 4; ++i) digits[count++] = i < fraction.size() ? fraction[i] : '0';
+  if (fraction.size() > 4 && fraction[4] >= '5') {
+    size_t i = count;
+    while (i-- > 0) {
+      if (digits[i] == '9') {
+        digits[i] = '0';
+      } else {
+        ++digits[i];
+        break;
+      }
+    }
+  }
+  size_t first = 0;
+  while (first + 5 < count && digits[first] == '0') ++first;
+  size_t last = count;
+  while (last > count - 4 && digits[last - 1] == '0') --last;
+  bool zero = true;
+  for (size_t i = first; i < last; ++i) zero = zero && digits[i] == '0';
+  if (negative && !zero) stream.AppendChar('-');
+  stream.Write(digits + first, count - 4 - first);
+  if (last > count - 4) {
+    stream.AppendChar('.');
+    stream.Write(digits + count - 4, last - (count - 4));
+  }
 }
 
 void AppendQuoted(TTextStream& stream, std::string_view text) {

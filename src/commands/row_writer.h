@@ -18,6 +18,8 @@
 #include <string_view>
 
 #include "commands/text_stream.h"
+#include "common/date_time.h"
+#include "dataset/db_types.h"
 
 namespace velquarn {
 
@@ -28,8 +30,8 @@ class TcsQuery;
 // accessors raise (conversion errors, blob reads).
 void WriteRow(TTextStream& stream, TcsQuery& query);
 
-// Writes one value of a row, as above.
-void WriteRowValue(TTextStream& stream, TField& field);
+// Writes one value of the query's current row, as above.
+void WriteRowValue(TTextStream& stream, TcsQuery& query, TField& field);
 
 // The primitive renderings, shared with the JSON writer.
 
@@ -45,6 +47,16 @@ void AppendGeneralFloat(TTextStream& stream, double value);
 // A fixed-point value held as units of 1/10000: decimal, "-" for negatives,
 // "." and up to four decimals with trailing zeros removed.
 void AppendScaled4(TTextStream& stream, int64_t units);
+
+// A decimal text ("-12.34567") rounded half away from zero to at most four
+// decimals, trailing zeros and a trailing point removed ("-12.3457").
+void AppendDecimal4(TTextStream& stream, std::string_view decimal_text);
+
+// Slot readers shared with the JSON writer (slot formats in field.h).
+// The TDateTime of an ftDate, ftTime or ftDateTime slot.
+TDateTime SlotDateTime(TFieldType type, const char* data);
+// Appends the decimal value of an integer-type slot; false for other types.
+bool AppendIntegerSlot(TTextStream& stream, TFieldType type, const char* data);
 
 // Formats value in the general float format into out (at least
 // kGeneralFloatBufferSize bytes) and returns the length.

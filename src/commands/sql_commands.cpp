@@ -1,6 +1,15 @@
 #include "commands/sql_commands.h"
 
+#include <exception>
+#include <vector>
+
+#include "commands/command_table.h"
+#include "commands/xml_field_defs.h"
+#include "common/exceptions.h"
 #include "common/text.h"
+#include "dataset/query.h"
+#include "protocol/command_invocation.h"
+#include "protocol/db_context.h"
 
 namespace velquarn {
 
@@ -8,6 +17,86 @@ namespace {
 
 constexpr std::string_view kGuardMessage =
     "**Allvarligt fel vid uppdatering av data. Kontakta TESSIK.** ";
+
+constexpr const char* kNoDatabase = "No database open";
+constexpr const char* kEventSource = "Velquarn";
+constexpr const char* kSqlPrefix = "[Velquarn.sql]:";
+constexpr const char* kExecSql2Prefix = "[Velquarn.ExecSQL2]:";
+constexpr const char* kExecSql3Prefix = "[Velquarn.ExecSQL3]:";
+// A statement block larger than this is read to its end but not kept, so a
+// client cannot make the server hold unbounded memory.
+constexpr size_t kMaxBatchBytes = 64 * 1024 * 1024;
+
+// The guard's refusal: final, never taken for a lost connection even when
+// the refused statement's text names a connection-loss code.
+class EWhereGuard : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+TcsQuery& QueryOf(TCommandInvocation& invocation) {
+  TcsQuery* query = invocation.DBContext().Query();
+  if (query == nullptr) throw Exception(kNoDatabase);
+  return *query;
+}
+
+void CheckWhereGuard(const TCommandEnvironment& environment, const std::string& statement) {
+  if (PassesWhereGuard(statement)) return;
+  if (environment.LogEvent) environment.LogEvent(kEventSource, "Severe SQL Error in: " + statement);
+  throw EWhereGuard(WhereGuardMessage(statement));
+}
+
+void AnswerError(TCommandInvocation& invocation, std::string_view prefix, const char* message) {
+  std::string text(prefix);
+  text += message;
+  invocation.SetReply(512, text);
+}
+
+// `sql` answers the result's column description, or the rows affected for
+// a statement without result columns.
+void AnswerSqlResult(TCommandInvocation& invocation, TcsQuery& query) {
+  if (query.FieldCount() == 0) {
+    invocation.SetReply(201, "OK");
+    invocation.AddResponse(IntToStr(query.RowsAffected()));
+    return;
+  }
+  invocation.SetReply(200, BuildFieldDefsXml(query));
+}
+
+void AnswerRowsAffected(TCommandInvocation& invocation, TcsQuery& query) {
+  invocation.SetReply(200, IntToStr(query.RowsAffected()));
+  query.ClearSQL();
+}
+
+// Runs ExecSQL on the query's statement; on a lost connection it gives the
+// connection up for good and runs the statement once more.
+void ExecWithRetry(TCommandInvocation& invocation, const TCommandEnvironment& environment,
+                   std::string_view prefix, const std::string& statement, bool guarded) {
+  TcsQuery* query = nullptr;
+  try {
+    query = &QueryOf(invocation);
+    query->SetSQLText(statement);
+    if (guarded) CheckWhereGuard(environment, query->SQL().Text());
+    query->ExecSQL();
+    AnswerRowsAffected(invocation, *query);
+    return;
+  } catch (const EWhereGuard& error) {
+    AnswerError(invocation, prefix, error.what());
+    return;
+  } catch (const std::exception& error) {
+    if (query == nullptr || !IsConnectionLoss(error.what(), true)) {
+      AnswerError(invocation, prefix, error.what());
+      return;
+    }
+  }
+  try {
+    query->ReleaseConnection(true);
+    query->ExecSQL();
+    AnswerRowsAffected(invocation, *query);
+  } catch (const std::exception& error) {
+    AnswerError(invocation, prefix, error.what());
+  }
+}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -44,6 +133,89 @@ std::string DecodeHexStatement(std::string_view hex) {
     statement[i] = static_cast<char>(HexValue(hex[2 * i]) << 4 | HexValue(hex[2 * i + 1]));
   }
   return statement;
+}
+
+void SqlCommand(TCommandInvocation& invocation, const TCommandEnvironment& environment) {
+  TcsQuery* query = nullptr;
+  try {
+    query = &QueryOf(invocation);
+    query->SetSQLText(invocation.UnparsedParams());
+    CheckWhereGuard(environment, query->SQL().Text());
+    query->Open();
+    AnswerSqlResult(invocation, *query);
+    return;
+  } catch (const EWhereGuard& error) {
+    AnswerError(invocation, kSqlPrefix, error.what());
+    return;
+  } catch (const std::exception& error) {
+    if (query == nullptr || !IsConnectionLoss(error.what(), false)) {
+      AnswerError(invocation, kSqlPrefix, error.what());
+      return;
+    }
+  }
+  try {
+    query->Close();
+    query->ReleaseConnection(true);
+    query->Open();
+    AnswerSqlResult(invocation, *query);
+  } catch (const std::exception& error) {
+    AnswerError(invocation, kSqlPrefix, error.what());
+  }
+}
+
+void ExecSql2Command(TCommandInvocation& invocation, const TCommandEnvironment& environment) {
+  ExecWithRetry(invocation, environment, kExecSql2Prefix, invocation.UnparsedParams(), true);
+}
+
+void ExecSql3Command(TCommandInvocation& invocation, const TCommandEnvironment& environment) {
+  const std::vector<std::string>& params = invocation.Params();
+  if (params.empty()) {
+    AnswerError(invocation, kExecSql3Prefix, EListError(0).what());
+    return;
+  }
+  int32_t length = 0;
+  if (!TryStrToInt32(params[0], length) || length == -1) {
+    invocation.SetReply(512, "Illegal length parameter on execsql3 call");
+    return;
+  }
+  if (params.size() < 2) {
+    AnswerError(invocation, kExecSql3Prefix, EListError(1).what());
+    return;
+  }
+  if (static_cast<int64_t>(length) != static_cast<int64_t>(params[1].size())) {
+    invocation.SetReply(512, "Length parameter mismatch on execsql3 call");
+    return;
+  }
+  const std::string statement = DecodeHexStatement(params[1]);
+  ExecWithRetry(invocation, environment, kExecSql3Prefix, statement, false);
+}
+
+void SqlBatchCommand(TCommandInvocation& invocation, const TCommandEnvironment& /*environment*/) {
+  // The whole block is read first, so the connection stays in step with the
+  // client whatever happens to the statements.
+  std::vector<std::string> lines;
+  size_t kept_bytes = 0;
+  bool too_large = false;
+  for (std::string line = invocation.ReadLine(); line != "."; line = invocation.ReadLine()) {
+    kept_bytes += line.size() + 1;
+    if (kept_bytes > kMaxBatchBytes) too_large = true;
+    if (!too_large) lines.push_back(std::move(line));
+  }
+  int run = 0;
+  try {
+    if (too_large) {
+      throw Exception(Format("Statement block longer than %zu bytes", kMaxBatchBytes));
+    }
+    TcsQuery& query = QueryOf(invocation);
+    for (const std::string& line : lines) {
+      query.SetSQLText(line);
+      query.ExecSQL();
+      ++run;
+    }
+    invocation.SetReply(200, "OK");
+  } catch (const std::exception& error) {
+    AnswerError(invocation, IntToStr(run) + ":", error.what());
+  }
 }
 
 }  // namespace velquarn

@@ -48,6 +48,7 @@ class TTextStream {
   void Clear() { buffer_.resize(kHeaderSize); }
   void Reserve(size_t capacity) { buffer_.reserve(capacity + kHeaderSize); }
   size_t Capacity() const { return buffer_.capacity() - kHeaderSize; }
+  void ShrinkToFit() { buffer_.shrink_to_fit(); }
 
  private:
   static constexpr size_t kHeaderSize = 4;

@@ -72,6 +72,25 @@ TEST(RowWriter, ScaledFixedPointDropsTrailingZeros) {
   EXPECT_EQ(Scaled(INT64_MIN), "-922337203685477.5808");
 }
 
+std::string Decimal(std::string_view text) {
+  TTextStream stream;
+  AppendDecimal4(stream, text);
+  return std::string(stream.Bytes());
+}
+
+TEST(RowWriter, DecimalRoundsToFourPlaces) {
+  EXPECT_EQ(Decimal("12.34567"), "12.3457");
+  EXPECT_EQ(Decimal("12.34564"), "12.3456");
+  EXPECT_EQ(Decimal("-0.00004"), "0");
+  EXPECT_EQ(Decimal("-0.00005"), "-0.0001");
+  EXPECT_EQ(Decimal("9.99995"), "10");
+  EXPECT_EQ(Decimal("001.5000"), "1.5");
+  EXPECT_EQ(Decimal("42"), "42");
+  EXPECT_EQ(Decimal("0"), "0");
+  EXPECT_EQ(Decimal(".5"), "0.5");
+  EXPECT_EQ(Decimal("-99999999999999999999.99999"), "-100000000000000000000");
+}
+
 TEST(RowWriter, QuotedTextDoublesQuotes) {
   TTextStream stream;
   AppendQuoted(stream, "");

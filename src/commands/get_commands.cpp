@@ -1,0 +1,129 @@
+#include "commands/get_commands.h"
+
+#include <exception>
+#include <string>
+
+#include "commands/context_access.h"
+#include "commands/json_writer.h"
+#include "commands/row_writer.h"
+#include "commands/text_stream.h"
+#include "commands/xml_field_defs.h"
+#include "common/text.h"
+#include "dataset/query.h"
+#include "protocol/command_invocation.h"
+#include "protocol/db_context.h"
+
+namespace velquarn {
+
+namespace {
+
+constexpr const char* kGetPrefix = "[Velquarn.Get]:";
+// A payload buffer that grew beyond this for one large reply (a getJSON of
+// a big result) is given back afterwards instead of being kept for the
+// connection's life.
+constexpr size_t kKeptPayloadCapacity = 4 * 1024 * 1024;
+
+// One payload buffer per connection thread, reused by every reply of the
+// connection: once it has grown to the usual batch size, building a reply
+// allocates nothing.
+class TPayload {
+ public:
+  TPayload() : stream_(Buffer()) { stream_.Clear(); }
+  TPayload(const TPayload&) = delete;
+  TPayload& operator=(const TPayload&) = delete;
+  ~TPayload() {
+    if (stream_.Capacity() > kKeptPayloadCapacity) {
+      stream_.Clear();
+      stream_.ShrinkToFit();
+    }
+  }
+  TTextStream& Stream() { return stream_; }
+
+ private:
+  static TTextStream& Buffer() {
+    thread_local TTextStream buffer;
+    return buffer;
+  }
+  TTextStream& stream_;
+};
+
+// Sends the reply now and the payload after it as one counted block.
+void SendPayload(TCommandInvocation& invocation, TTextStream& stream) {
+  const std::string_view block = stream.CountedBlock();
+  invocation.SetReply(200, "OK");
+  invocation.SendReply();
+  invocation.WriteStream(block, false);
+}
+
+}  // namespace
+
+void GetCommand(TCommandInvocation& invocation) {
+  TcsQuery* query = invocation.DBContext().Query();
+  if (query == nullptr) {
+    invocation.SetReply(521, "No query active");
+    return;
+  }
+  if (!query->Active() || query->Eof()) {
+    invocation.SetReply(522, "EOF");
+    return;
+  }
+  const std::string& count_text = invocation.UnparsedParams();
+  const int32_t count = count_text.empty() ? 1 : StrToInt32(count_text);
+
+  TPayload payload;
+  TTextStream& stream = payload.Stream();
+  try {
+    for (int32_t written = 0; written < count && !query->Eof(); ++written) {
+      WriteRow(stream, *query);
+      query->Next();
+    }
+    stream.CountedBlock();  // a payload too large to count fails here, before the reply
+  } catch (const std::exception& error) {
+    invocation.SetReply(500, std::string(kGetPrefix) + error.what());
+    return;
+  }
+  SendPayload(invocation, stream);
+}
+
+void InfoCommand(TCommandInvocation& invocation) {
+  TcsQuery& query = RequireQuery(invocation);
+  if (query.FieldCount() == 0) {
+    invocation.SetReply(523, "No result set");
+    return;
+  }
+  TPayload payload;
+  payload.Stream().AppendText(BuildFieldDefsXml(query));
+  SendPayload(invocation, payload.Stream());
+}
+
+void GetJsonCommand(TCommandInvocation& invocation) {
+  TcsQuery* query = invocation.DBContext().Query();
+  if (query == nullptr) {
+    invocation.SetReply(521, "No query active");
+    return;
+  }
+  query->First();  // a closed query fails here, through the general error reply
+  TPayload payload;
+  TTextStream& stream = payload.Stream();
+  try {
+    WriteJsonRows(stream, *query, invocation.DBContext().ServerTimeZone());
+    stream.CountedBlock();
+  } catch (const std::exception& error) {
+    invocation.SetReply(500, std::string(kGetPrefix) + error.what());
+    return;
+  }
+  SendPayload(invocation, stream);
+}
+
+void InfoJsonCommand(TCommandInvocation& invocation) {
+  TcsQuery& query = RequireQuery(invocation);
+  if (query.FieldCount() == 0) {
+    invocation.SetReply(523, "No result set");
+    return;
+  }
+  TPayload payload;
+  WriteJsonColumns(payload.Stream(), query);
+  SendPayload(invocation, payload.Stream());
+}
+
+}  // namespace velquarn
