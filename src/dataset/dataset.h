@@ -227,6 +227,7 @@ class TDataSet : public TComponent {
   char* CalcBuffer() const { return calc_buffer_; }
   char* FilterBuffer() const { return filter_buffer_; }
   void SetFilterBuffer(char* buffer) { filter_buffer_ = buffer; }
+  void SetCalcBuffer(char* buffer) { calc_buffer_ = buffer; }
 
   // Field definitions and fields, for the concrete open and close.
   TFieldDefs& MutableFieldDefs() { return field_defs_; }
@@ -254,6 +255,7 @@ class TDataSet : public TComponent {
 
  private:
   friend class TDataSource;
+  friend class TField;
 
   void CalculateFields(char* buffer);
   void BeginInsertAppend(bool append);

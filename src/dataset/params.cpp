@@ -1,0 +1,343 @@
+#include "dataset/params.h"
+
+#include <cstring>
+
+#include "common/exceptions.h"
+#include "common/text.h"
+#include "dataset/field.h"
+
+namespace velquarn {
+
+TParam::TParam(std::string name, TParamType param_type, TFieldType data_type)
+    : name_(std::move(name)), param_type_(param_type), data_type_(data_type) {}
+
+void TParam::SetValue(const TVariant& value) {
+  if (data_type_ == ftUnknown) {
+    switch (value.VarType()) {
+      case TVariant::vkBoolean:
+        data_type_ = ftBoolean;
+        break;
+      case TVariant::vkInteger: {
+        const int64_t v = value.AsInteger();
+        data_type_ = (v >= INT32_MIN && v <= INT32_MAX) ? ftInteger : ftLargeint;
+        break;
+      }
+      case TVariant::vkFloat:
+        data_type_ = ftFloat;
+        break;
+      case TVariant::vkDateTime:
+        data_type_ = ftDateTime;
+        break;
+      case TVariant::vkString:
+        data_type_ = ftString;
+        break;
+      case TVariant::vkNull:
+        break;
+    }
+  }
+  value_ = value;
+}
+
+void TParam::SetAsString(std::string value) {
+  data_type_ = ftString;
+  value_ = TVariant(std::move(value));
+}
+void TParam::SetAsInteger(int32_t value) {
+  data_type_ = ftInteger;
+  value_ = TVariant(value);
+}
+void TParam::SetAsLargeInt(int64_t value) {
+  data_type_ = ftLargeint;
+  value_ = TVariant(value);
+}
+void TParam::SetAsFloat(double value) {
+  data_type_ = ftFloat;
+  value_ = TVariant(value);
+}
+void TParam::SetAsCurrency(double value) {
+  data_type_ = ftCurrency;
+  value_ = TVariant(value);
+}
+void TParam::SetAsBoolean(bool value) {
+  data_type_ = ftBoolean;
+  value_ = TVariant(value);
+}
+void TParam::SetAsDate(TDateTime value) {
+  data_type_ = ftDate;
+  value_ = TVariant::FromDateTime(value);
+}
+void TParam::SetAsTime(TDateTime value) {
+  data_type_ = ftTime;
+  value_ = TVariant::FromDateTime(value);
+}
+void TParam::SetAsDateTime(TDateTime value) {
+  data_type_ = ftDateTime;
+  value_ = TVariant::FromDateTime(value);
+}
+void TParam::SetAsMemo(std::string value) {
+  data_type_ = ftMemo;
+  value_ = TVariant(std::move(value));
+}
+void TParam::SetAsBlob(std::string value) {
+  data_type_ = ftBlob;
+  value_ = TVariant(std::move(value));
+}
+
+int TParam::GetDataSize() const {
+  switch (data_type_) {
+    case ftString:
+    case ftFixedChar:
+    case ftWideString:
+    case ftUnknown:
+      return static_cast<int>(value_.AsString().size()) + 1;
+    case ftSmallint:
+    case ftWord:
+    case ftBoolean:
+      return 2;
+    case ftInteger:
+    case ftAutoInc:
+    case ftDate:
+    case ftTime:
+      return 4;
+    case ftFloat:
+    case ftCurrency:
+    case ftDateTime:
+    case ftLargeint:
+      return 8;
+    case ftBCD:
+      return 34;
+    case ftBytes:
+    case ftVarBytes:
+      return static_cast<int>(value_.AsString().size());
+    default:
+      return IsBlobType(data_type_) ? static_cast<int>(value_.AsString().size()) : 0;
+  }
+}
+
+void TParam::GetData(void* buffer) const {
+  auto* out = static_cast<char*>(buffer);
+  switch (data_type_) {
+    case ftString:
+    case ftFixedChar:
+    case ftWideString:
+    case ftUnknown: {
+      const std::string text = value_.AsString();
+      std::memcpy(out, text.c_str(), text.size() + 1);
+      return;
+    }
+    case ftSmallint:
+    case ftWord: {
+      const auto v = static_cast<int16_t>(value_.AsInteger());
+      std::memcpy(out, &v, sizeof v);
+      return;
+    }
+    case ftBoolean: {
+      const int16_t v = value_.AsBoolean() ? 1 : 0;
+      std::memcpy(out, &v, sizeof v);
+      return;
+    }
+    case ftInteger:
+    case ftAutoInc: {
+      const auto v = static_cast<int32_t>(value_.AsInteger());
+      std::memcpy(out, &v, sizeof v);
+      return;
+    }
+    case ftLargeint: {
+      const int64_t v = value_.AsInteger();
+      std::memcpy(out, &v, sizeof v);
+      return;
+    }
+    case ftFloat:
+    case ftCurrency: {
+      const double v = value_.AsFloat();
+      std::memcpy(out, &v, sizeof v);
+      return;
+    }
+    case ftDate: {
+      const int32_t v = DateTimeToTimeStamp(value_.AsDateTime()).date;
+      std::memcpy(out, &v, sizeof v);
+      return;
+    }
+    case ftTime: {
+      const int32_t v = DateTimeToTimeStamp(value_.AsDateTime()).time;
+      std::memcpy(out, &v, sizeof v);
+      return;
+    }
+    case ftDateTime: {
+      const TTimeStamp stamp = DateTimeToTimeStamp(value_.AsDateTime());
+      const double v = static_cast<double>(stamp.date) * kMSecsPerDay + stamp.time;
+      std::memcpy(out, &v, sizeof v);
+      return;
+    }
+    default: {
+      const int size = GetDataSize();
+      if (size > 0) std::memcpy(out, value_.AsString().data(), static_cast<size_t>(size));
+      return;
+    }
+  }
+}
+
+void TParam::SetData(const void* buffer, int length) {
+  const auto* in = static_cast<const char*>(buffer);
+  const auto bounded = static_cast<size_t>(std::max(length, 0));
+  switch (data_type_) {
+    case ftSmallint: {
+      int16_t v;
+      std::memcpy(&v, in, sizeof v);
+      value_ = TVariant(static_cast<int64_t>(v));
+      return;
+    }
+    case ftWord: {
+      uint16_t v;
+      std::memcpy(&v, in, sizeof v);
+      value_ = TVariant(static_cast<int64_t>(v));
+      return;
+    }
+    case ftBoolean: {
+      int16_t v;
+      std::memcpy(&v, in, sizeof v);
+      value_ = TVariant(v != 0);
+      return;
+    }
+    case ftInteger:
+    case ftAutoInc: {
+      int32_t v;
+      std::memcpy(&v, in, sizeof v);
+      value_ = TVariant(static_cast<int64_t>(v));
+      return;
+    }
+    case ftLargeint: {
+      int64_t v;
+      std::memcpy(&v, in, sizeof v);
+      value_ = TVariant(v);
+      return;
+    }
+    case ftFloat:
+    case ftCurrency: {
+      double v;
+      std::memcpy(&v, in, sizeof v);
+      value_ = TVariant(v);
+      return;
+    }
+    case ftBytes:
+    case ftVarBytes:
+      value_ = TVariant(std::string(in, bounded));
+      return;
+    default:
+      if (IsBlobType(data_type_)) {
+        value_ = TVariant(std::string(in, bounded));
+      } else {
+        value_ = TVariant(std::string(in, strnlen(in, bounded)));
+      }
+      return;
+  }
+}
+
+void TParam::AssignField(const TField& field) { AssignFieldValue(field, field.Value()); }
+
+void TParam::AssignFieldValue(const TField& field, const TVariant& value) {
+  data_type_ = field.DataType();
+  value_ = value;
+}
+
+void TParam::Assign(const TParam& source) {
+  name_ = source.name_;
+  param_type_ = source.param_type_;
+  data_type_ = source.data_type_;
+  size_ = source.size_;
+  value_ = source.value_;
+}
+
+TParam& TParams::CreateParam(TFieldType data_type, std::string name, TParamType param_type) {
+  items_.push_back(std::make_unique<TParam>(std::move(name), param_type, data_type));
+  return *items_.back();
+}
+
+TParam* TParams::FindParam(std::string_view name) {
+  for (auto& item : items_) {
+    if (SameText(item->Name(), name)) return item.get();
+  }
+  return nullptr;
+}
+
+TParam& TParams::ParamByName(std::string_view name) {
+  TParam* param = FindParam(name);
+  if (param == nullptr) {
+    throw EDatabaseError(Format("Parameter '%.*s' not found", static_cast<int>(name.size()),
+                                name.data()));
+  }
+  return *param;
+}
+
+void TParams::Assign(const TParams& other) {
+  std::vector<std::unique_ptr<TParam>> copies;
+  copies.reserve(other.items_.size());
+  for (const auto& item : other.items_) {
+    copies.push_back(std::make_unique<TParam>());
+    copies.back()->Assign(*item);
+  }
+  items_ = std::move(copies);
+}
+
+void TParams::AssignValues(const TParams& other) {
+  for (auto& item : items_) {
+    for (const auto& source : other.items_) {
+      if (SameText(item->Name(), source->Name())) {
+        item->SetDataType(source->DataType());
+        item->SetParamType(source->ParamType());
+        item->SetSize(source->Size());
+        item->SetValue(source->Value());
+        break;
+      }
+    }
+  }
+}
+
+namespace {
+
+bool IsLiteralChar(char c) { return c == '\'' || c == '"' || c == '`'; }
+
+bool IsNameDelimiter(char c) {
+  return c == ' ' || c == ',' || c == ';' || c == ')' || c == '\r' || c == '\n';
+}
+
+}  // namespace
+
+std::string ParseSQL(std::string_view sql, TParams* params) {
+  std::string out;
+  out.reserve(sql.size());
+  bool literal = false;
+  size_t i = 0;
+  while (i < sql.size()) {
+    const char c = sql[i];
+    if (c == ':' && !literal) {
+      if (i + 1 < sql.size() && sql[i + 1] == ':') {
+        out.push_back(':');
+        i += 2;
+        continue;
+      }
+      // The name runs to the first delimiter met outside a literal; a quote
+      // inside it flips the literal flag, so a quoted name may hold blanks.
+      size_t end = i + 1;
+      while (end < sql.size() && (literal || !IsNameDelimiter(sql[end]))) {
+        if (IsLiteralChar(sql[end])) literal = !literal;
+        ++end;
+      }
+      std::string name(sql.substr(i + 1, end - i - 1));
+      if (!name.empty() && IsLiteralChar(name.front())) {
+        name.erase(name.begin());
+        if (!name.empty() && IsLiteralChar(name.back())) name.pop_back();
+      }
+      if (params != nullptr) params->CreateParam(ftUnknown, std::move(name), ptUnknown);
+      out.push_back('?');
+      i = end;
+      continue;
+    }
+    if (IsLiteralChar(c)) literal = !literal;
+    out.push_back(c);
+    ++i;
+  }
+  return out;
+}
+
+}  // namespace velquarn
