@@ -1,6 +1,9 @@
 #include "commands/command_table.h"
 
+#include "commands/get_commands.h"
+#include "commands/open_commands.h"
 #include "commands/prep_commands.h"
+#include "commands/sql_commands.h"
 #include "commands/sys_commands.h"
 #include "commands/tran_commands.h"
 #include "commands/upload_commands.h"
@@ -12,15 +15,11 @@ namespace velquarn {
 
 namespace {
 
-// Until `open` exists no connection can have a database, so every command
-// that works on one fails the way it must before `open`.
-void RequiresDatabase(TCommandInvocation& /*invocation*/) {
-  throw Exception("No database open");
-}
-
-TCommandFunc NotAvailable(const char* command) {
-  return [command](TCommandInvocation&) {
-    throw Exception(Format("Command not available: %s", command));
+// A handler that reads the service's shared state.
+TCommandFunc WithEnvironment(void (*handler)(TCommandInvocation&, const TCommandEnvironment&),
+                             const TCommandEnvironment& environment) {
+  return [handler, &environment](TCommandInvocation& invocation) {
+    handler(invocation, environment);
   };
 }
 
@@ -30,29 +29,29 @@ void Quit(TCommandInvocation& invocation) { invocation.Close(); }
 
 TCommandTable BuildCommandTable(TCommandEnvironment& environment) {
   TCommandTable table;
-  table.push_back(MakeCommand("sql", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("sql", ' ', WithEnvironment(SqlCommand, environment)));
   table.push_back(MakeCommand("quit", ' ', Quit));
-  table.push_back(MakeCommand("get", ' ', RequiresDatabase));
-  table.push_back(MakeCommand("open", ' ', NotAvailable("open")));
-  table.push_back(MakeCommand("close", ' ', RequiresDatabase));
-  table.push_back(MakeCommand("info", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("get", ' ', GetCommand));
+  table.push_back(MakeCommand("open", ' ', WithEnvironment(OpenCommand, environment)));
+  table.push_back(MakeCommand("close", ' ', CloseCommand));
+  table.push_back(MakeCommand("info", ' ', InfoCommand));
   table.push_back(MakeCommand("test", ' ', nullptr));
   table.push_back(MakeCommand("tran", ' ', TranCommand));
   table.push_back(MakeCommand("prep", ' ', PrepCommand));
   table.push_back(MakeCommand("exec", ',', ExecCommand));
-  table.push_back(MakeCommand("clear", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("clear", ' ', ClearCommand));
   table.push_back(MakeCommand("sys", ' ', [&environment](TCommandInvocation& invocation) {
     SysCommand(invocation, environment);
   }));
   table.push_back(MakeCommand("sndf", ' ', SndfCommand));
   table.push_back(MakeCommand("call", ',', CallCommand));
-  table.push_back(MakeCommand("sqlbatch", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("sqlbatch", ' ', WithEnvironment(SqlBatchCommand, environment)));
   table.push_back(MakeCommand("crtf", ' ', CrtfCommand));
   table.push_back(MakeCommand("addrec", ' ', AddrecCommand));
-  table.push_back(MakeCommand("execsql2", ' ', RequiresDatabase));
-  table.push_back(MakeCommand("infoJSON", ' ', RequiresDatabase));
-  table.push_back(MakeCommand("getJSON", ' ', RequiresDatabase));
-  table.push_back(MakeCommand("execsql3", ' ', RequiresDatabase));
+  table.push_back(MakeCommand("execsql2", ' ', WithEnvironment(ExecSql2Command, environment)));
+  table.push_back(MakeCommand("infoJSON", ' ', InfoJsonCommand));
+  table.push_back(MakeCommand("getJSON", ' ', GetJsonCommand));
+  table.push_back(MakeCommand("execsql3", ' ', WithEnvironment(ExecSql3Command, environment)));
   return table;
 }
 
