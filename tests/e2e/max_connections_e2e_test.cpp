@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "client/velquarn_client.h"
+#include "e2e/e2e_options.h"
+
+namespace velquarn::testing {
+namespace {
+
+TEST(MaxConnectionsE2E, ConnectionBeyond2000IsRefusedWhileOthersWork) {
+  constexpr int kMax = 2000;
+  // Our 2001 client sockets plus the test program's own descriptors.
+  if (RaiseOpenFileLimit(kMax + 200) < kMax + 100) {
+    GTEST_SKIP() << "the open-file limit cannot be raised far enough";
+  }
+  TVelquarnProcess server(VelquarnOptions());
+  std::vector<TVelquarnClient> clients(kMax);
+  // Connect all first, then read the greetings: the server accepts in the
+  // background while the backlog holds the rest.
+  for (auto& client : clients) {
+    client.SetReadTimeoutMs(15000);
+    client.Connect("127.0.0.1", server.Port());
+  }
+  for (size_t i = 0; i < clients.size(); ++i) {
+    ASSERT_EQ(clients[i].ReadLine(), "200 Velquarn 2.1") << "client " << i;
+  }
+  TVelquarnClient refused;
+  refused.SetReadTimeoutMs(15000);
+  refused.Connect("127.0.0.1", server.Port());
+  EXPECT_EQ(refused.ReadLine(), "300 Max connections reached");
+  EXPECT_TRUE(refused.WaitForClose(5000));
+
+  for (size_t i = 0; i < clients.size(); i += 97) {
+    EXPECT_EQ(clients[i].Command("test").Code, 200) << "client " << i;
+  }
+  EXPECT_EQ(clients.back().Command("test").Code, 200);
+
+  // A freed place is taken again.
+  clients.front().SendLine("quit");
+  EXPECT_TRUE(clients.front().WaitForClose(5000));
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    TVelquarnClient late;
+    late.SetReadTimeoutMs(5000);
+    late.Connect("127.0.0.1", server.Port());
+    std::string line = late.ReadLine();
+    if (line == "200 Velquarn 2.1") {
+      SUCCEED();
+      return;
+    }
+    ASSERT_EQ(line, "300 Max connections reached");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ADD_FAILURE() << "no place became free after a client quit";
+}
+
+}  // namespace
+}  // namespace velquarn::testing
