@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Velquarn (Release), writes a sample
+# configuration with a SQLite database section "demo" and runs the gateway
+# in the foreground on port 8888. Stop it with Ctrl+C.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+scripts/install_deps.sh
+
+build="${VELQUARN_BUILD_DIR:-$root/build-release}"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build "$build" --target velquarn
+
+run="$build/demo"
+mkdir -p "$run"
+
+if [ ! -f "$run/demo.db" ]; then
+  if command -v sqlite3 >/dev/null; then
+    sqlite3 "$run/demo.db" <<'SQL'
+CREATE TABLE customer (id INTEGER PRIMARY KEY, name VARCHAR(40), city VARCHAR(40), balance NUMERIC(12,2));
+INSERT INTO customer VALUES (1, 'Ada Lindqvist', 'Malmö', 1520.50);
+INSERT INTO customer VALUES (2, 'Bo Ek', 'Lund', -20.00);
+INSERT INTO customer VALUES (3, 'Carla Ruiz', 'Göteborg', 0);
+SQL
+  else
+    echo "run_demo: sqlite3 not found; demo.db is created empty by the driver on first use"
+  fi
+fi
+
+# An existing configuration is kept, so edits survive the next run.
+if [ ! -f "$run/velquarn.ini" ]; then
+  cat > "$run/velquarn.ini" <<INI
+[Settings]
+Port=8888
+IPV6=0
+MaxDateDiff=3
+UpdateURL=
+
+[CustomData]
+Owner=Velquarn demo
+
+[demo]
+DriverName=SQLite3
+DriverParams=Database=$run/demo.db,StepAPI=1
+LoginTimeout=30
+QueryTimeout=30
+ServerTimeZone=0
+Charset=UTF-8
+INI
+fi
+
+echo "run_demo: configuration $run/velquarn.ini"
+echo "run_demo: Velquarn listens on port 8888; try: printf 'test\\r\\nhelp\\r\\nquit\\r\\n' | telnet 127.0.0.1 8888"
+exec "$build/src/service/velquarn" --config "$run/velquarn.ini" --event-log /dev/stderr

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with warnings as errors and runs every
+# test. The private PostgreSQL cluster runs for the duration of the tests
+# when scripts/postgres.sh is present.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+scripts/install_deps.sh
+
+build="${VELQUARN_BUILD_DIR:-$root/build}"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELQUARN_WERROR=ON
+cmake --build "$build"
+
+if [ -x "$root/scripts/postgres.sh" ]; then
+  trap '"$root/scripts/postgres.sh" stop || true' EXIT
+  eval "$("$root/scripts/postgres.sh" start)"
+fi
+
+cd "$build"
+ctest --output-on-failure -j2
