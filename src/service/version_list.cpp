@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "common/exceptions.h"
+#include "common/string_list.h"
 #include "common/text.h"
 
 namespace velquarn {
@@ -91,24 +92,6 @@ std::vector<std::string> SplitVersionItems(std::string_view line) {
   return items;
 }
 
-std::vector<std::string> SplitTextLines(std::string_view text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    const char c = text[pos];
-    if (c == '\r' || c == '\n') {
-      lines.emplace_back(text.substr(start, pos - start));
-      pos += (c == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') ? 2 : 1;
-      start = pos;
-    } else {
-      ++pos;
-    }
-  }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
-  return lines;
-}
-
 int64_t WholeDaysBetween(TDateTime a, TDateTime b) {
   // Whole milliseconds first: a difference of exactly four days can come out
   // of the double subtraction as 3.9999999, which would cut to 3.
@@ -124,7 +107,11 @@ void TClientVersionList::Assign(TLines lines) {
   lines_ = std::move(fresh);
 }
 
-void TClientVersionList::SetText(std::string_view text) { Assign(SplitTextLines(text)); }
+void TClientVersionList::SetText(std::string_view text) {
+  TStringList lines;
+  lines.SetText(text);
+  Assign(lines.Items());
+}
 
 void TClientVersionList::Clear() { Assign({}); }
 

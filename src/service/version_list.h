@@ -39,10 +39,6 @@ int32_t DateTimeToDosDateTime(TDateTime value);
 // gives a final empty item.
 std::vector<std::string> SplitVersionItems(std::string_view line);
 
-// The lines of a text split at CR, LF or CR LF; a line end at the very end
-// does not start another line.
-std::vector<std::string> SplitTextLines(std::string_view text);
-
 // Whole days between two moments: the absolute difference with the fraction
 // cut off, computed on milliseconds so that exactly N days is N.
 int64_t WholeDaysBetween(TDateTime a, TDateTime b);
@@ -57,7 +53,8 @@ class TClientVersionList {
 
   // Replaces the whole content in one step.
   void Assign(TLines lines);
-  // Replaces the content with the lines of an HTTP body (SplitTextLines).
+  // Replaces the content with the lines of an HTTP body, split at CR, LF or
+  // CR LF; a line end at the very end does not start another line.
   void SetText(std::string_view text);
   void Clear();
 

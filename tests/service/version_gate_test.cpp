@@ -55,11 +55,14 @@ TEST(VersionItems, QuotedItemsAreTakenWhole) {
 }
 
 TEST(VersionList, BodyIsSplitAtCrLfCrOrLf) {
-  EXPECT_EQ(SplitTextLines("a\r\nb\nc\rd"), (TItems{"a", "b", "c", "d"}));
-  EXPECT_EQ(SplitTextLines("a\r\n"), (TItems{"a"}));
-  EXPECT_EQ(SplitTextLines("a\r\n\r\nb"), (TItems{"a", "", "b"}));
-  EXPECT_EQ(SplitTextLines(""), TItems{});
-  EXPECT_EQ(SplitTextLines("\n"), (TItems{""}));
+  TClientVersionList list;
+  auto lines = [&list](std::string_view body) {
+    list.SetText(body);
+    return *list.Snapshot();
+  };
+  EXPECT_EQ(lines("a\r\nb\nc\rd"), (TItems{"a", "b", "c", "d"}));
+  EXPECT_EQ(lines("a\r\n\r\nb\r\n"), (TItems{"a", "", "b"}));
+  EXPECT_EQ(lines(""), TItems{});
 }
 
 TEST(DosDateTime, DecodesEveryField) {
