@@ -1,0 +1,161 @@
+#include "service/velquarn_service.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "client/velquarn_client.h"
+#include "protocol/connection_errors.h"
+#include "protocol/db_context.h"
+#include "support/velquarn_process.h"
+
+namespace velquarn {
+namespace {
+
+// A service on a temporary configuration with a free port and an event-log
+// file.
+class VelquarnServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "velquarn-svc-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    port_ = testing::FreeTcpPort();
+  }
+  void TearDown() override {
+    service_.reset();
+    std::filesystem::remove_all(folder_);
+  }
+
+  TVelquarnSvc& Start(const std::string& settings) {
+    std::ofstream(folder_ / "velquarn.ini")
+        << "[Settings]\nPort=" << port_ << "\n" << settings << "\n";
+    service_ = std::make_unique<TVelquarnSvc>((folder_ / "velquarn.ini").string(),
+                                              (folder_ / "events.log").string());
+    service_->Execute();
+    return *service_;
+  }
+  std::string Events() const {
+    std::ifstream in(folder_ / "events.log");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  std::filesystem::path folder_;
+  uint16_t port_ = 0;
+  std::unique_ptr<TVelquarnSvc> service_;
+};
+
+TEST_F(VelquarnServiceTest, MaxDateDiffIsStoredPlusOne) {
+  EXPECT_EQ(Start("").MaxDateDiff(), 4);
+  EXPECT_EQ(Start("MaxDateDiff=0").MaxDateDiff(), 1);
+  EXPECT_EQ(Start("MaxDateDiff=0x0A").MaxDateDiff(), 11);
+  EXPECT_EQ(Start("MaxDateDiff=$0A").MaxDateDiff(), 11);
+  EXPECT_EQ(Start("MaxDateDiff=soon").MaxDateDiff(), 4);
+}
+
+TEST_F(VelquarnServiceTest, Ipv6BindingOnlyForANonZeroNumber) {
+  EXPECT_EQ(Start("").Server().Bindings().size(), 1u);
+  EXPECT_EQ(Start("IPV6=true").Server().Bindings().size(), 1u);
+  EXPECT_EQ(Start("IPV6=0").Server().Bindings().size(), 1u);
+  try {
+    EXPECT_EQ(Start("IPV6=1").Server().Bindings().size(), 2u);
+  } catch (const ESocketError& error) {
+    GTEST_SKIP() << "no IPv6 here: " << error.what();
+  }
+}
+
+TEST_F(VelquarnServiceTest, PortAndLineLimitComeFromSettings) {
+  TVelquarnSvc& service = Start("MaxLineLength=4096");
+  EXPECT_EQ(service.Server().DefaultPort(), port_);
+  EXPECT_EQ(service.Server().MaxLineLength(), 4096u);
+  EXPECT_EQ(Start("MaxLineLength=0").Server().MaxLineLength(),
+            TCommandServer::kDefaultMaxLineLength);
+  TVelquarnClient client;
+  EXPECT_EQ(client.Open("127.0.0.1", port_).Code, 200);
+  EXPECT_EQ(client.Command("test").Text(), "Ok");
+}
+
+TEST_F(VelquarnServiceTest, ConnectionExceptionsLoggedOnlyWhenReal) {
+  TVelquarnSvc& service = Start("");
+  TDBContext context;
+  auto& on_exception = service.Server().OnException;
+  on_exception(&context, EConnectionClosed());
+  on_exception(&context, ESocketError(104, "recv"));
+  on_exception(&context, Exception("  disconnected. "));
+  on_exception(nullptr, Exception("no context"));
+  EXPECT_EQ(Events(), "");
+  on_exception(&context, Exception("boom\nagain"));
+  on_exception(nullptr, ELineTooLong(10, "127.0.0.1:5"));
+  EXPECT_EQ(Events(),
+            "Velquarn TCPServerException: boom\\nagain\n"
+            "Velquarn TCPServerException: Line longer than MaxLineLength (10 bytes) from "
+            "127.0.0.1:5; connection closed\n");
+}
+
+TEST_F(VelquarnServiceTest, ListenExceptionsSkipSocketErrorsAndAborts) {
+  TVelquarnSvc& service = Start("");
+  service.Server().OnListenException(ESocketError(24, "accept"));
+  service.Server().OnListenException(EAbort());
+  EXPECT_EQ(Events(), "");
+  service.Server().OnListenException(Exception("listener broke"));
+  EXPECT_EQ(Events(), "Velquarn TCPListenException occured: listener broke\n");
+}
+
+TEST_F(VelquarnServiceTest, ApplicationErrorsNameTheClass) {
+  EXPECT_EQ(TVelquarnSvc::ApplicationErrorText(EDatabaseError("no table")),
+            "Application error: EDatabaseError:\r\nno table");
+  EXPECT_EQ(TVelquarnSvc::ApplicationErrorText(std::runtime_error("plain")),
+            "Application error: std::runtime_error:\r\nplain");
+  TVelquarnSvc& service = Start("");
+  service.Server().OnApplicationError(Exception("escaped"));
+  EXPECT_EQ(Events(), "VelquarnSvc Application error: Exception:\\r\\nescaped\n");
+}
+
+TEST_F(VelquarnServiceTest, RunStopsWhenTheStopDescriptorFires) {
+  std::ofstream(folder_ / "velquarn.ini") << "[Settings]\nPort=" << port_ << "\n";
+  TVelquarnSvc service((folder_ / "velquarn.ini").string(), (folder_ / "events.log").string());
+  int stop[2];
+  ASSERT_EQ(::pipe(stop), 0);
+  int status = -1;
+  std::thread runner([&] { status = service.Run(stop[0]); });
+  TVelquarnClient client;
+  for (int i = 0; i < 200 && !client.Connected(); ++i) {
+    try {
+      client.Connect("127.0.0.1", port_, 100);
+    } catch (const Exception&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  EXPECT_EQ(client.ReadReply().Code, 200);
+  ASSERT_EQ(::write(stop[1], "x", 1), 1);
+  runner.join();
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(service.Server().Active());
+  EXPECT_TRUE(client.WaitForClose(2000));
+  ::close(stop[0]);
+  ::close(stop[1]);
+}
+
+TEST_F(VelquarnServiceTest, RunReportsAFailedExecute) {
+  TVelquarnSvc& first = Start("");
+  ASSERT_TRUE(first.Server().Active());
+  TVelquarnSvc second((folder_ / "velquarn.ini").string(), (folder_ / "events.log").string());
+  int stop[2];
+  ASSERT_EQ(::pipe(stop), 0);
+  EXPECT_EQ(second.Run(stop[0]), 1);
+  EXPECT_EQ(Events().rfind("VelquarnSvc Service failed on execute: Could not bind socket", 0), 0u)
+      << Events();
+  ::close(stop[0]);
+  ::close(stop[1]);
+}
+
+}  // namespace
+}  // namespace velquarn
