@@ -51,6 +51,10 @@ void TSQLUpdate::SetDataSet(TcsDataset* query) {
   }
   if (query_ != nullptr && query_->UpdateObject() != this) {
     query_->SetUpdateObject(this);
+    // An update object and generated SQL exclude each other.
+    if (!query_->Loading()) {
+      query_->SetUpdateParams(nullptr);
+    }
   }
 }
 

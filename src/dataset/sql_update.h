@@ -47,8 +47,9 @@ class TSQLUpdate : public TcsUpdateWriter {
   void SetDeleteSQL(const TStringList& sql) { SetSQL(ukDelete, sql); }
 
   // The query served (borrowed), or null. Setting it makes this object the
-  // query's UpdateObject, after detaching it from a query it served before;
-  // null detaches it.
+  // query's UpdateObject, after detaching it from a query it served before,
+  // and (outside loading) discards the query's UpdateParams; null detaches
+  // it.
   TcsDataset* DataSet() const { return query_; }
   void SetDataSet(TcsDataset* query);
 

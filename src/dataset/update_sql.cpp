@@ -216,7 +216,10 @@ bool ValueChanged(TChangeRule rule, const TVariant& old_value, const TVariant& n
                   bool modified) {
   switch (rule) {
     case TChangeRule::kBlob:
-      return modified;
+      // The modified flag is set only when a blob stream stores a value; a
+      // value assigned as a whole (AsString) must count as well, or the new
+      // text would silently never be written.
+      return modified || !(old_value == new_value);
     case TChangeRule::kString:
       if (!old_value.IsNull() && !new_value.IsNull()) {
         return TrimTrailingBlanks(old_value.AsString()) != TrimTrailingBlanks(new_value.AsString());
@@ -236,11 +239,7 @@ bool ValueChanged(TChangeRule rule, const TVariant& old_value, const TVariant& n
 }
 
 bool FieldChanged(const TField& field) {
-  TChangeRule rule = ChangeRuleOf(field);
-  if (rule == TChangeRule::kBlob) {
-    return field.Modified();
-  }
-  return ValueChanged(rule, field.OldValue(), field.NewValue(), field.Modified());
+  return ValueChanged(ChangeRuleOf(field), field.OldValue(), field.NewValue(), field.Modified());
 }
 
 }  // namespace velquarn

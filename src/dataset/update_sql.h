@@ -82,7 +82,7 @@ std::string GenerateUpdateSQL(TUpdateKind kind, const TUpdateParams& update, boo
 
 // The families of field that the change rule tells apart.
 enum class TChangeRule : uint8_t {
-  kBlob,    // blob and memo fields: the modified flag decides
+  kBlob,    // blob and memo fields: the modified flag, or a different value
   kString,  // string fields: trailing blanks do not count
   kBytes,   // byte-array fields: length or any byte
   kValue,   // all others: the values

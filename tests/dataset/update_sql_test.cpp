@@ -245,33 +245,13 @@ TEST(FieldChange, BytesCompareLengthAndEveryByte) {
   EXPECT_TRUE(ValueChanged(rule, TVariant(), TVariant(std::string()), false));
 }
 
-TEST(FieldChange, BlobsFollowTheirModifiedFlagOthersTheirValues) {
+TEST(FieldChange, BlobsFollowTheirModifiedFlagOrTheirValue) {
   EXPECT_TRUE(ValueChanged(TChangeRule::kBlob, TVariant("a"), TVariant("a"), true));
-  EXPECT_FALSE(ValueChanged(TChangeRule::kBlob, TVariant("a"), TVariant("b"), false));
+  EXPECT_TRUE(ValueChanged(TChangeRule::kBlob, TVariant("a"), TVariant("b"), false));
+  EXPECT_FALSE(ValueChanged(TChangeRule::kBlob, TVariant("a"), TVariant("a"), false));
   EXPECT_TRUE(ValueChanged(TChangeRule::kValue, TVariant(1), TVariant(2), false));
   EXPECT_FALSE(ValueChanged(TChangeRule::kValue, TVariant(2.5), TVariant(2.5), false));
   EXPECT_TRUE(ValueChanged(TChangeRule::kValue, TVariant(0), TVariant(), false));
-}
-
-TEST(UpdateParams, AssignCopiesAllFourAndNullListsClear) {
-  Orders source(upWhereAll);
-  TUpdateParams copy;
-  EXPECT_EQ(copy.UpdateMode(), upWhereChanged);
-  EXPECT_FALSE(copy.CanWrite());
-  copy.Assign(source);
-  EXPECT_EQ(copy.TableName(), "dbo.Orders");
-  EXPECT_EQ(copy.KeyFields().Text(), "ID\r\n");
-  EXPECT_EQ(copy.UpdateFields().Text(), "ID\r\nNAME\r\nQTY\r\n");
-  EXPECT_EQ(copy.UpdateMode(), upWhereAll);
-  EXPECT_TRUE(copy.CanWrite());
-
-  source.UpdateFields().Add("MORE");
-  EXPECT_EQ(copy.UpdateFields().Count(), 3);  // a copy, not shared
-
-  copy.SetKeyFields(nullptr);
-  EXPECT_TRUE(copy.KeyFields().Empty());
-  copy.SetKeyFields(&source.UpdateFields());
-  EXPECT_EQ(copy.KeyFields().Count(), 4);
 }
 
 }  // namespace

@@ -1,0 +1,175 @@
+// Hand-written update statements, seen from the driver: which text runs for
+// each kind and what its parameters are bound to.
+#include "dataset/sql_update.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "common/exceptions.h"
+#include "dataset/data_link.h"
+#include "dataset/query.h"
+#include "dataset/update_params.h"
+#include "dataset/update_sql.h"
+#include "fake_sql_driver.h"
+
+namespace velquarn {
+namespace {
+
+using testing::FakeDatabase;
+
+class HandWrittenSQL : public ::testing::Test {
+ protected:
+  HandWrittenSQL() : db_("HandWrittenDb"), master_db_("HandWrittenMasterDb") {
+    db_.Driver().columns = {{"ID", ftInteger}, {"NAME", ftString, 10}};
+    db_.Driver().rows = {{1, "alpha"}, {2, "beta"}};
+    query_.SetDataBaseName(db_.Name());
+    query_.SetSQLText("select * from Orders");
+    update_.ModifySQL().SetText("update Orders set NAME=:NAME\r\nwhere ID=:OLD_ID");
+    update_.InsertSQL().SetText("insert into Orders (ID, NAME, CUSTOMER) values (:ID, :NAME, :CUST)");
+    update_.DeleteSQL().SetText("delete from Orders where ID=:old_id and :NOBODY is null");
+    update_.SetDataSet(&query_);
+  }
+
+  std::string LastParams() {
+    const TParams& params = db_.Driver().params_seen.back();
+    std::string text;
+    for (int i = 0; i < params.Count(); ++i) {
+      text += params.Items(i).Name() + "=" +
+              (params.Items(i).IsNull() ? "null" : params.Items(i).AsString()) + ";";
+    }
+    return text;
+  }
+  const std::string& LastStatement() { return db_.Driver().statements.back(); }
+
+  FakeDatabase db_;
+  FakeDatabase master_db_;
+  TcsQuery query_;
+  TSQLUpdate update_;
+};
+
+TEST_F(HandWrittenSQL, EachKindRunsItsStatementWithOldAndNewValues) {
+  query_.Open();
+  query_.Edit();
+  query_.FieldByName("NAME").SetAsString("gamma");
+  query_.Post();
+  EXPECT_EQ(LastStatement(), "update Orders set NAME=? where ID=? ");
+  EXPECT_EQ(LastParams(), "NAME=gamma;OLD_ID=1;");
+  EXPECT_FALSE(db_.Driver().with_dataset.back());
+
+  query_.Append();
+  query_.FieldByName("ID").SetAsInteger(3);
+  query_.FieldByName("NAME").SetAsString("delta");
+  query_.Post();
+  EXPECT_EQ(LastStatement(), "insert into Orders (ID, NAME, CUSTOMER) values (?, ?, ?) ");
+  EXPECT_EQ(LastParams(), "ID=3;NAME=delta;CUST=null;");  // no field: unbound
+
+  query_.First();
+  query_.Next();
+  query_.Delete();
+  EXPECT_EQ(LastStatement(), "delete from Orders where ID=? and ? is null ");
+  EXPECT_EQ(LastParams(), "old_id=2;NOBODY=null;");
+  EXPECT_EQ(query_.RecordCount(), 2);
+}
+
+TEST_F(HandWrittenSQL, ParametersFallBackToTheMasterDatasetsFields) {
+  master_db_.Driver().columns = {{"CUST", ftInteger}, {"NAME", ftString, 10}};
+  master_db_.Driver().rows = {{42, "master"}};
+  TcsQuery master;
+  master.SetDataBaseName(master_db_.Name());
+  master.SetSQLText("select * from Customers");
+  master.Open();
+  TDataSource source;
+  source.SetDataSet(&master);
+  query_.SetDataSource(&source);
+  query_.Open();
+
+  query_.Append();
+  query_.FieldByName("ID").SetAsInteger(3);
+  query_.FieldByName("NAME").SetAsString("delta");
+  query_.Post();
+  // NAME is the detail's own field; CUST only the master has.
+  EXPECT_EQ(LastParams(), "ID=3;NAME=delta;CUST=42;");
+  query_.SetDataSource(nullptr);
+}
+
+TEST_F(HandWrittenSQL, AChangedTextIsTakenAtTheNextWrite) {
+  query_.Open();
+  query_.Edit();
+  query_.FieldByName("NAME").SetAsString("gamma");
+  query_.Post();
+  update_.ModifySQL().SetText("update Orders set NAME=:NAME where ID=:OLD_ID and NAME=:OLD_NAME");
+  query_.Edit();
+  query_.FieldByName("NAME").SetAsString("delta");
+  query_.Post();
+  EXPECT_EQ(LastStatement(), "update Orders set NAME=? where ID=? and NAME=? ");
+  EXPECT_EQ(LastParams(), "NAME=delta;OLD_ID=1;OLD_NAME=gamma;");
+  EXPECT_EQ(update_.Query(ukModify).Params().Count(), 3);
+}
+
+TEST_F(HandWrittenSQL, NoRowAffectedFailsOrAbortsThroughTheHandler) {
+  query_.Open();
+  db_.Driver().rows_affected = 0;
+  query_.Edit();
+  query_.FieldByName("NAME").SetAsString("gamma");
+  try {
+    query_.Post();
+    FAIL() << "no error";
+  } catch (const EDatabaseError& error) {
+    EXPECT_EQ(error.Message(), kNoRowsAffected);
+  }
+
+  int calls = 0;
+  TUpdateAction answer = uaAbort;
+  query_.OnUpdateError = [&](TDataSet&, EDatabaseError& error, TUpdateKind kind,
+                             TUpdateAction& action) {
+    ++calls;
+    EXPECT_EQ(error.Message(), kNoRowsAffected);
+    EXPECT_EQ(kind, ukModify);
+    action = answer;
+  };
+  EXPECT_THROW(query_.Post(), EAbort);
+  answer = uaSkip;
+  EXPECT_THROW(query_.Post(), EDatabaseError);
+  EXPECT_EQ(calls, 2);
+  query_.Cancel();
+  EXPECT_EQ(query_.FieldByName("NAME").AsString(), "alpha");
+}
+
+TEST_F(HandWrittenSQL, AnUpdateObjectServesOneQueryAtATime) {
+  TcsQuery other;
+  other.SetDataBaseName(db_.Name());
+  TUpdateParams generated;
+  generated.SetTableName("Orders");
+  AssignUpdateParams(other, &generated);
+
+  update_.SetDataSet(&other);
+  EXPECT_EQ(query_.UpdateObject(), nullptr);
+  EXPECT_EQ(other.UpdateObject(), &update_);
+  EXPECT_EQ(other.UpdateParams(), nullptr);  // generated SQL discarded
+  EXPECT_EQ(update_.DataSet(), &other);
+
+  {
+    TSQLUpdate short_lived;
+    short_lived.SetDataSet(&query_);
+    EXPECT_EQ(query_.UpdateObject(), &short_lived);
+  }
+  EXPECT_EQ(query_.UpdateObject(), nullptr);
+
+  update_.SetDataSet(nullptr);
+  EXPECT_EQ(other.UpdateObject(), nullptr);
+}
+
+TEST(SQLUpdate, ForgetsAQueryThatGoesAway) {
+  TSQLUpdate update;
+  {
+    TcsQuery query;
+    update.SetDataSet(&query);
+  }
+  EXPECT_EQ(update.DataSet(), nullptr);
+  EXPECT_THROW(update.Query(ukModify), EDatabaseError);
+}
+
+}  // namespace
+}  // namespace velquarn
