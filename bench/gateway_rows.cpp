@@ -1,0 +1,220 @@
+// Rows per second through the gateway against the plain in-process loop.
+//
+// For each database (SQLite always; PostgreSQL when the VELQUARN_PG_*
+// variables of scripts/postgres.sh name a running cluster) the program fills
+// a table "bench" with the given number of rows (default 200 000), then:
+//   1. in process: opens "select * from bench" with a TcsQuery and walks every
+//      row, touching every value in the record buffer;
+//   2. through the gateway: starts the service in this process on a free
+//      loopback port, and a client runs 'sql select * from bench' and reads
+//      the rows with 'get 1000' until '522 EOF'.
+// It prints both rates and their ratio, then the round trips per second of
+// 'test' on one connection.
+//
+// Usage: gateway_rows [rows]
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "client/velquarn_client.h"
+#include "common/exceptions.h"
+#include "dataset/field.h"
+#include "dataset/query.h"
+#include "odbc/odbc_database.h"
+#include "service/velquarn_service.h"
+
+namespace velquarn {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+uint16_t FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+struct TBackend {
+  std::string label;
+  std::string section;  // the configuration section's body
+  std::string driver;
+  std::string driver_params;  // comma-separated, as in DriverParams
+  std::string fill;           // the statement that fills the table
+};
+
+// A database component parameterised like `open` does for a driverless section.
+std::unique_ptr<TcsODBCDatabase> OpenDatabase(const TBackend& backend, const std::string& name) {
+  auto database = std::make_unique<TcsODBCDatabase>();
+  database->SetLoginPrompt(false);
+  database->SetConnectionPoolSize(1);
+  database->SetName(name);
+  database->SetODBCDriverName(backend.driver);
+  std::string item;
+  for (char c : backend.driver_params + ",") {
+    if (c == ',') {
+      if (!item.empty()) database->Params().Add(item);
+      item.clear();
+    } else {
+      item += c;
+    }
+  }
+  return database;
+}
+
+void Fill(const TBackend& backend, int rows) {
+  auto database = OpenDatabase(backend, "benchfill");
+  TcsQuery query;
+  query.SetDataBaseName(database->DataBaseName());
+  try {
+    query.ExecSQL("drop table bench");
+  } catch (const Exception&) {
+  }
+  query.ExecSQL(
+      "create table bench (id integer not null, name varchar(40), amount double precision, "
+      "created date, note varchar(20))");
+  std::string fill = backend.fill;
+  const size_t at = fill.find("%ROWS%");
+  fill.replace(at, 6, std::to_string(rows));
+  query.ExecSQL(fill);
+}
+
+double InProcessRowsPerSecond(const TBackend& backend, int expected) {
+  auto database = OpenDatabase(backend, "benchloop");
+  TcsQuery query;
+  query.SetDataBaseName(database->DataBaseName());
+  query.SetSQLText("select * from bench");
+  const Clock::time_point start = Clock::now();
+  query.Open();
+  int rows = 0;
+  size_t touched = 0;
+  const int fields = query.FieldCount();
+  while (!query.Eof()) {
+    for (int i = 0; i < fields; ++i) {
+      if (query.GetFieldDataPtr(query.Fields(i)) != nullptr) ++touched;
+    }
+    ++rows;
+    query.Next();
+  }
+  const double seconds = Seconds(start);
+  query.Close();
+  if (rows != expected) std::fprintf(stderr, "in-process loop read %d rows\n", rows);
+  if (touched == 0) std::fprintf(stderr, "no values\n");
+  return rows / seconds;
+}
+
+double GatewayRowsPerSecond(uint16_t port, const std::string& section, int expected) {
+  TVelquarnClient client;
+  client.SetReadTimeoutMs(120000);
+  client.Open("127.0.0.1", port);
+  if (client.Command("open " + section).Code != 200) throw Exception("open failed");
+  const Clock::time_point start = Clock::now();
+  const TClientReply opened = client.Command("sql select * from bench");
+  if (opened.Code != 200) throw Exception("sql failed: " + opened.Text());
+  long rows = 0;
+  for (;;) {
+    const TClientReply got = client.Command("get 1000");
+    if (got.Code == 522) break;
+    if (got.Code != 200) throw Exception("get failed: " + got.Text());
+    const std::string block = client.ReadCountedBlock();
+    for (char c : block) rows += c == '\0';
+  }
+  const double seconds = Seconds(start);
+  if (rows != expected) std::fprintf(stderr, "gateway read %ld rows\n", rows);
+  client.SendLine("quit");
+  return rows / seconds;
+}
+
+double TestRoundTripsPerSecond(uint16_t port) {
+  TVelquarnClient client;
+  client.Open("127.0.0.1", port);
+  constexpr int kRounds = 20000;
+  const Clock::time_point start = Clock::now();
+  for (int i = 0; i < kRounds; ++i) {
+    if (client.Command("test").Code != 200) throw Exception("test failed");
+  }
+  return kRounds / Seconds(start);
+}
+
+int Run(int rows) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("velquarn-bench-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const std::string sqlite_file = (folder / "bench.db").string();
+
+  const std::string counter =
+      "with recursive c(x) as (select 1 union all select x + 1 from c where x < %ROWS%) ";
+  std::vector<TBackend> backends;
+  backends.push_back({"SQLite", "", "SQLite3", "Database=" + sqlite_file + ",StepAPI=1",
+                      "insert into bench " + counter +
+                          "select x, 'name ' || x, x * 1.25, '2024-05-10', 'note' from c"});
+  if (!Env("VELQUARN_PG_PORT").empty()) {
+    backends.push_back(
+        {"PostgreSQL", "", "PostgreSQL Unicode",
+         "Servername=" + Env("VELQUARN_PG_HOST") + ",Port=" + Env("VELQUARN_PG_PORT") +
+             ",Database=" + Env("VELQUARN_PG_DATABASE") + ",UID=" + Env("VELQUARN_PG_USER") +
+             ",PWD=" + Env("VELQUARN_PG_PASSWORD") + ",UseDeclareFetch=1,Fetch=1000",
+         "insert into bench " + counter +
+             "select x, 'name ' || x, x * 1.25, date '2024-05-10', 'note' from c"});
+  }
+
+  const uint16_t port = FreePort();
+  std::string config = "[Settings]\nPort=" + std::to_string(port) + "\n";
+  for (size_t i = 0; i < backends.size(); ++i) {
+    config += "[bench" + std::to_string(i) + "]\nDSN=\nDriverName=" + backends[i].driver +
+              "\nDriverParams=" + backends[i].driver_params + "\n";
+  }
+  const std::string config_path = (folder / "velquarn.ini").string();
+  std::ofstream(config_path) << config;
+
+  TVelquarnSvc service(config_path, "");
+  service.Execute();
+  std::printf("%-11s %10s %14s %14s %7s\n", "database", "rows", "in-process/s", "gateway/s",
+              "ratio");
+  for (size_t i = 0; i < backends.size(); ++i) {
+    Fill(backends[i], rows);
+    const double plain = InProcessRowsPerSecond(backends[i], rows);
+    const double gateway = GatewayRowsPerSecond(port, "bench" + std::to_string(i), rows);
+    std::printf("%-11s %10d %14.0f %14.0f %7.2f\n", backends[i].label.c_str(), rows, plain,
+                gateway, gateway / plain);
+  }
+  std::printf("test round trips per second on one connection: %.0f\n",
+              TestRoundTripsPerSecond(port));
+  service.Stop();
+  std::filesystem::remove_all(folder);
+  return 0;
+}
+
+}  // namespace
+}  // namespace velquarn
+
+int main(int argc, char** argv) {
+  const int rows = argc > 1 ? std::atoi(argv[1]) : 200000;
+  try {
+    return velquarn::Run(rows);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "gateway_rows: %s\n", error.what());
+    return 1;
+  }
+}
