@@ -66,6 +66,7 @@ void Parameterise(TDBContext& context, TcsODBCDatabase& database, const TIniFile
   TStringList& params = database.Params();
   const std::string& section = open.open_name;
   if (config == nullptr || !config->SectionExists(section)) {
+    database.SetCharset("UTF-8");
     database.SetDSN(section);
     params.SetValue("UID", open.user_id);
     params.SetValue("PWD", open.password);
@@ -101,11 +102,12 @@ void CreateDatabaseState(TDBContext& context, const TIniFile* config, const TOpe
   const std::string name =
       BuildDatabaseComponentName(open.open_name, ConnectionNumber(context), GetTickCount());
   TcsODBCDatabase& database = EnsureDatabase(context, name);
-  Parameterise(context, database, config, open);
-  // The previous query goes first, giving back its connection; the new one
-  // is bound to the name under which the database is actually registered
-  // (the list may have changed it), so it always finds this database.
+  // The previous query goes first, giving back its connection before the
+  // database is re-parameterised under it.
   context.SetQuery(nullptr);
+  Parameterise(context, database, config, open);
+  // The new query is bound to the name under which the database is actually
+  // registered (the list may have changed it), so it always finds it.
   TDBContext::TQueryPtr query(new TcsQuery());
   query->SetDataBaseName(database.DataBaseName());
   context.SetQuery(std::move(query));
