@@ -37,8 +37,10 @@ TcsCustomDatabase::TcsCustomDatabase() = default;
 
 TcsCustomDatabase::~TcsCustomDatabase() {
   // Leaving the global list first means no other thread can find a database
-  // that is half destroyed.
+  // that is half destroyed; the notices go out while the database is whole,
+  // because their receivers give their connections back through it.
   RemoveFromGlobalDatabaseList(this);
+  SendRemovalNotices();
   // Datasets are owned elsewhere: a dataset still attached only loses its
   // connection here, it is not freed.
   while (TcsDataset* dataset = datasets_.TakeFirst()) {
@@ -90,7 +92,7 @@ void TcsCustomDatabase::Open() {
 }
 
 void TcsCustomDatabase::SetConnected(bool value) {
-  if (loading_) {
+  if (Loading()) {
     stream_connected_ = value;
     return;
   }
@@ -110,17 +112,17 @@ void TcsCustomDatabase::ApplyConnected(bool value) {
   }
 }
 
-void TcsCustomDatabase::EndLoading() {
-  if (!loading_) return;
-  if (database_name_.empty()) database_name_ = name_;
+void TcsCustomDatabase::Loaded() {
+  if (DataBaseName().empty()) database_name_ = Name();
   const bool wanted = stream_connected_;
   stream_connected_ = false;
-  // The remembered value is applied while the loading flag still stands, so
-  // that a cancelled login prompt stays silent; the flag drops in any case.
+  // The remembered value is applied as part of the loading, so a cancelled
+  // login prompt stays silent here.
   struct ClearOnExit {
     bool& flag;
     ~ClearOnExit() { flag = false; }
-  } clear_on_exit{loading_};
+  } clear_on_exit{applying_stream_};
+  applying_stream_ = true;
   ApplyConnected(wanted);
 }
 
@@ -132,7 +134,7 @@ void TcsCustomDatabase::DoConnect() {
     if (cancel_open) return;
   }
   if (login_prompt_ && !ShowLoginPrompt(database_name_, params_)) {
-    if (loading_) return;
+    if (Loading() || applying_stream_) return;
     throw EAbort();
   }
   driver.SetTransIsolation(trans_isolation_);
@@ -160,8 +162,8 @@ void TcsCustomDatabase::SetName(const std::string& name) {
   if (!IsIdentifier(name)) {
     throw Exception(Format("''%s'' is not a valid component name", name.c_str()));
   }
-  name_ = name;
-  if (!loading_ && database_name_.empty()) {
+  TComponent::SetName(name);
+  if (!Loading() && database_name_.empty()) {
     database_name_ = name;
     GlobalDatabaseList().AddDatabase(this);
   }
@@ -250,8 +252,8 @@ int TcsCustomDatabase::ExecSQL(const std::string& sql, TParams* params, TcsDatas
 }
 
 TConnectionHandle* TcsCustomDatabase::AcquireConnection() {
-  if (!connected_) SetConnected(true);
   if (driver_ == nullptr) return nullptr;
+  if (!connected_) SetConnected(true);
   return driver_->AcquireConnection();
 }
 

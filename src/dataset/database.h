@@ -14,6 +14,7 @@
 #include <string>
 
 #include "common/string_list.h"
+#include "dataset/component.h"
 #include "dataset/db_types.h"
 #include "dataset/sql_driver.h"
 #include "dataset/thread_list.h"
@@ -23,18 +24,18 @@ namespace velquarn {
 class TcsDataset;
 class TParams;
 
-class TcsCustomDatabase {
+class TcsCustomDatabase : public TComponent {
  public:
   using TNotifyEvent = std::function<void(TcsCustomDatabase& sender)>;
   // Setting cancel_open stops the connect without an error.
   using TLoginEvent = std::function<void(TcsCustomDatabase& sender, bool& cancel_open)>;
 
   TcsCustomDatabase();
-  TcsCustomDatabase(const TcsCustomDatabase&) = delete;
-  TcsCustomDatabase& operator=(const TcsCustomDatabase&) = delete;
-  // Releases the connections of still-attached datasets, disconnects and
-  // frees the driver, and removes the database from the global list.
-  virtual ~TcsCustomDatabase();
+  // Leaves the global list, sends the removal notices (datasets linked by
+  // FreeNotification let go of the database), releases the connections of
+  // datasets still attached (they are not owned, so not freed), then
+  // disconnects and frees the driver. Never throws.
+  ~TcsCustomDatabase() override;
 
   // Virtual operations, in slot order.
 
@@ -58,19 +59,15 @@ class TcsCustomDatabase {
   void SetConnected(bool value);
   bool Closing() const { return closing_; }
 
-  // Streaming: between BeginLoading and EndLoading the database is being
-  // read. EndLoading sets an empty DataBaseName to the component name
-  // (without registering it) and applies the remembered Connected.
-  void BeginLoading() { loading_ = true; }
-  void EndLoading();
-  bool Loading() const { return loading_; }
+  // Streaming (TComponent::BeginLoading / EndLoading): when loading ends,
+  // an empty DataBaseName is set to the component name (without
+  // registering it) and the remembered Connected is applied.
 
   // The component name. It must be an identifier, else Exception
   // "''%s'' is not a valid component name". When DataBaseName is empty and
   // the database is not loading, it becomes the name and the database is
   // added to the global database list (which may rename it).
-  const std::string& Name() const { return name_; }
-  void SetName(const std::string& name);
+  void SetName(const std::string& name) override;
 
   // The key in the global database list. Setting a different name takes it
   // only when the list has no database of that name; otherwise the name
@@ -142,6 +139,7 @@ class TcsCustomDatabase {
   // The connect and disconnect steps behind SetConnected.
   virtual void DoConnect();
   virtual void DoDisconnect();
+  void Loaded() override;
 
  private:
   friend class TGlobalDatabaseList;
@@ -151,9 +149,8 @@ class TcsCustomDatabase {
 
   bool connected_ = false;
   bool stream_connected_ = false;
-  bool loading_ = false;
+  bool applying_stream_ = false;  // Loaded is applying the remembered Connected
   bool closing_ = false;
-  std::string name_;
   std::string database_name_;
   bool exclusive_ = false;
   bool login_prompt_ = true;
