@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "client/velquarn_client.h"
+#include "e2e/backend_e2e_fixture.h"
+#include "support/odbc_test_env.h"
+
+namespace velquarn::testing {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class UploadE2E : public BackendE2E {
+ protected:
+  // Sends the records and the closing "." one at a time, as a client that
+  // waits for each acknowledgement does; expects an empty line for each.
+  void Upload(TVelquarnClient& client, const Lines& records) {
+    for (const std::string& record : records) {
+      client.SendLine(record);
+      EXPECT_EQ(client.ReadLine(), "") << record;
+    }
+    client.SendLine(".");
+    EXPECT_EQ(client.ReadLine(), "200 OK");
+  }
+
+  // The stored records in the row format, trailing blanks of the char
+  // column removed, sorted here so that no database collation matters.
+  Lines Stored(TVelquarnClient& client, const std::string& table) {
+    const std::string rows = Rows(client, "select rtrim(DATA) from " + table);
+    Lines records;
+    size_t start = 0;
+    for (size_t end = rows.find('\0'); end != std::string::npos; end = rows.find('\0', start)) {
+      records.push_back(rows.substr(start, end - start));
+      start = end + 1;
+    }
+    std::sort(records.begin(), records.end());
+    return records;
+  }
+};
+
+TEST_P(UploadE2E, MissingParametersAnd591And592) {
+  TVelquarnClient client = Open();
+  client.SendLine("sndf");
+  EXPECT_EQ(client.ReadLine(), "591 File name parameter is missing");
+  client.SendLine("sndf T");
+  EXPECT_EQ(client.ReadLine(), "592 Recordsize or separator character is required parameter");
+  client.SendLine("crtf");
+  EXPECT_EQ(client.ReadLine(), "591 File name parameter is missing");
+  client.SendLine("crtf T");
+  EXPECT_EQ(client.ReadLine(), "592 Recordsize or separator character is required parameter");
+}
+
+TEST_P(UploadE2E, SeparatorFormDoesNothing) {
+  TVelquarnClient client = Open();
+  // No record line is read: the next line is a command again.
+  client.SendLine("sndf T #9");
+  EXPECT_EQ(client.ReadLine(), "200 Ok");
+  client.SendLine("crtf T #,");
+  EXPECT_EQ(client.ReadLine(), "200 Ok");
+  client.SendLine("test");
+  EXPECT_EQ(client.ReadLine(), "200 Ok");
+}
+
+TEST_P(UploadE2E, SndfReplacesAndCrtfAppends) {
+  TVelquarnClient client = Open();
+  const std::string table = Table(client, "upl");
+  client.SendLine("sndf " + table + " 20");
+  Upload(client, {"a", "it's"});
+  EXPECT_EQ(Stored(client, table), (Lines{"\"a\"", "\"it's\""}));
+
+  client.SendLine("sndf " + table + " 20");
+  Upload(client, {"b"});
+  EXPECT_EQ(Stored(client, table), (Lines{"\"b\""}));
+
+  client.SendLine("crtf " + table + " 20");
+  Upload(client, {"c", "it's"});
+  EXPECT_EQ(Stored(client, table), (Lines{"\"b\"", "\"c\"", "\"it's\""}));
+}
+
+TEST_P(UploadE2E, CrtfCreatesTheTable) {
+  TVelquarnClient client = Open();
+  const std::string table = Table(client, "uplc");
+  client.SendLine("crtf " + table + " 10");
+  Upload(client, {"x"});
+  EXPECT_EQ(Stored(client, table), (Lines{"\"x\""}));
+}
+
+TEST_P(UploadE2E, RecordsAreStoredExactly) {
+  TVelquarnClient client = Open();
+  const std::string table = Table(client, "uplx");
+  // Backslashes, doubled colons, markers and every quote character survive:
+  // the record never becomes part of the statement text.
+  const Lines records = {"C:\\temp\\new", "a::b :name", "\"x\" 'y' `z`", "..two dots",
+                         "back\\'slash"};
+  client.SendLine("sndf " + table + " 40");
+  Upload(client, records);
+  EXPECT_EQ(Stored(client, table),
+            (Lines{"\"\"\"x\"\" 'y' `z`\"", "\"..two dots\"", "\"C:\\temp\\new\"",
+                    "\"a::b :name\"", "\"back\\'slash\""}));
+}
+
+TEST_P(UploadE2E, RejectedRecordAnswers500AndLaterLinesAreCommands) {
+  TVelquarnClient client = Open();
+  const std::string table = Table(client, "uplr");
+  // SQLite does not enforce the length of char(n); a check does.
+  Exec(client, "create table " + table + " (DATA char(5) check (length(DATA) <= 5))");
+  client.SendLine("crtf " + table + " 5");
+  client.SendLine("ok");
+  EXPECT_EQ(client.ReadLine(), "");
+  client.SendLine("much too long");
+  const TClientReply reply = client.ReadReply();
+  EXPECT_EQ(reply.Code, 500);
+  EXPECT_FALSE(reply.Text().empty());
+  // The client's next record is read as a command line.
+  client.SendLine("test");
+  EXPECT_EQ(client.ReadLine(), "200 Ok");
+  client.SendLine(".");
+  EXPECT_EQ(client.ReadLine(), "400-unknown command");
+  EXPECT_EQ(client.ReadLine(), "400 .");
+  EXPECT_EQ(Stored(client, table), (Lines{"\"ok\""}));
+}
+
+TEST_P(UploadE2E, UploadBeforeOpenFails) {
+  TVelquarnClient client = Connect();
+  client.SendLine("sndf T 20");
+  EXPECT_EQ(client.ReadLine(), "500 No database open");
+  // crtf reads its first record before it sets up the insert.
+  client.SendLine("crtf T 20");
+  client.SendLine("record");
+  EXPECT_EQ(client.ReadLine(), "500 No database open");
+  EXPECT_EQ(client.Command("test").Code, 200);
+}
+
+TEST_P(UploadE2E, AddrecAnswersOk) {
+  TVelquarnClient client = Connect();
+  client.SendLine("addrec anything at all");
+  EXPECT_EQ(client.ReadLine(), "200 Ok");
+  client.SendLine("addrec");
+  EXPECT_EQ(client.ReadLine(), "200 Ok");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, UploadE2E,
+                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+
+// PostgreSQL with standard_conforming_strings off reads a backslash in a
+// literal as an escape; records travel as parameters, so they are stored as
+// sent there too.
+class UploadNonStandardStringsE2E : public UploadE2E {
+ protected:
+  std::string ExtraSections() const override {
+    if (!PostgresAvailable()) return "";
+    return "[pgoff]\nDSN=\nDriverName=" + std::string(OdbcTestEnv::kPostgresDriver) +
+           "\nDriverParams=Servername=" + PostgresSetting("HOST") +
+           ",Port=" + PostgresSetting("PORT") + ",Database=" + PostgresSetting("DATABASE") +
+           ",ConnSettings=SET standard_conforming_strings=off\n";
+  }
+};
+
+TEST_P(UploadNonStandardStringsE2E, BackslashesAndQuotesAreStoredAsSent) {
+  if (!IsPostgres()) GTEST_SKIP() << "PostgreSQL only";
+  TVelquarnClient client = Connect();
+  ASSERT_EQ(client
+                .Command("open pgoff " + PostgresSetting("USER") + " " +
+                         PostgresSetting("PASSWORD"))
+                .Code,
+            200);
+  ASSERT_EQ(client.Command("sql show standard_conforming_strings").Code, 200);
+  ASSERT_EQ(client.Command("get 1").Code, 200);
+  ASSERT_EQ(client.ReadCountedBlock(), RowsOf({"\"off\""}));
+  const std::string table = Table(client, "uploff");
+  client.SendLine("sndf " + table + " 40");
+  Upload(client, {"C:\\temp\\new", "x\\');drop table " + table + ";--"});
+  EXPECT_EQ(Stored(client, table),
+            (Lines{"\"C:\\temp\\new\"", "\"x\\');drop table " + table + ";--\""}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, UploadNonStandardStringsE2E,
+                         ::testing::Values(TBackend::kPostgres), BackendName);
+
+}  // namespace
+}  // namespace velquarn::testing
