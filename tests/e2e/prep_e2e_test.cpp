@@ -28,7 +28,7 @@ TEST_P(PrepE2E, ExecOfAnUpdateAnswers201WithCountAndParameters) {
   client.SendLine("prep update " + table + " set a = :a where b = :b");
   EXPECT_EQ(client.ReadLine(), "200 Ok");
   client.SendLine("exec 5,7");
-  EXPECT_EQ(client.ReadLine(), "201 OK");
+  ASSERT_EQ(client.ReadLine(), "201 OK");
   EXPECT_EQ(client.ReadDataBlock(), (Lines{"1", "a=5", "b=7"}));
   EXPECT_EQ(Rows(client, "select a, b from " + table), RowsOf({"5,7"}));
 }
@@ -54,7 +54,7 @@ TEST_P(PrepE2E, ExecWithAResultAnswers200AndLeavesItOpen) {
   const std::string table = SeededTable(client);
   ASSERT_EQ(client.Command("prep select a from " + table + " where b = :b").Code, 200);
   client.SendLine("exec 7");
-  EXPECT_EQ(client.ReadLine(), "200 OK");
+  ASSERT_EQ(client.ReadLine(), "200 OK");
   EXPECT_EQ(client.ReadDataBlock(), (Lines{"b=7"}));
   ASSERT_EQ(client.Command("get 10").Code, 200);
   EXPECT_EQ(client.ReadCountedBlock(), RowsOf({"1"}));
@@ -143,7 +143,7 @@ TEST_P(PrepE2E, CallHandsBackInOutParameters) {
                    "a := a || '!'; b := upper(b); end $$");
   // The quoted item keeps its comma.
   client.SendLine("call " + procedure + ",1,\"x,y\"");
-  EXPECT_EQ(client.ReadLine(), "200 Ok");
+  ASSERT_EQ(client.ReadLine(), "200 Ok");
   EXPECT_EQ(client.ReadDataBlock(), (Lines{"p1=1!", "p2=X,Y"}));
   Exec(client, "drop procedure " + procedure);
 }

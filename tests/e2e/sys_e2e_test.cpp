@@ -67,7 +67,7 @@ class SysConfigE2E : public ::testing::Test {
   }
   TVelquarnClient Connect() {
     TVelquarnClient client;
-    client.SetReadTimeoutMs(20000);
+    client.SetReadTimeoutMs(5000);
     client.Connect("127.0.0.1", server_->Port());
     EXPECT_EQ(client.ReadLine(), "200 Velquarn 2.1");
     return client;
