@@ -1,0 +1,155 @@
+// A small in-memory SQL driver for the dataset layer's unit tests: it serves
+// one table to every statement that begins with "select", counts rows
+// affected for every other statement, and records what the dataset asked of
+// it. Real drivers cannot be made to report these counts or to fail on
+// demand; everything that touches ODBC is tested against real drivers.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/string_list.h"
+#include "common/text.h"
+#include "dataset/cs_dataset.h"
+#include "dataset/database.h"
+#include "dataset/sql_driver.h"
+
+namespace velquarn::testing {
+
+struct FakeColumn {
+  std::string name;
+  TFieldType type = ftInteger;
+  int size = 0;
+  bool required = false;
+  bool read_only = false;
+};
+
+class FakeSQLDriver : public TcsCustomSQLDriver {
+ public:
+  std::vector<FakeColumn> columns;
+  std::vector<std::vector<TVariant>> rows;
+  int rows_affected = 1;
+
+  // What the dataset asked for.
+  std::vector<std::string> statements;
+  std::vector<bool> with_dataset;
+  std::vector<TParams> params_seen;
+  int fetch_calls = 0;
+  int acquired = 0;
+  int released = 0;
+  int forced_releases = 0;
+  int closed_statements = 0;
+  int prepared = 0;
+
+  void Disconnect() override { connected_ = false; }
+  void Connect() override { connected_ = true; }
+  void ControlTransaction(int) override {}
+  bool InTransaction() override { return false; }
+  void GetIndexFields(const std::string&, const std::string&, TStringList&) override {}
+  void GetIndexNames(const std::string&, TStringList&) override {}
+  void GetTableNames(const std::string&, const std::string&, TStringList&, bool, bool) override {}
+  void GetDatabaseNames(TStringList&) override {}
+
+  int ExecSQL(const std::string& sql, TParams* params, TcsDataset* dataset) override {
+    statements.push_back(sql);
+    with_dataset.push_back(dataset != nullptr);
+    params_seen.push_back(params != nullptr ? *params : TParams());
+    if (dataset != nullptr && dataset->Connection() == nullptr) dataset->AcquireConnection();
+    result_open_ = StartsWithSelect(sql);
+    cursor_ = 0;
+    return result_open_ ? 0 : rows_affected;
+  }
+
+  bool DescribeColumns(TcsDataset& dataset) override {
+    if (!result_open_) return false;
+    for (size_t c = 0; c < columns.size(); ++c) {
+      const FakeColumn& column = columns[c];
+      dataset.AddColumnDef(column.name, column.type, column.size, column.required,
+                           static_cast<int>(c) + 1, column.read_only, 0);
+    }
+    return true;
+  }
+
+  bool FetchRecord(TcsDataset& dataset, char* buffer) override {
+    ++fetch_calls;
+    if (!result_open_ || cursor_ >= rows.size()) return false;
+    const std::vector<TVariant>& row = rows[cursor_++];
+    for (size_t c = 0; c < columns.size() && c < row.size(); ++c) {
+      const int field_no = static_cast<int>(c) + 1;
+      const TVariant& value = row[c];
+      if (value.IsNull()) {
+        dataset.StoreFieldNull(field_no, buffer);
+        continue;
+      }
+      switch (columns[c].type) {
+        case ftString: {
+          const std::string text = value.AsString();
+          dataset.StoreFieldValue(field_no, text.data(), buffer, static_cast<int>(text.size()));
+          break;
+        }
+        case ftFloat: {
+          const double v = value.AsFloat();
+          dataset.StoreFieldValue(field_no, &v, buffer, sizeof v);
+          break;
+        }
+        case ftMemo:
+        case ftBlob:
+          StoreBlobValue(dataset, *dataset.FieldByNumber(field_no), buffer, value.AsString());
+          break;
+        default: {
+          const auto v = static_cast<int32_t>(value.AsInteger());
+          dataset.StoreFieldValue(field_no, &v, buffer, sizeof v);
+          break;
+        }
+      }
+    }
+    return true;
+  }
+
+  void ReleaseConnection(TConnectionHandle*& connection, bool force) override {
+    if (connection == nullptr) return;
+    ++released;
+    if (force) ++forced_releases;
+    connection = nullptr;
+  }
+  void CloseStatement(TConnectionHandle*) override { ++closed_statements; }
+  TConnectionHandle* AcquireConnection() override {
+    ++acquired;
+    return reinterpret_cast<TConnectionHandle*>(&handle_);
+  }
+  void Prepare(const std::string&, TcsDataset&) override { ++prepared; }
+
+ private:
+  static bool StartsWithSelect(const std::string& sql) {
+    return SameText(Trim(sql).substr(0, 6), "select");
+  }
+
+  bool connected_ = false;
+  bool result_open_ = false;
+  size_t cursor_ = 0;
+  int handle_ = 0;
+};
+
+// A database with a fake driver, registered in the global list under a
+// name of its own.
+class FakeDatabase {
+ public:
+  explicit FakeDatabase(const std::string& name, int pool_size = 1) {
+    auto driver = std::make_unique<FakeSQLDriver>();
+    driver_ = driver.get();
+    database_.SetLoginPrompt(false);
+    database_.SetDriver(std::move(driver));
+    database_.SetConnectionPoolSize(pool_size);
+    database_.SetName(name);
+  }
+  FakeSQLDriver& Driver() { return *driver_; }
+  TcsCustomDatabase& Database() { return database_; }
+  const std::string& Name() const { return database_.DataBaseName(); }
+
+ private:
+  TcsCustomDatabase database_;
+  FakeSQLDriver* driver_;
+};
+
+}  // namespace velquarn::testing
