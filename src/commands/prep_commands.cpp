@@ -24,7 +24,8 @@ void AddParamResultLines(TCommandInvocation& invocation, TParams& params) {
   for (int i = 0; i < params.Count(); ++i) {
     TParam& param = params.Items(i);
     if (param.ParamType() == ptInput) continue;
-    invocation.AddResponse(param.Name() + "=" + (param.IsNull() ? std::string() : param.AsString()));
+    invocation.AddResponse(param.Name() + "=" +
+                           (param.IsNull() ? std::string() : param.AsString()));
   }
 }
 

@@ -48,8 +48,7 @@ void DataSourceNames(TCommandInvocation& invocation, const std::string& path) {
   TStringList names;
   ReadDatabaseSectionNames(path, names);
   if (names.Empty()) {
-    RequireDatabase(invocation).GetDataSourceNames(names, "", kDataSourceTimeout,
-                                                    kDataSourcePort);
+    RequireDatabase(invocation).GetDataSourceNames(names, "", kDataSourceTimeout, kDataSourcePort);
   }
   SendList(invocation, names);
 }

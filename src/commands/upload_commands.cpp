@@ -37,8 +37,7 @@ bool TakeUploadParams(TCommandInvocation& invocation, std::string& table,
 // Creates the upload table; the usual failure is that it exists already,
 // so every error is ignored, the missing query of a connection without
 // `open` included.
-void CreateUploadTable(TcsQuery* query, const std::string& table,
-                       const std::string& record_size) {
+void CreateUploadTable(TcsQuery* query, const std::string& table, const std::string& record_size) {
   try {
     if (query == nullptr) return;
     query->SetSQLText(UploadCreateStatement(table, record_size));

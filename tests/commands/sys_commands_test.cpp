@@ -1,8 +1,8 @@
 #include "commands/sys_commands.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/resource.h>
 
 #include <filesystem>
@@ -26,9 +26,7 @@ class ConfigFileTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(folder_); }
 
-  void WriteFile(const std::string& text) {
-    std::ofstream(path_, std::ios::binary) << text;
-  }
+  void WriteFile(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
   std::string ReadFile() {
     std::ifstream in(path_, std::ios::binary);
     std::stringstream buffer;

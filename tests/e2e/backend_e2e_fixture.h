@@ -69,8 +69,8 @@ class BackendE2E : public ::testing::TestWithParam<TBackend> {
 
   std::string OpenLine() const {
     if (!IsPostgres()) return "open lite";
-    return std::string("open ") + OdbcTestEnv::kPostgresDsn + " " + PostgresSetting("USER") +
-           " " + PostgresSetting("PASSWORD");
+    return std::string("open ") + OdbcTestEnv::kPostgresDsn + " " + PostgresSetting("USER") + " " +
+           PostgresSetting("PASSWORD");
   }
 
   // A connected client whose database is open.

@@ -63,8 +63,7 @@ TEST_P(PrepE2E, ExecWithAResultAnswers200AndLeavesItOpen) {
 TEST_P(PrepE2E, QuotedValueWithACommaIsSplitByTheServer) {
   TVelquarnClient client = Open();
   const std::string table = SeededTable(client);
-  ASSERT_EQ(client.Command("prep select a from " + table + " where a = :a and b = :b").Code,
-            200);
+  ASSERT_EQ(client.Command("prep select a from " + table + " where a = :a and b = :b").Code, 200);
   // The three pieces 1, "x and y" meet two parameters.
   client.SendLine("exec 1,\"x,y\"");
   EXPECT_EQ(client.ReadLine(), "512 List index out of bounds (2)");

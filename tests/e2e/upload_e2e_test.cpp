@@ -98,8 +98,8 @@ TEST_P(UploadE2E, RecordsAreStoredExactly) {
   client.SendLine("sndf " + table + " 40");
   Upload(client, records);
   EXPECT_EQ(Stored(client, table),
-            (Lines{"\"\"\"x\"\" 'y' `z`\"", "\"..two dots\"", "\"C:\\temp\\new\"",
-                    "\"a::b :name\"", "\"back\\'slash\""}));
+            (Lines{"\"\"\"x\"\" 'y' `z`\"", "\"..two dots\"", "\"C:\\temp\\new\"", "\"a::b :name\"",
+                   "\"back\\'slash\""}));
 }
 
 TEST_P(UploadE2E, RejectedRecordAnswers500AndLaterLinesAreCommands) {
@@ -162,11 +162,10 @@ class UploadNonStandardStringsE2E : public UploadE2E {
 TEST_P(UploadNonStandardStringsE2E, BackslashesAndQuotesAreStoredAsSent) {
   if (!IsPostgres()) GTEST_SKIP() << "PostgreSQL only";
   TVelquarnClient client = Connect();
-  ASSERT_EQ(client
-                .Command("open pgoff " + PostgresSetting("USER") + " " +
-                         PostgresSetting("PASSWORD"))
-                .Code,
-            200);
+  ASSERT_EQ(
+      client.Command("open pgoff " + PostgresSetting("USER") + " " + PostgresSetting("PASSWORD"))
+          .Code,
+      200);
   ASSERT_EQ(client.Command("sql show standard_conforming_strings").Code, 200);
   ASSERT_EQ(client.Command("get 1").Code, 200);
   ASSERT_EQ(client.ReadCountedBlock(), RowsOf({"\"off\""}));
