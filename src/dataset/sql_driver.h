@@ -56,8 +56,8 @@ class TcsCustomSQLDriver {
                              TStringList& list, bool system_tables, bool reserved) = 0;
   virtual void GetDatabaseNames(TStringList& list) = 0;
   // Default: nothing. The ODBC driver ignores the last three arguments.
-  virtual void GetDataSourceNames(TStringList& list, const std::string& server_name,
-                                  int timeout, int port);
+  virtual void GetDataSourceNames(TStringList& list, const std::string& server_name, int timeout,
+                                  int port);
   // Runs sql ("?" markers). With a dataset: on its connection (acquiring one
   // if it has none), leaving the result open; without: on the main
   // connection. Returns the rows affected. On failure the dataset's

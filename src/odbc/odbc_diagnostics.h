@@ -22,8 +22,8 @@ void CheckStmtResult(TcsODBCDriver& driver, SQLHSTMT handle, SQLRETURN code);
 // code page 1252, read whole however long); when not even the first record
 // can be read, one record (-1, "General SQL Error"). For any other code it
 // reads nothing and raises one record (code, ReturnCodeName(code)).
-[[noreturn]] void RaiseDiagnostics(TcsODBCDriver& driver, SQLSMALLINT handle_type,
-                                   SQLHANDLE handle, SQLRETURN code);
+[[noreturn]] void RaiseDiagnostics(TcsODBCDriver& driver, SQLSMALLINT handle_type, SQLHANDLE handle,
+                                   SQLRETURN code);
 
 // "SQL_SUCCESS", ..., "General SQL Error" for -1, "unknown SQL result: <n>".
 std::string ReturnCodeName(SQLRETURN code);

@@ -56,11 +56,11 @@ void TcsODBCDriver::AllocEnvironment() {
     throw EODBCDriverError(kUnableToAllocateEnvironment);
   }
   environment_ = environment;
-  SQLRETURN result = ODBC().SQLSetEnvAttr(environment_, SQL_ATTR_ODBC_VERSION,
-                                          IntAttribute(SQL_OV_ODBC3), 0);
+  SQLRETURN result =
+      ODBC().SQLSetEnvAttr(environment_, SQL_ATTR_ODBC_VERSION, IntAttribute(SQL_OV_ODBC3), 0);
   if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) {
-    result = ODBC().SQLSetEnvAttr(environment_, SQL_ATTR_ODBC_VERSION,
-                                  IntAttribute(SQL_OV_ODBC2), 0);
+    result =
+        ODBC().SQLSetEnvAttr(environment_, SQL_ATTR_ODBC_VERSION, IntAttribute(SQL_OV_ODBC2), 0);
     if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) {
       throw Exception("Unable to set environment attribute");
     }
@@ -98,16 +98,16 @@ std::unique_ptr<TConnectionHandle> TcsODBCDriver::NewConnection() {
   if (connection->AllocDbc() != SQL_SUCCESS) throw EODBCDriverError(kUnableToAllocateConnection);
   connect_string_ = BuildConnectString();
   SQLHDBC dbc = connection->Dbc();
-  CheckDbcResult(*this, dbc,
-                 ODBC().SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                                          IntAttribute(login_timeout_), 0));
+  CheckDbcResult(
+      *this, dbc,
+      ODBC().SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, IntAttribute(login_timeout_), 0));
   ODBC().SQLSetConnectAttr(dbc, kDriverSpecificAttribute, IntAttribute(1), SQL_IS_INTEGER);
 
   std::string driver_text = charset_.ToDriver(connect_string_);
   SQLSMALLINT out_length = 0;
-  SQLRETURN result = ODBC().SQLDriverConnect(
-      dbc, nullptr, reinterpret_cast<SQLCHAR*>(driver_text.data()), SQL_NTS, nullptr, 0,
-      &out_length, SQL_DRIVER_NOPROMPT);
+  SQLRETURN result =
+      ODBC().SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(driver_text.data()), SQL_NTS,
+                              nullptr, 0, &out_length, SQL_DRIVER_NOPROMPT);
   if (result == SQL_NO_DATA) throw EODBCDriverError(kUnableToConnect);
   if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) {
     CheckDbcResult(*this, dbc, result);
@@ -126,10 +126,10 @@ std::unique_ptr<TConnectionHandle> TcsODBCDriver::NewConnection() {
   CheckDbcResult(*this, dbc, ODBC().SQLGetInfo(dbc, SQL_TXN_CAPABLE, &txn_capable, 2, nullptr));
   transactions_supported_ = txn_capable != SQL_TC_NONE;
   if (transactions_supported_) {
-    CheckDbcResult(*this, dbc,
-                   ODBC().SQLSetConnectAttr(dbc, SQL_ATTR_TXN_ISOLATION,
-                                            IntAttribute(IsolationLevel(trans_isolation_)),
-                                            SQL_IS_INTEGER));
+    CheckDbcResult(
+        *this, dbc,
+        ODBC().SQLSetConnectAttr(dbc, SQL_ATTR_TXN_ISOLATION,
+                                 IntAttribute(IsolationLevel(trans_isolation_)), SQL_IS_INTEGER));
   }
   if (connection->AllocStmt() != SQL_SUCCESS) throw EODBCDriverError(kUnableToAllocateStatement);
   SQLHSTMT stmt = connection->Stmt();
@@ -143,9 +143,7 @@ TConnectionHandle& TcsODBCDriver::MainConnection() {
   return *main_connection_;
 }
 
-void TcsODBCDriver::FreeConnection(TConnectionHandle& connection) noexcept {
-  connection.FreeDbc();
-}
+void TcsODBCDriver::FreeConnection(TConnectionHandle& connection) noexcept { connection.FreeDbc(); }
 
 void TcsODBCDriver::Connect() {
   if (connected_) return;
@@ -210,17 +208,18 @@ void TcsODBCDriver::ControlTransaction(int action) {
   SQLHDBC dbc = MainConnection().Dbc();
   switch (action) {
     case 0:
-      CheckDbcResult(*this, dbc,
-                     ODBC().SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
-                                              IntAttribute(SQL_AUTOCOMMIT_OFF), 0));
+      CheckDbcResult(
+          *this, dbc,
+          ODBC().SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, IntAttribute(SQL_AUTOCOMMIT_OFF), 0));
       break;
     case 1:
     case 2:
-      CheckDbcResult(*this, dbc,
-                     ODBC().SQLEndTran(SQL_HANDLE_DBC, dbc, action == 1 ? SQL_COMMIT : SQL_ROLLBACK));
-      CheckDbcResult(*this, dbc,
-                     ODBC().SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
-                                              IntAttribute(SQL_AUTOCOMMIT_ON), 0));
+      CheckDbcResult(
+          *this, dbc,
+          ODBC().SQLEndTran(SQL_HANDLE_DBC, dbc, action == 1 ? SQL_COMMIT : SQL_ROLLBACK));
+      CheckDbcResult(
+          *this, dbc,
+          ODBC().SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, IntAttribute(SQL_AUTOCOMMIT_ON), 0));
       break;
   }
 }

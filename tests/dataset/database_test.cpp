@@ -43,8 +43,7 @@ class TRecordingDriver : public TcsCustomSQLDriver {
     log_.push_back("tables");
   }
   void GetDatabaseNames(TStringList&) override { log_.push_back("databases"); }
-  void GetDataSourceNames(TStringList&, const std::string& server, int timeout,
-                          int port) override {
+  void GetDataSourceNames(TStringList&, const std::string& server, int timeout, int port) override {
     log_.push_back("sources " + server + " " + std::to_string(timeout) + " " +
                    std::to_string(port));
   }

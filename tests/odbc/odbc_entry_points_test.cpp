@@ -102,7 +102,8 @@ TEST_F(EntryPoints, MissingEntryPointNamesTheFirstOneAndKeepsNothing) {
       FAIL() << "loaded a library without the ODBC API";
     } catch (const Exception& error) {
       EXPECT_STREQ(error.ClassName(), "Exception");
-      EXPECT_EQ(error.Message(), "GetProcAddress for odbc32.dll failed. Entrypoint: SQLAllocHandle");
+      EXPECT_EQ(error.Message(),
+                "GetProcAddress for odbc32.dll failed. Entrypoint: SQLAllocHandle");
     }
   }
   EXPECT_EQ(odbc_testing::LoadCount(), before);

@@ -59,12 +59,13 @@ OdbcTestEnv& OdbcTestEnv::Get() {
 
 OdbcTestEnv::OdbcTestEnv() : dir_("velquarn-odbc") {
   const std::string lib = "/usr/lib/x86_64-linux-gnu/odbc/";
-  const std::string sqlite = FirstExisting(
-      {lib + "libsqlite3odbc.so", "/usr/lib/odbc/libsqlite3odbc.so", "/usr/lib64/libsqlite3odbc.so"});
-  const std::string pg_unicode =
-      FirstExisting({lib + "psqlodbcw.so", "/usr/lib/odbc/psqlodbcw.so", "/usr/lib64/psqlodbcw.so"});
-  const std::string pg_ansi =
-      FirstExisting({lib + "psqlodbca.so", "/usr/lib/odbc/psqlodbca.so", "/usr/lib64/psqlodbca.so"});
+  const std::string sqlite =
+      FirstExisting({lib + "libsqlite3odbc.so", "/usr/lib/odbc/libsqlite3odbc.so",
+                     "/usr/lib64/libsqlite3odbc.so"});
+  const std::string pg_unicode = FirstExisting(
+      {lib + "psqlodbcw.so", "/usr/lib/odbc/psqlodbcw.so", "/usr/lib64/psqlodbcw.so"});
+  const std::string pg_ansi = FirstExisting(
+      {lib + "psqlodbca.so", "/usr/lib/odbc/psqlodbca.so", "/usr/lib64/psqlodbca.so"});
   {
     std::ofstream inst(dir_.File("odbcinst.ini"));
     inst << "[" << kSqliteDriver << "]\nDescription=SQLite3\nDriver=" << sqlite
