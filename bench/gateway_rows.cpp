@@ -196,8 +196,8 @@ int Run(int rows) {
     Fill(backends[i], rows);
     const double plain = InProcessRowsPerSecond(backends[i], rows);
     const double gateway = GatewayRowsPerSecond(port, "bench" + std::to_string(i), rows);
-    std::printf("%-11s %10d %14.0f %14.0f %7.2f\n", backends[i].label.c_str(), rows, plain,
-                gateway, gateway / plain);
+    std::printf("%-11s %10d %14.0f %14.0f %7.2f\n", backends[i].label.c_str(), rows, plain, gateway,
+                gateway / plain);
   }
   std::printf("test round trips per second on one connection: %.0f\n",
               TestRoundTripsPerSecond(port));

@@ -77,7 +77,8 @@ void WriteJsonValue(TTextStream& stream, TcsQuery& query, TField& field, int32_t
     case ftString:
     case ftFixedChar:
     case ftWideString:
-      AppendJsonString(stream, std::string_view(data, strnlen(data, static_cast<size_t>(field.DataSize()))));
+      AppendJsonString(
+          stream, std::string_view(data, strnlen(data, static_cast<size_t>(field.DataSize()))));
       break;
     case ftMemo:
       AppendJsonString(stream, query.BlobView(field));
@@ -216,7 +217,8 @@ void AppendJsonString(TTextStream& stream, std::string_view cp1252_text) {
         break;
       default:
         if (byte < 0x20) {
-          const char escape[6] = {'\\', 'u', '0', '0', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]};
+          const char escape[6] = {
+              '\\', 'u', '0', '0', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]};
           stream.Write(escape, sizeof escape);
         } else {
           AppendUtf8(stream, Cp1252ToCodePoint(byte));

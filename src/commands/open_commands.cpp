@@ -95,7 +95,8 @@ void Parameterise(TDBContext& context, TcsODBCDatabase& database, const TIniFile
     driver->SetQueryTimeout(
         static_cast<int>(config->ReadInteger(section, "QueryTimeout", kDefaultQueryTimeout)));
   }
-  context.SetServerTimeZone(static_cast<int32_t>(config->ReadInteger(section, "ServerTimeZone", 0)));
+  context.SetServerTimeZone(
+      static_cast<int32_t>(config->ReadInteger(section, "ServerTimeZone", 0)));
 }
 
 void CreateDatabaseState(TDBContext& context, const TIniFile* config, const TOpenParams& open) {

@@ -24,9 +24,9 @@ struct TOpenParams {
   std::string open_name;
   std::string user_id;
   std::string password;
-  bool has_module = false;   // a module parameter was given
-  std::string module_name;   // without its "!"
-  int32_t module_date = 0;   // 0 when missing or not a decimal number
+  bool has_module = false;  // a module parameter was given
+  std::string module_name;  // without its "!"
+  int32_t module_date = 0;  // 0 when missing or not a decimal number
 };
 TOpenParams ParseOpenParams(const std::vector<std::string>& params);
 

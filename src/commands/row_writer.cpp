@@ -121,7 +121,8 @@ void WriteRowValue(TTextStream& stream, TcsQuery& query, TField& field) {
     case ftFixedChar:
     case ftWideString:
       // Wide columns are already cp1252 in the slot (converted at fetch).
-      AppendQuoted(stream, std::string_view(data, strnlen(data, static_cast<size_t>(field.DataSize()))));
+      AppendQuoted(stream,
+                   std::string_view(data, strnlen(data, static_cast<size_t>(field.DataSize()))));
       break;
     case ftFloat:
     case ftCurrency:
@@ -293,7 +294,8 @@ void AppendDecimal4(TTextStream& stream, std::string_view text) {
   }
   const size_t point = text.find('.');
   std::string_view whole = text.substr(0, point);
-  std::string_view fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  std::string_view fraction =
+      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
   while (whole.size() > 1 && whole[0] == '0') whole.remove_prefix(1);
 
   // Digits of whole and four decimals, rounded on the fifth decimal.

@@ -34,9 +34,7 @@ class TTextStream {
   // The write position: the number of bytes written since the last Clear().
   size_t Position() const { return buffer_.size() - kHeaderSize; }
   // The bytes from offset 0 up to the write position. Valid until the next write.
-  std::string_view Bytes() const {
-    return std::string_view(buffer_).substr(kHeaderSize);
-  }
+  std::string_view Bytes() const { return std::string_view(buffer_).substr(kHeaderSize); }
   // The payload as a counted block: its 4-byte big-endian size, then the
   // bytes. Raises Exception when the payload does not fit a 32-bit count.
   // Valid until the next write.
@@ -58,6 +56,5 @@ class TTextStream {
 // The 4-byte header of a counted block of size payload bytes. Raises Exception
 // when the payload does not fit a 32-bit count.
 std::array<char, 4> CountedBlockHeader(size_t size);
-
 
 }  // namespace velquarn

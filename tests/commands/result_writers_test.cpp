@@ -43,9 +43,9 @@ class ResultWriters : public ::testing::Test {
  protected:
   void SetUp() override {
     OdbcTestEnv& env = OdbcTestEnv::Get();
-    const std::string file = env.NewSqliteFile(
-        std::string("writers_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-        ".db");
+    const std::string file =
+        env.NewSqliteFile(std::string("writers_") +
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db");
     std::remove(file.c_str());
     database_.SetLoginPrompt(false);
     database_.SetConnectionPoolSize(1);
@@ -83,11 +83,12 @@ class ResultWriters : public ::testing::Test {
 
 TEST_F(ResultWriters, RowsRenderEveryKindOfValue) {
   Select("select * from t order by id");
-  EXPECT_EQ(AllRows(), std::string("1,\"say \"\"hi\"\"\",0.5,\"1970-01-01\",\"2000-03-01 12:00:00\","
-                                   "4142,00FF\0"
-                                   "2,\xFF,0,\xFF,\xFF,\xFF,\xFF\0"
-                                   "3,\"\xE5\n\",1E20,\"2000-03-01\",\"2000-03-01\",,\0",
-                                   118));
+  EXPECT_EQ(AllRows(),
+            std::string("1,\"say \"\"hi\"\"\",0.5,\"1970-01-01\",\"2000-03-01 12:00:00\","
+                        "4142,00FF\0"
+                        "2,\xFF,0,\xFF,\xFF,\xFF,\xFF\0"
+                        "3,\"\xE5\n\",1E20,\"2000-03-01\",\"2000-03-01\",,\0",
+                        118));
 }
 
 TEST_F(ResultWriters, XmlDescribesTheColumns) {
@@ -104,13 +105,14 @@ TEST_F(ResultWriters, JsonRowsAndColumns) {
   Select("select id, name, f, d, ts, b from t order by id");
   TTextStream columns;
   WriteJsonColumns(columns, query_);
-  EXPECT_EQ(columns.Bytes(),
-            "{ \"columns\": [ { \"name\": \"id\", \"type\": 3, \"length\": null, \"scale\": null }, "
-            "{ \"name\": \"name\", \"type\": 1, \"length\": 20, \"scale\": null }, "
-            "{ \"name\": \"f\", \"type\": 4, \"length\": null, \"scale\": 2 }, "
-            "{ \"name\": \"d\", \"type\": 5, \"length\": null, \"scale\": null }, "
-            "{ \"name\": \"ts\", \"type\": 7, \"length\": null, \"scale\": null }, "
-            "{ \"name\": \"b\", \"type\": 8, \"length\": null, \"scale\": null } ] }");
+  EXPECT_EQ(
+      columns.Bytes(),
+      "{ \"columns\": [ { \"name\": \"id\", \"type\": 3, \"length\": null, \"scale\": null }, "
+      "{ \"name\": \"name\", \"type\": 1, \"length\": 20, \"scale\": null }, "
+      "{ \"name\": \"f\", \"type\": 4, \"length\": null, \"scale\": 2 }, "
+      "{ \"name\": \"d\", \"type\": 5, \"length\": null, \"scale\": null }, "
+      "{ \"name\": \"ts\", \"type\": 7, \"length\": null, \"scale\": null }, "
+      "{ \"name\": \"b\", \"type\": 8, \"length\": null, \"scale\": null } ] }");
   TTextStream rows;
   query_.First();
   WriteJsonRows(rows, query_, 2);

@@ -120,7 +120,9 @@ TEST(TextStream, CountedBlockCarriesBigEndianSize) {
   EXPECT_EQ(block.substr(0, 4), std::string("\x00\x01\x02\x03", 4));
   stream.Clear();
   stream.AppendText("ab");
-  EXPECT_EQ(stream.CountedBlock(), std::string("\0\0\0\x02" "ab", 6));
+  EXPECT_EQ(stream.CountedBlock(), std::string("\0\0\0\x02"
+                                               "ab",
+                                               6));
   EXPECT_EQ(stream.Bytes(), "ab");
 }
 

@@ -100,7 +100,10 @@ TEST_P(SqlCommandsE2E, SqlAnswersTheFieldDefinitionsAndGetReturnsRows) {
   // The whole two rows in one block: bytes 00 00 00 0E and the rows.
   client.Command("sql select id, name from " + t + " order by id");
   EXPECT_EQ(ReplyLine(client, "get 2"), "200 OK");
-  EXPECT_EQ(client.ReadBytes(18), std::string("\0\0\0\x0E" "1,\"ab\"\0" "2,\"cd\"\0", 18));
+  EXPECT_EQ(client.ReadBytes(18), std::string("\0\0\0\x0E"
+                                              "1,\"ab\"\0"
+                                              "2,\"cd\"\0",
+                                              18));
   EXPECT_EQ(ReplyLine(client, "get"), "522 EOF");
 }
 
@@ -119,8 +122,8 @@ TEST_P(SqlCommandsE2E, GetWithAnInvalidCountFailsWhileRowsRemain) {
 TEST_P(SqlCommandsE2E, ValuesAreRenderedByType) {
   TVelquarnClient client = Open();
   const std::string t = Table(client, "vals");
-  Exec(client, "create table " + t + " (k integer, id integer, s varchar(20), f " +
-                   DoubleType() + ", d date, b " + BlobType() + ")");
+  Exec(client, "create table " + t + " (k integer, id integer, s varchar(20), f " + DoubleType() +
+                   ", d date, b " + BlobType() + ")");
   Exec(client, "insert into " + t + " values(1, 1, 'say \"hi\"', 0.5, '2000-03-01', " +
                    BlobLiteral("00FF41") + ")");
   Exec(client, "insert into " + t + " values(2, 2, NULL, NULL, NULL, NULL)");
@@ -189,7 +192,8 @@ TEST_P(SqlCommandsE2E, ExecSql3LengthAndHexCases) {
   EXPECT_EQ(ReplyLine(client, "execsql3 x 41"), "512 Illegal length parameter on execsql3 call");
   EXPECT_EQ(ReplyLine(client, "execsql3 -1 41"), "512 Illegal length parameter on execsql3 call");
   EXPECT_EQ(ReplyLine(client, "execsql3"), "512 [Velquarn.ExecSQL3]:List index out of bounds (0)");
-  EXPECT_EQ(ReplyLine(client, "execsql3 2"), "512 [Velquarn.ExecSQL3]:List index out of bounds (1)");
+  EXPECT_EQ(ReplyLine(client, "execsql3 2"),
+            "512 [Velquarn.ExecSQL3]:List index out of bounds (1)");
 
   // The statement travels as hex, line break included; the guard does not apply.
   std::string hex;
@@ -239,17 +243,19 @@ TEST_P(SqlCommandsE2E, GetJsonDatesEscapesAndRepeats) {
   Exec(client, "create table " + t + " (id integer, name varchar(20), d date, ts timestamp, f " +
                    DoubleType() + ")");
   // 0xE5 is the cp1252 a-ring; it travels as that byte on the command line.
-  Exec(client, "insert into " + t + " values(1, 'q\"\\\xE5', '1970-01-01', '2000-03-01 12:00:00', 0.5)");
+  Exec(client,
+       "insert into " + t + " values(1, 'q\"\\\xE5', '1970-01-01', '2000-03-01 12:00:00', 0.5)");
   Exec(client, "insert into " + t + " values(2, NULL, NULL, NULL, NULL)");
   ASSERT_EQ(client.Command("sql select * from " + t + " order by id").Code, 200);
 
   EXPECT_EQ(ReplyLine(client, "infoJSON"), "200 OK");
-  EXPECT_EQ(client.ReadCountedBlock(),
-            "{ \"columns\": [ { \"name\": \"id\", \"type\": 3, \"length\": null, \"scale\": null }, "
-            "{ \"name\": \"name\", \"type\": 1, \"length\": 20, \"scale\": null }, "
-            "{ \"name\": \"d\", \"type\": 5, \"length\": null, \"scale\": null }, "
-            "{ \"name\": \"ts\", \"type\": 7, \"length\": null, \"scale\": null }, "
-            "{ \"name\": \"f\", \"type\": 4, \"length\": null, \"scale\": 2 } ] }");
+  EXPECT_EQ(
+      client.ReadCountedBlock(),
+      "{ \"columns\": [ { \"name\": \"id\", \"type\": 3, \"length\": null, \"scale\": null }, "
+      "{ \"name\": \"name\", \"type\": 1, \"length\": 20, \"scale\": null }, "
+      "{ \"name\": \"d\", \"type\": 5, \"length\": null, \"scale\": null }, "
+      "{ \"name\": \"ts\", \"type\": 7, \"length\": null, \"scale\": null }, "
+      "{ \"name\": \"f\", \"type\": 4, \"length\": null, \"scale\": 2 } ] }");
 
   const std::string expected =
       "{ \"rows\": [ { \"id\": 1, \"name\": \"q\\\"\\\\\xC3\xA5\", \"d\": 86400000, "
