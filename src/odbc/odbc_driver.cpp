@@ -156,6 +156,7 @@ void TcsODBCDriver::Connect() {
 }
 
 void TcsODBCDriver::Disconnect() {
+  char_column_size_ = -1;
   while (pool_.LockedCount() > 0) {
     std::unique_ptr<TConnectionHandle> connection(pool_.TakeLast());
     if (connection != nullptr) FreeConnection(*connection);

@@ -101,7 +101,22 @@ class TcsODBCDriver : public TcsCustomSQLDriver {
   // Disconnects and frees the connection's handles (results not tested).
   void FreeConnection(TConnectionHandle& connection) noexcept;
 
+  // The number of result columns found by the most recent ExecSQL; -1 when
+  // it found no result set.
+  int ColumnCount() const { return column_count_; }
+
  private:
+  // Binds params to the statement, executes it (SQLExecute when prepared)
+  // and sends data-at-execution values; returns the execution's result.
+  // Output parameters take their returned values.
+  SQLRETURN ExecWithParams(TConnectionHandle& connection, TParams& params,
+                           const std::string& driver_sql, bool prepared);
+  // The COLUMN_SIZE the data source reports for SQL_CHAR (0 if none),
+  // capped at kParamValueSize; asked once per driver.
+  int CharColumnSize(TConnectionHandle& connection);
+  // Reads a long value of column whole; false for a null value.
+  bool ReadLongData(SQLHSTMT stmt, SQLUSMALLINT column, std::string& value);
+
   bool connected_ = false;
   SQLHENV environment_ = SQL_NULL_HENV;
   std::string connect_string_;
@@ -115,6 +130,8 @@ class TcsODBCDriver : public TcsCustomSQLDriver {
   std::string dsn_;
   TCharset charset_;
   TcsConnectionPool pool_;  // owns the connections it lists
+  SQLSMALLINT column_count_ = -1;
+  int char_column_size_ = -1;  // -1 until asked
 };
 
 }  // namespace velquarn

@@ -1,23 +1,510 @@
-#include <string>
+#include <sqlext.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/date_time.h"
 #include "common/exceptions.h"
+#include "common/text.h"
+#include "dataset/cs_dataset.h"
+#include "dataset/field.h"
+#include "dataset/params.h"
+#include "odbc/odbc_diagnostics.h"
 #include "odbc/odbc_driver.h"
+#include "odbc/odbc_entry_points.h"
+#include "odbc/odbc_types.h"
 
 namespace velquarn {
 
 namespace {
 
-[[noreturn]] void NotYet(const char* operation) {
-  throw Exception(std::string(operation) + " is not implemented yet");
+SQLCHAR* Text(std::string& text) { return reinterpret_cast<SQLCHAR*>(text.data()); }
+
+bool IsLongType(TFieldType type) {
+  return type == ftBlob || type == ftMemo || type == ftGraphic || type == ftFmtMemo;
+}
+
+// One bound parameter: the length/indicator and the value area.
+struct TParamSlot {
+  SQLLEN indicator = 0;
+  char value[kParamValueSize] = {};
+};
+
+// The text that stands for a date, time or date-time parameter.
+std::string DateTimeText(const TParam& param) {
+  switch (param.DataType()) {
+    case ftDate:
+      return DateToStr(param.AsDateTime()).substr(0, 10);
+    case ftTime:
+      return TimeToStr(param.AsDateTime()).substr(0, 8);
+    default:
+      return DateTimeToStr(param.AsDateTime()).substr(0, 19);
+  }
+}
+
+bool IsDateTimeType(TFieldType type) {
+  return type == ftDate || type == ftTime || type == ftDateTime;
+}
+
+// The parameter's value in its native form (numbers) or as the text or
+// bytes that the driver receives (character data in the driver's encoding).
+std::string DriverValue(const TParam& param, const TCharset& charset) {
+  if (IsDateTimeType(param.DataType())) return DateTimeText(param);
+  if (CTypeForParam(param.DataType()) == SQL_C_CHAR) {
+    return charset.ToDriver(param.AsString());
+  }
+  if (param.DataType() == ftBytes || param.DataType() == ftVarBytes ||
+      IsLongType(param.DataType())) {
+    return param.AsString();
+  }
+  std::string native(static_cast<size_t>(std::max(param.GetDataSize(), 0)), '\0');
+  if (!native.empty()) param.GetData(native.data());
+  return native;
 }
 
 }  // namespace
 
-void TcsODBCDriver::SetFieldOrigins(TcsDataset&) { NotYet("SetFieldOrigins"); }
-int TcsODBCDriver::ExecSQL(const std::string&, TParams*, TcsDataset*) { NotYet("ExecSQL"); }
-bool TcsODBCDriver::DescribeColumns(TcsDataset&) { NotYet("DescribeColumns"); }
-bool TcsODBCDriver::FetchRecord(TcsDataset&, char*) { NotYet("FetchRecord"); }
-void TcsODBCDriver::Prepare(const std::string&, TcsDataset&) { NotYet("Prepare"); }
-void TcsODBCDriver::UnPrepare(TcsDataset&) { NotYet("UnPrepare"); }
+int TcsODBCDriver::CharColumnSize(TConnectionHandle& connection) {
+  if (char_column_size_ >= 0) return char_column_size_;
+  // Asked on a statement of its own, so that a statement prepared on the
+  // connection's handle stays prepared.
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  if (ODBC().SQLAllocHandle(SQL_HANDLE_STMT, connection.Dbc(), &stmt) != SQL_SUCCESS) {
+    throw EODBCDriverError(kUnableToAllocateStatement);
+  }
+  struct FreeOnExit {
+    SQLHSTMT stmt;
+    ~FreeOnExit() { ODBC().SQLFreeHandle(SQL_HANDLE_STMT, stmt); }
+  } free_on_exit{stmt};
+  CheckStmtResult(*this, stmt, ODBC().SQLGetTypeInfo(stmt, SQL_CHAR));
+  SQLINTEGER size = 0;
+  SQLLEN indicator = 0;
+  CheckStmtResult(*this, stmt,
+                  ODBC().SQLBindCol(stmt, 3, SQL_C_LONG, &size, sizeof size, &indicator));
+  SQLINTEGER last = 0;
+  for (int rows = 0; rows < 1000; ++rows) {
+    size = 0;
+    SQLRETURN result = ODBC().SQLFetch(stmt);
+    if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) break;
+    last = indicator == SQL_NULL_DATA ? 0 : size;
+  }
+  ODBC().SQLFreeStmt(stmt, SQL_UNBIND);
+  ODBC().SQLCloseCursor(stmt);
+  char_column_size_ = std::clamp<int>(last, 0, kParamValueSize);
+  return char_column_size_;
+}
+
+SQLRETURN TcsODBCDriver::ExecWithParams(TConnectionHandle& connection, TParams& params,
+                                        const std::string& driver_sql, bool prepared) {
+  SQLHSTMT stmt = connection.Stmt();
+  const int char_size = CharColumnSize(connection);
+  std::vector<TParamSlot> slots(static_cast<size_t>(params.Count()));
+  for (int i = 0; i < params.Count(); ++i) {
+    TParam& param = params[i];
+    TParamSlot& slot = slots[static_cast<size_t>(i)];
+    const TFieldType type = param.DataType();
+    SQLSMALLINT direction = SQL_PARAM_INPUT;
+    if (param.ParamType() == ptOutput) direction = SQL_PARAM_OUTPUT;
+    if (param.ParamType() == ptInputOutput) direction = SQL_PARAM_INPUT_OUTPUT;
+    const SQLSMALLINT c_type = CTypeForParam(type);
+    const SQLSMALLINT sql_type = SQLTypeForParam(type);
+    const bool at_exec =
+        !param.IsNull() && direction == SQL_PARAM_INPUT && (c_type == SQL_C_CHAR || c_type == SQL_C_BINARY);
+    int data_size = param.GetDataSize();
+    if (type == ftDate || type == ftTime) data_size = 6;
+    if (type == ftDateTime) data_size = 14;
+    if (type == ftLargeint) data_size = 8;
+
+    if (param.IsNull()) {
+      slot.indicator = SQL_NULL_DATA;
+    } else if (at_exec) {
+      slot.indicator = SQL_DATA_AT_EXEC;
+    } else {
+      std::string value = DriverValue(param, charset_);
+      if (c_type == SQL_C_CHAR) {
+        const size_t length = std::min<size_t>(value.size(), kParamValueSize - 1);
+        std::memcpy(slot.value, value.data(), length);
+        slot.value[length] = '\0';
+        slot.indicator = static_cast<SQLLEN>(length);
+      } else {
+        const size_t length = std::min<size_t>(value.size(), kParamValueSize);
+        std::memcpy(slot.value, value.data(), length);
+        slot.indicator = static_cast<SQLLEN>(length);
+      }
+    }
+
+    SQLULEN column_size = 0;
+    if (param.IsNull()) {
+      column_size = 1;
+    } else if (c_type == SQL_C_CHAR) {
+      column_size = IsLongType(type) ? static_cast<SQLULEN>(std::max(data_size, 1))
+                                     : static_cast<SQLULEN>(char_size);
+    } else {
+      column_size = IsLongType(type) ? static_cast<SQLULEN>(std::max(data_size, 1))
+                                     : static_cast<SQLULEN>(kParamValueSize);
+    }
+    SQLPOINTER value_pointer = at_exec ? reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(i))
+                                       : static_cast<SQLPOINTER>(slot.value);
+    const SQLLEN buffer_length = at_exec ? 0 : kParamValueSize;
+    CheckStmtResult(*this, stmt,
+                    ODBC().SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(i + 1), direction,
+                                            c_type, sql_type, column_size, 0, value_pointer,
+                                            buffer_length, &slot.indicator));
+  }
+
+  std::string text = driver_sql;
+  SQLRETURN result = prepared ? ODBC().SQLExecute(stmt) : ODBC().SQLExecDirect(stmt, Text(text), SQL_NTS);
+  while (result == SQL_NEED_DATA) {
+    SQLPOINTER token = nullptr;
+    result = ODBC().SQLParamData(stmt, &token);
+    if (result != SQL_NEED_DATA) break;
+    const auto index = static_cast<int>(reinterpret_cast<intptr_t>(token));
+    if (index < 0 || index >= params.Count()) continue;
+    std::string value = DriverValue(params[index], charset_);
+    ODBC().SQLPutData(stmt, value.data(), static_cast<SQLLEN>(value.size()));
+  }
+
+  for (int i = 0; i < params.Count(); ++i) {
+    TParam& param = params[i];
+    if (param.ParamType() != ptOutput && param.ParamType() != ptInputOutput) continue;
+    const TParamSlot& slot = slots[static_cast<size_t>(i)];
+    param.SetSize(static_cast<int>(slot.indicator));
+    if (slot.indicator == SQL_NULL_DATA) {
+      param.Clear();
+      continue;
+    }
+    const int length =
+        static_cast<int>(std::clamp<SQLLEN>(slot.indicator, 0, kParamValueSize));
+    if (CTypeForParam(param.DataType()) == SQL_C_CHAR) {
+      std::string text_value = charset_.FromDriver(
+          std::string(slot.value, strnlen(slot.value, static_cast<size_t>(kParamValueSize))));
+      param.SetData(text_value.c_str(), static_cast<int>(text_value.size()) + 1);
+    } else {
+      param.SetData(slot.value, length);
+    }
+  }
+  return result;
+}
+
+int TcsODBCDriver::ExecSQL(const std::string& sql, TParams* params, TcsDataset* dataset) {
+  column_count_ = -1;
+  TConnectionHandle* connection = nullptr;
+  bool prepared = false;
+  if (dataset != nullptr) {
+    if (dataset->Connection() == nullptr) {
+      dataset->AcquireConnection();
+    } else {
+      prepared = dataset->Prepared();
+    }
+    connection = dataset->Connection();
+    if (connection == nullptr) throw EDatabaseError("Unable to acquire connection from driver");
+  } else {
+    connection = &MainConnection();
+  }
+  CloseStatement(connection);
+  SQLHSTMT stmt = connection->Stmt();
+  std::string driver_sql = charset_.ToDriver(sql);
+  SQLRETURN result;
+  if (params != nullptr && params->Count() > 0) {
+    result = ExecWithParams(*connection, *params, driver_sql, prepared);
+  } else {
+    result = ODBC().SQLExecDirect(stmt, Text(driver_sql), static_cast<SQLINTEGER>(driver_sql.size()));
+  }
+  if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO && result != SQL_NO_DATA) {
+    try {
+      CheckStmtResult(*this, stmt, result);
+    } catch (...) {
+      // A failed statement may leave the connection in any state: it is
+      // closed, not pooled.
+      if (result == SQL_ERROR && dataset != nullptr && dataset->Connection() != nullptr) {
+        dataset->ReleaseConnection(true);
+      }
+      throw;
+    }
+  }
+  int rows = 0;
+  while (result != SQL_NO_DATA) {
+    CheckStmtResult(*this, stmt, ODBC().SQLNumResultCols(stmt, &column_count_));
+    if (column_count_ > 0) break;
+    SQLLEN count = 0;
+    CheckStmtResult(*this, stmt, ODBC().SQLRowCount(stmt, &count));
+    rows += static_cast<int>(count);
+    result = ODBC().SQLMoreResults(stmt);
+    if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO && result != SQL_NO_DATA) break;
+  }
+  if (column_count_ == 0) column_count_ = -1;
+  return rows;
+}
+
+void TcsODBCDriver::Prepare(const std::string& sql, TcsDataset& dataset) {
+  if (dataset.Connection() == nullptr) dataset.AcquireConnection();
+  TConnectionHandle* connection = dataset.Connection();
+  if (connection == nullptr) throw EDatabaseError("Unable to acquire connection from driver");
+  CloseStatement(connection);
+  std::string driver_sql = charset_.ToDriver(sql);
+  CheckStmtResult(*this, connection->Stmt(),
+                  ODBC().SQLPrepare(connection->Stmt(), Text(driver_sql),
+                                    static_cast<SQLINTEGER>(driver_sql.size())));
+}
+
+void TcsODBCDriver::UnPrepare(TcsDataset& dataset) {
+  if (dataset.Connection() != nullptr) CloseStatement(dataset.Connection());
+}
+
+bool TcsODBCDriver::DescribeColumns(TcsDataset& dataset) {
+  if (column_count_ < 1 || dataset.Connection() == nullptr) return false;
+  SQLHSTMT stmt = dataset.Connection()->Stmt();
+  for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(column_count_); ++c) {
+    SQLCHAR name_buffer[256] = {};
+    SQLSMALLINT name_length = 0;
+    SQLSMALLINT sql_type = 0;
+    SQLULEN column_size = 0;
+    SQLSMALLINT decimal_digits = 0;
+    SQLSMALLINT nullable = SQL_NULLABLE_UNKNOWN;
+    ODBC().SQLDescribeCol(stmt, c, name_buffer, sizeof name_buffer, &name_length, &sql_type,
+                          &column_size, &decimal_digits, &nullable);
+    name_buffer[sizeof name_buffer - 1] = 0;
+    std::string name = charset_.FromDriver(reinterpret_cast<const char*>(name_buffer));
+    if (name.empty()) name = Format("Column%d", static_cast<int>(c));
+    TFieldType type = FieldTypeForSQLType(sql_type, column_size, decimal_digits);
+    bool required = nullable == SQL_NO_NULLS && type != ftBlob && type != ftMemo;
+    // Wide column sizes count characters, as every size here does: the
+    // field keeps room for all of them once they are converted.
+    SQLLEN updatable = SQL_ATTR_READWRITE_UNKNOWN;
+    ODBC().SQLColAttribute(stmt, c, SQL_DESC_UPDATABLE, nullptr, 0, nullptr, &updatable);
+    bool read_only = updatable == SQL_ATTR_READONLY;
+    SQLLEN fixed = SQL_FALSE;
+    ODBC().SQLColAttribute(stmt, c, SQL_DESC_FIXED_PREC_SCALE, nullptr, 0, nullptr, &fixed);
+    if (fixed == SQL_TRUE) type = ftCurrency;
+    SQLLEN auto_unique = SQL_FALSE;
+    ODBC().SQLColAttribute(stmt, c, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr,
+                           &auto_unique);
+    int size = 0;
+    if (auto_unique == SQL_TRUE) {
+      type = ftAutoInc;
+      required = false;
+      read_only = false;
+    } else if (type == ftString || type == ftBCD || type == ftBytes || type == ftVarBytes ||
+               type == ftWideString) {
+      // A record buffer holds the whole column: a size beyond the system's
+      // cap would make every row that large.
+      size = static_cast<int>(std::min<SQLULEN>(column_size, kParamValueSize));
+    }
+    dataset.AddColumnDef(name, type, size, required, c, read_only, decimal_digits);
+  }
+  return true;
+}
+
+void TcsODBCDriver::SetFieldOrigins(TcsDataset& dataset) {
+  if (dataset.FieldCount() == 0 || dataset.Connection() == nullptr) return;
+  SQLHSTMT stmt = dataset.Connection()->Stmt();
+  for (int p = 1; p <= dataset.FieldCount(); ++p) {
+    TField& field = dataset.Fields(p - 1);
+    if (field.FieldNo() <= 0) continue;
+    SQLCHAR name_buffer[256] = {};
+    SQLSMALLINT length = 0;
+    SQLRETURN result =
+        ODBC().SQLColAttribute(stmt, static_cast<SQLUSMALLINT>(field.FieldNo()),
+                               SQL_DESC_BASE_COLUMN_NAME, name_buffer, sizeof name_buffer, &length,
+                               nullptr);
+    if (result == SQL_NO_DATA) return;
+    CheckStmtResult(*this, stmt, result);
+    name_buffer[sizeof name_buffer - 1] = 0;
+    std::string name = charset_.FromDriver(reinterpret_cast<const char*>(name_buffer));
+    field.SetOrigin(name.empty() ? Format("Column%d", p) : name);
+  }
+}
+
+bool TcsODBCDriver::ReadLongData(SQLHSTMT stmt, SQLUSMALLINT column, std::string& value) {
+  value.clear();
+  // Read in pieces: a driver may not know the total length (SQL_NO_TOTAL),
+  // and one that does gets the rest asked for in one read.
+  std::vector<char> chunk(8192);
+  while (true) {
+    SQLLEN indicator = 0;
+    SQLRETURN result = ODBC().SQLGetData(stmt, column, SQL_C_BINARY, chunk.data(),
+                                         static_cast<SQLLEN>(chunk.size()), &indicator);
+    if (result == SQL_NO_DATA) return true;
+    CheckStmtResult(*this, stmt, result);
+    if (indicator == SQL_NULL_DATA) return false;
+    if (result == SQL_SUCCESS) {
+      const size_t piece =
+          indicator >= 0 ? std::min<size_t>(static_cast<size_t>(indicator), chunk.size())
+                         : chunk.size();
+      value.append(chunk.data(), piece);
+      return true;
+    }
+    value.append(chunk.data(), chunk.size());
+    if (indicator > static_cast<SQLLEN>(chunk.size())) {
+      chunk.resize(static_cast<size_t>(indicator) - chunk.size());
+    }
+  }
+}
+
+bool TcsODBCDriver::FetchRecord(TcsDataset& dataset, char* record_buffer) {
+  if (dataset.Connection() == nullptr) throw Exception("Dataset not connected");
+  SQLHSTMT stmt = dataset.Connection()->Stmt();
+  SQLRETURN result = ODBC().SQLFetch(stmt);
+  if (result == SQL_NO_DATA) return false;
+  CheckStmtResult(*this, stmt, result);
+  for (int field_no = 1; field_no <= dataset.FieldCount(); ++field_no) {
+    TField* field = dataset.FieldByNumber(field_no);
+    if (field == nullptr || !field->IsDataField()) continue;
+    const auto column = static_cast<SQLUSMALLINT>(field_no);
+    const int size = field->Size();
+    SQLLEN indicator = 0;
+    switch (field->DataType()) {
+      case ftString: {
+        // Room for the field's characters in the driver's encoding (up to
+        // four bytes each in UTF-8); the converted text is cut to the field.
+        const size_t bytes = static_cast<size_t>(size) * (charset_.IsUtf8() ? 4 : 1) + 1;
+        std::vector<char> buffer(bytes, '\0');
+        CheckStmtResult(*this, stmt,
+                        ODBC().SQLGetData(stmt, column, SQL_C_CHAR, buffer.data(),
+                                          static_cast<SQLLEN>(buffer.size()), &indicator));
+        if (indicator == SQL_NULL_DATA) {
+          dataset.StoreFieldNull(field_no, record_buffer);
+          break;
+        }
+        std::string text = charset_.FromDriver(std::string(buffer.data(), strnlen(buffer.data(), bytes)));
+        if (static_cast<int>(text.size()) > size) text.resize(static_cast<size_t>(size));
+        text = TrimRight(text);
+        dataset.StoreFieldValue(field_no, text.c_str(), record_buffer, static_cast<int>(text.size()));
+        break;
+      }
+      case ftWideString: {
+        std::vector<SQLWCHAR> buffer(static_cast<size_t>(size) + 1, 0);
+        CheckStmtResult(*this, stmt,
+                        ODBC().SQLGetData(stmt, column, SQL_C_WCHAR, buffer.data(),
+                                          static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR)),
+                                          &indicator));
+        if (indicator == SQL_NULL_DATA) {
+          dataset.StoreFieldNull(field_no, record_buffer);
+          break;
+        }
+        size_t units = 0;
+        while (units < static_cast<size_t>(size) && buffer[units] != 0) ++units;
+        std::string text =
+            Utf16ToCp1252(reinterpret_cast<const char16_t*>(buffer.data()), units);
+        dataset.StoreFieldValue(field_no, text.c_str(), record_buffer, static_cast<int>(text.size()));
+        break;
+      }
+      case ftSmallint:
+      case ftInteger:
+      case ftAutoInc:
+      case ftFloat:
+      case ftCurrency:
+      case ftLargeint: {
+        SQLSMALLINT c_type = SQL_C_DOUBLE;
+        if (field->DataType() == ftSmallint) c_type = SQL_C_SSHORT;
+        if (field->DataType() == ftInteger || field->DataType() == ftAutoInc) c_type = SQL_C_SLONG;
+        if (field->DataType() == ftLargeint) c_type = SQL_C_SBIGINT;
+        alignas(8) char value[8] = {};
+        CheckStmtResult(*this, stmt,
+                        ODBC().SQLGetData(stmt, column, c_type, value, sizeof value, &indicator));
+        if (indicator == SQL_NULL_DATA) {
+          dataset.StoreFieldNull(field_no, record_buffer);
+        } else {
+          dataset.StoreFieldValue(field_no, value, record_buffer, field->DataSize());
+        }
+        break;
+      }
+      case ftBoolean: {
+        unsigned char bit = 0;
+        CheckStmtResult(*this, stmt,
+                        ODBC().SQLGetData(stmt, column, SQL_C_BIT, &bit, sizeof bit, &indicator));
+        if (indicator == SQL_NULL_DATA) {
+          dataset.StoreFieldNull(field_no, record_buffer);
+        } else {
+          const int16_t value = bit != 0 ? 1 : 0;
+          dataset.StoreFieldValue(field_no, &value, record_buffer, sizeof value);
+        }
+        break;
+      }
+      case ftDate:
+      case ftTime:
+      case ftDateTime: {
+        SQL_TIMESTAMP_STRUCT stamp{};
+        CheckStmtResult(*this, stmt,
+                        ODBC().SQLGetData(stmt, column, SQL_C_TIMESTAMP, &stamp, sizeof stamp,
+                                          &indicator));
+        if (indicator == SQL_NULL_DATA) {
+          dataset.StoreFieldNull(field_no, record_buffer);
+          break;
+        }
+        const int32_t milliseconds = static_cast<int32_t>(stamp.hour) * 3600000 +
+                                     static_cast<int32_t>(stamp.minute) * 60000 +
+                                     static_cast<int32_t>(stamp.second) * 1000 +
+                                     static_cast<int32_t>(stamp.fraction / 1000000);
+        if (field->DataType() == ftDate) {
+          const int32_t day = DateTimeToTimeStamp(EncodeDate(stamp.year, stamp.month, stamp.day)).date;
+          dataset.StoreFieldValue(field_no, &day, record_buffer, sizeof day);
+        } else if (field->DataType() == ftTime) {
+          EncodeTime(stamp.hour, stamp.minute, stamp.second,
+                     static_cast<int>(stamp.fraction / 1000000));
+          dataset.StoreFieldValue(field_no, &milliseconds, record_buffer, sizeof milliseconds);
+        } else {
+          TDateTime date = 0;
+          TDateTime time = 0;
+          if (!TryEncodeDate(stamp.year, stamp.month, stamp.day, date) ||
+              !TryEncodeTime(stamp.hour, stamp.minute, stamp.second,
+                             static_cast<int>(stamp.fraction / 1000000), time)) {
+            break;
+          }
+          const double value =
+              static_cast<double>(DateTimeToTimeStamp(date).date) * 86400000.0 + milliseconds;
+          dataset.StoreFieldValue(field_no, &value, record_buffer, sizeof value);
+        }
+        break;
+      }
+      case ftBytes:
+      case ftVarBytes: {
+        std::vector<char> buffer(static_cast<size_t>(std::max(size, 1)), '\0');
+        CheckStmtResult(*this, stmt,
+                        ODBC().SQLGetData(stmt, column, SQL_C_BINARY, buffer.data(),
+                                          static_cast<SQLLEN>(buffer.size()), &indicator));
+        if (indicator == SQL_NULL_DATA) {
+          dataset.StoreFieldNull(field_no, record_buffer);
+        } else {
+          const SQLLEN length =
+              indicator < 0 ? size : std::min<SQLLEN>(indicator, static_cast<SQLLEN>(size));
+          dataset.StoreFieldValue(field_no, buffer.data(), record_buffer,
+                                  static_cast<int>(length));
+        }
+        break;
+      }
+      case ftBlob:
+      case ftMemo: {
+        std::string value;
+        if (!ReadLongData(stmt, column, value)) {
+          dataset.StoreFieldNull(field_no, record_buffer);
+          break;
+        }
+        if (field->DataType() == ftMemo) {
+          value = charset_.FromDriver(value);
+          std::string replaced;
+          replaced.reserve(value.size());
+          for (char ch : value) {
+            if (ch == '\x1A') {
+              replaced += "\r\n";
+            } else {
+              replaced += ch;
+            }
+          }
+          value = std::move(replaced);
+        }
+        StoreBlobValue(dataset, *field, record_buffer, value);
+        break;
+      }
+      default:
+        dataset.StoreFieldNull(field_no, record_buffer);
+        break;
+    }
+  }
+  return true;
+}
 
 }  // namespace velquarn
