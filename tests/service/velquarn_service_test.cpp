@@ -1,6 +1,10 @@
 #include "service/velquarn_service.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -9,13 +13,55 @@
 #include <stdexcept>
 #include <thread>
 
-#include "client/velquarn_client.h"
 #include "protocol/connection_errors.h"
 #include "protocol/db_context.h"
 #include "support/velquarn_process.h"
 
 namespace velquarn {
 namespace {
+
+// A loopback connection to the service (the protocol client lives in a
+// library this program does not link).
+class TProbe {
+ public:
+  explicit TProbe(uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  }
+  ~TProbe() { ::close(fd_); }
+  bool Connected() const { return connected_; }
+  void Send(const std::string& bytes) {
+    ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+  }
+  // Bytes until CR LF (without it); "" when the connection ends first.
+  std::string ReadLine() {
+    std::string line;
+    char c;
+    while (Wait(5000) && ::recv(fd_, &c, 1, 0) == 1) {
+      line += c;
+      if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
+        return line.substr(0, line.size() - 2);
+      }
+    }
+    return "";
+  }
+  bool Closed() {
+    char c;
+    return Wait(5000) && ::recv(fd_, &c, 1, 0) == 0;
+  }
+
+ private:
+  bool Wait(int timeout_ms) {
+    pollfd poll_fd{fd_, POLLIN, 0};
+    return ::poll(&poll_fd, 1, timeout_ms) == 1;
+  }
+  int fd_;
+  bool connected_ = false;
+};
 
 // A service on a temporary configuration with a free port and an event-log
 // file.
@@ -78,9 +124,11 @@ TEST_F(VelquarnServiceTest, PortAndLineLimitComeFromSettings) {
   EXPECT_EQ(service.Server().MaxLineLength(), 4096u);
   EXPECT_EQ(Start("MaxLineLength=0").Server().MaxLineLength(),
             TCommandServer::kDefaultMaxLineLength);
-  TVelquarnClient client;
-  EXPECT_EQ(client.Open("127.0.0.1", port_).Code, 200);
-  EXPECT_EQ(client.Command("test").Text(), "Ok");
+  TProbe probe(port_);
+  ASSERT_TRUE(probe.Connected());
+  EXPECT_EQ(probe.ReadLine(), "200 Velquarn 2.1");
+  probe.Send("test\r\n");
+  EXPECT_EQ(probe.ReadLine(), "200 Ok");
 }
 
 TEST_F(VelquarnServiceTest, ConnectionExceptionsLoggedOnlyWhenReal) {
@@ -126,20 +174,17 @@ TEST_F(VelquarnServiceTest, RunStopsWhenTheStopDescriptorFires) {
   ASSERT_EQ(::pipe(stop), 0);
   int status = -1;
   std::thread runner([&] { status = service.Run(stop[0]); });
-  TVelquarnClient client;
-  for (int i = 0; i < 200 && !client.Connected(); ++i) {
-    try {
-      client.Connect("127.0.0.1", port_, 100);
-    } catch (const Exception&) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+  std::unique_ptr<TProbe> probe;
+  for (int i = 0; i < 500 && !(probe && probe->Connected()); ++i) {
+    if (probe) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    probe = std::make_unique<TProbe>(port_);
   }
-  EXPECT_EQ(client.ReadReply().Code, 200);
+  EXPECT_EQ(probe->ReadLine(), "200 Velquarn 2.1");
   ASSERT_EQ(::write(stop[1], "x", 1), 1);
   runner.join();
   EXPECT_EQ(status, 0);
   EXPECT_FALSE(service.Server().Active());
-  EXPECT_TRUE(client.WaitForClose(2000));
+  EXPECT_TRUE(probe->Closed());
   ::close(stop[0]);
   ::close(stop[1]);
 }
