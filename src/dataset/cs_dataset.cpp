@@ -117,7 +117,8 @@ void TcsDataset::SQLChanged() {
 
   // The lines joined by CR LF, without a line break after the last one.
   std::string text = sql_.Text();
-  if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) text.resize(text.size() - 2);
+  if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
+    text.resize(text.size() - 2);
   if (!param_check_) {
     processed_sql_ = text;
     return;
@@ -299,8 +300,7 @@ void TcsDataset::AddColumnDef(const std::string& name, TFieldType data_type, int
   data_size_ += 1 + value_size;
 }
 
-void TcsDataset::StoreFieldValue(int field_no, const void* value, char* record_buffer,
-                                 int length) {
+void TcsDataset::StoreFieldValue(int field_no, const void* value, char* record_buffer, int length) {
   if (field_no < 1 || field_no > field_offsets_.Count() || record_buffer == nullptr) return;
   char* slot = record_buffer + field_offsets_.Offset(field_no - 1);
   const int value_size = field_offsets_.ValueSize(field_no - 1);
@@ -540,9 +540,7 @@ bool TcsDataset::HasWriter() const {
   return update_object_ != nullptr || (update_params_ != nullptr && update_params_->CanWrite());
 }
 
-bool TcsDataset::GetCanModify() const {
-  return HasWriter() || (query_options_ & LocalEdit) != 0;
-}
+bool TcsDataset::GetCanModify() const { return HasWriter() || (query_options_ & LocalEdit) != 0; }
 
 void TcsDataset::WriteRow(TUpdateKind kind) {
   if (update_object_ != nullptr) {
@@ -728,8 +726,8 @@ void TcsDataset::SetRecNoImpl(int value) {
   DoBeforeScroll();
   if (value < 1 || value > buffers_->Count()) {
     // In single-row mode the held count stays 1: count the rows fetched.
-    while (buffers_->Count() < value &&
-           (!buffers_->SingleRow() || loaded_count_ < value) && FetchOne()) {
+    while (buffers_->Count() < value && (!buffers_->SingleRow() || loaded_count_ < value) &&
+           FetchOne()) {
     }
     value = std::clamp(value, buffers_->Count() > 0 ? 1 : 0, buffers_->Count());
   }
@@ -826,11 +824,10 @@ void TcsDataset::SetFieldData(TField& field, const void* source) {
       // An edited row shares its items with the held row until it is posted:
       // a new value gets an item of its own, so that cancel and the old value
       // still see the stored one.
-      const char* held = (state == dsEdit && buffers_ != nullptr) ? buffers_->Row(position_)
-                                                                  : nullptr;
-      const bool shared =
-          held != nullptr && ReadInt32(held + field_offsets_.Offset(field.FieldNo() - 1) + 1) ==
-                                 index;
+      const char* held =
+          (state == dsEdit && buffers_ != nullptr) ? buffers_->Row(position_) : nullptr;
+      const bool shared = held != nullptr &&
+                          ReadInt32(held + field_offsets_.Offset(field.FieldNo() - 1) + 1) == index;
       if (index != 0 && shared) WriteInt32(slot + 1, 0);
       StoreBlobValue(field, buffer, value);
     } else if (field.DataType() == ftString && (query_options_ & TrimAllStrings) != 0) {
@@ -870,9 +867,8 @@ std::unique_ptr<TMemoryStream> TcsDataset::CreateBlobStream(TField& field, TBlob
   return std::make_unique<TBlobStream>(field, mode);
 }
 
-bool TcsDataset::SearchRecord(std::string_view key_fields,
-                              const std::vector<TVariant>& key_values, TLocateOptions options,
-                              int& found) {
+bool TcsDataset::SearchRecord(std::string_view key_fields, const std::vector<TVariant>& key_values,
+                              TLocateOptions options, int& found) {
   found = 0;
   if (buffers_ == nullptr) return false;
   std::vector<TField*> fields;

@@ -45,7 +45,10 @@ class TcsDataset;
 enum TcsExecuteOption : uint8_t { eoCacheAll = 1, eoUniDirectional = 2 };
 using TcsExecuteOptions = uint8_t;
 enum TcsQueryOption : uint8_t {
-  ConvertBlankToNull = 1, LocalEdit = 2, TrimAllStrings = 4, SuppressNullsOnInsert = 8
+  ConvertBlankToNull = 1,
+  LocalEdit = 2,
+  TrimAllStrings = 4,
+  SuppressNullsOnInsert = 8
 };
 using TcsQueryOptions = uint8_t;
 
@@ -162,8 +165,7 @@ class TcsDataset : public TDataSet {
 
   const char* GetFieldDataPtr(const TField& field) const override;
   void SetFieldData(TField& field, const void* source) override;
-  std::unique_ptr<TMemoryStream> CreateBlobStream(TField& field,
-                                                  TBlobStreamMode mode) override;
+  std::unique_ptr<TMemoryStream> CreateBlobStream(TField& field, TBlobStreamMode mode) override;
   // The blob value of the field in the record the state selects; empty for
   // a null value or index 0.
   std::string_view BlobView(const TField& field) const;
@@ -177,8 +179,7 @@ class TcsDataset : public TDataSet {
   bool Locate(std::string_view key_fields, const std::vector<TVariant>& key_values,
               TLocateOptions options) override;
   using TDataSet::Locate;
-  std::vector<TVariant> Lookup(std::string_view key_fields,
-                               const std::vector<TVariant>& key_values,
+  std::vector<TVariant> Lookup(std::string_view key_fields, const std::vector<TVariant>& key_values,
                                std::string_view result_fields) override;
 
   // Layout of the open result.
@@ -248,7 +249,7 @@ class TcsDataset : public TDataSet {
   TParams params_;
   bool param_check_ = true;
   std::string database_name_;
-  TcsCustomDatabase* database_ = nullptr;  // borrowed
+  TcsCustomDatabase* database_ = nullptr;    // borrowed
   TConnectionHandle* connection_ = nullptr;  // borrowed from the driver
   bool prepared_ = false;
   bool sql_changing_ = false;  // the SQL-change guard

@@ -41,8 +41,8 @@ class TDataSource : public TComponent {
   void DataEvent(TDataEvent event, TField* field);
   void UpdateLinks();
 
-  TDataSet* dataset_ = nullptr;       // borrowed
-  std::vector<TDataLink*> links_;     // borrowed; each detaches itself
+  TDataSet* dataset_ = nullptr;    // borrowed
+  std::vector<TDataLink*> links_;  // borrowed; each detaches itself
   bool enabled_ = true;
 };
 

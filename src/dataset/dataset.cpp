@@ -317,13 +317,9 @@ void TDataSet::AddRecordValues(const std::vector<TVariant>& values, bool append)
   Resync();
 }
 
-void TDataSet::InsertRecord(const std::vector<TVariant>& values) {
-  AddRecordValues(values, false);
-}
+void TDataSet::InsertRecord(const std::vector<TVariant>& values) { AddRecordValues(values, false); }
 
-void TDataSet::AppendRecord(const std::vector<TVariant>& values) {
-  AddRecordValues(values, true);
-}
+void TDataSet::AppendRecord(const std::vector<TVariant>& values) { AddRecordValues(values, true); }
 
 TBookmark TDataSet::GetBookmark() {
   if (!Active() || IsEmpty() || state_ == dsInsert) return {};
@@ -505,8 +501,8 @@ void TDataSet::CalculateFields(char* buffer) {
         any_null = any_null || keys.back().IsNull();
       }
       if (any_null || keys.empty()) continue;
-      std::vector<TVariant> result = field->lookup_dataset_->Lookup(
-          field->LookupKeyFields(), keys, field->LookupResultField());
+      std::vector<TVariant> result = field->lookup_dataset_->Lookup(field->LookupKeyFields(), keys,
+                                                                    field->LookupResultField());
       if (!result.empty()) field->SetValue(result.front());
     }
     Fire(OnCalcFields, *this);

@@ -34,15 +34,30 @@ namespace velquarn {
 class TDataSource;
 
 enum TDataSetState : uint8_t {
-  dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFields, dsFilter,
-  dsNewValue, dsOldValue, dsBlockRead, dsInternalCalc
+  dsInactive,
+  dsBrowse,
+  dsEdit,
+  dsInsert,
+  dsSetKey,
+  dsCalcFields,
+  dsFilter,
+  dsNewValue,
+  dsOldValue,
+  dsBlockRead,
+  dsInternalCalc
 };
 enum TGetMode : uint8_t { gmCurrent, gmNext, gmPrior };
 enum TGetResult : uint8_t { grOK, grBOF, grEOF, grError };
 enum TBookmarkFlag : uint8_t { bfCurrent, bfBOF, bfEOF, bfInserted };
 enum TDataEvent : uint8_t {
-  deFieldChange, deRecordChange, deDataSetChange, deDataSetScroll, deLayoutChange,
-  deUpdateRecord, deUpdateState, deCheckBrowseMode
+  deFieldChange,
+  deRecordChange,
+  deDataSetChange,
+  deDataSetScroll,
+  deLayoutChange,
+  deUpdateRecord,
+  deUpdateState,
+  deCheckBrowseMode
 };
 enum TDataAction : uint8_t { daFail, daAbort, daRetry };
 enum TBlobStreamMode : uint8_t { bmRead, bmWrite, bmReadWrite };
@@ -133,8 +148,7 @@ class TDataSet : public TComponent {
   TField* FieldByNumber(int field_no) const;
   // Adds a persistent field (a data field bound by name to a column at open,
   // or a calculated or lookup field) to a closed dataset; returns it.
-  TField& AddField(std::unique_ptr<TField> field, std::string name,
-                   TFieldKind kind = fkData);
+  TField& AddField(std::unique_ptr<TField> field, std::string name, TFieldKind kind = fkData);
   // True while the fields were made from the definitions at open.
   bool DefaultFields() const { return default_fields_; }
   const TFieldDefs& FieldDefs() const { return field_defs_; }
@@ -149,8 +163,7 @@ class TDataSet : public TComponent {
   virtual void SetFieldData(TField& field, const void* source) = 0;
   // A stream over a blob field's value in the current record; freeing it
   // stores what was written (TBlobStream).
-  virtual std::unique_ptr<TMemoryStream> CreateBlobStream(TField& field,
-                                                          TBlobStreamMode mode) = 0;
+  virtual std::unique_ptr<TMemoryStream> CreateBlobStream(TField& field, TBlobStreamMode mode) = 0;
 
   bool Filtered() const { return filtered_; }
   void SetFiltered(bool value);

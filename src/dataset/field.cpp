@@ -204,10 +204,11 @@ void TIntegerField::SetValue(const TVariant& value) {
     high = std::numeric_limits<int64_t>::max();
   }
   if (v < low || v > high) {
-    throw EDatabaseError(Format("%lld is not a valid value for field '%s'. The allowed range is "
-                                "%lld to %lld",
-                                static_cast<long long>(v), DisplayName().c_str(),
-                                static_cast<long long>(low), static_cast<long long>(high)));
+    throw EDatabaseError(
+        Format("%lld is not a valid value for field '%s'. The allowed range is "
+               "%lld to %lld",
+               static_cast<long long>(v), DisplayName().c_str(), static_cast<long long>(low),
+               static_cast<long long>(high)));
   }
   char buffer[8] = {};
   if (DataType() == ftSmallint || DataType() == ftWord) {
@@ -287,8 +288,8 @@ TBcdRecord TextToBcd(const std::string& text, const std::string& field_name) {
       digits.push_back(c);
       if (point) ++scale;
     } else {
-      throw EConvertError(Format("'%s' is not a valid BCD value for field '%s'", text.c_str(),
-                                 field_name.c_str()));
+      throw EConvertError(
+          Format("'%s' is not a valid BCD value for field '%s'", text.c_str(), field_name.c_str()));
     }
   }
   while (digits.size() > 1 && digits.front() == '0' &&
@@ -296,8 +297,8 @@ TBcdRecord TextToBcd(const std::string& text, const std::string& field_name) {
     digits.erase(digits.begin());
   }
   if (digits.size() > 64 || scale > 63) {
-    throw EConvertError(Format("'%s' is not a valid BCD value for field '%s'", text.c_str(),
-                               field_name.c_str()));
+    throw EConvertError(
+        Format("'%s' is not a valid BCD value for field '%s'", text.c_str(), field_name.c_str()));
   }
   bcd.precision = static_cast<uint8_t>(digits.size());
   bcd.sign_scale = static_cast<uint8_t>((negative ? 0x80 : 0) | scale);
@@ -348,7 +349,7 @@ void TBCDField::SetValue(const TVariant& value) {
     return;
   }
   const std::string text = value.VarType() == TVariant::vkString ? Trim(value.AsString())
-                                                                  : PlainDecimal(value.AsFloat());
+                                                                 : PlainDecimal(value.AsFloat());
   const TBcdRecord bcd = TextToBcd(text, DisplayName());
   SetData(&bcd);
 }

@@ -171,7 +171,7 @@ class TField {
   bool read_only_ = false;
   bool required_ = false;
   bool modified_ = false;
-  TDataSet* dataset_ = nullptr;  // the owner
+  TDataSet* dataset_ = nullptr;         // the owner
   TDataSet* lookup_dataset_ = nullptr;  // borrowed
   std::string key_fields_;
   std::string lookup_key_fields_;

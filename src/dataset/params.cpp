@@ -263,8 +263,8 @@ TParam* TParams::FindParam(std::string_view name) {
 TParam& TParams::ParamByName(std::string_view name) {
   TParam* param = FindParam(name);
   if (param == nullptr) {
-    throw EDatabaseError(Format("Parameter '%.*s' not found", static_cast<int>(name.size()),
-                                name.data()));
+    throw EDatabaseError(
+        Format("Parameter '%.*s' not found", static_cast<int>(name.size()), name.data()));
   }
   return *param;
 }

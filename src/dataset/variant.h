@@ -37,7 +37,7 @@ class TVariant {
   int64_t AsInteger() const;  // a float is rounded; EConvertError for bad text
   double AsFloat() const;
   TDateTime AsDateTime() const;  // a number is taken as days
-  bool AsBoolean() const;  // "True"/"False" in any case; a number is non-zero
+  bool AsBoolean() const;        // "True"/"False" in any case; a number is non-zero
 
   bool operator==(const TVariant& other) const { return value_ == other.value_; }
 

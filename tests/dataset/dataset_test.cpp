@@ -117,9 +117,9 @@ TEST_F(Framework, EventsFireAroundOpenScrollAndClose) {
   query_.Open();
   query_.Next();
   query_.Close();
-  EXPECT_EQ(events, (std::vector<std::string>{"BeforeOpen", "AfterOpen", "AfterScroll",
-                                              "BeforeScroll", "AfterScroll", "BeforeClose",
-                                              "AfterClose"}));
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"BeforeOpen", "AfterOpen", "AfterScroll", "BeforeScroll",
+                                      "AfterScroll", "BeforeClose", "AfterClose"}));
 }
 
 TEST_F(Framework, CheckBrowseModePostsAModifiedRecordBeforeAMove) {

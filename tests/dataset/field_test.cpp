@@ -14,10 +14,10 @@ using testing::FakeDatabase;
 class Fields : public ::testing::Test {
  protected:
   Fields() : db_("FieldsDb") {
-    db_.Driver().columns = {{"D", ftDate},      {"T", ftTime},          {"DT", ftDateTime},
-                            {"B", ftBoolean},   {"L", ftLargeint},      {"S", ftSmallint},
-                            {"W", ftWord},      {"C", ftBCD},           {"Y", ftBytes, 3},
-                            {"F", ftCurrency},  {"WS", ftWideString, 4}};
+    db_.Driver().columns = {{"D", ftDate},     {"T", ftTime},          {"DT", ftDateTime},
+                            {"B", ftBoolean},  {"L", ftLargeint},      {"S", ftSmallint},
+                            {"W", ftWord},     {"C", ftBCD},           {"Y", ftBytes, 3},
+                            {"F", ftCurrency}, {"WS", ftWideString, 4}};
     query_.SetDataBaseName(db_.Name());
     query_.SetSQLText("select * from t");
     query_.SetQueryOptions(LocalEdit);

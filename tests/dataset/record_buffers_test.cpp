@@ -91,8 +91,8 @@ TEST(TcsBuffers, SingleRowModeOverwritesTheOnlyRow) {
 class FieldStorage : public ::testing::Test {
  protected:
   FieldStorage() : db_("FieldStorageDb") {
-    db_.Driver().columns = {{"ID", ftAutoInc}, {"NAME", ftString, 10}, {"RO", ftInteger, 0,
-                                                                          false, true}};
+    db_.Driver().columns = {
+        {"ID", ftAutoInc}, {"NAME", ftString, 10}, {"RO", ftInteger, 0, false, true}};
     db_.Driver().rows = {{1, "Smith", 5}, {2, TVariant(), 6}};
     query_.SetDataBaseName(db_.Name());
     query_.SetSQLText("select * from people");
