@@ -111,8 +111,8 @@ SQLRETURN TcsODBCDriver::ExecWithParams(TConnectionHandle& connection, TParams& 
     if (param.ParamType() == ptInputOutput) direction = SQL_PARAM_INPUT_OUTPUT;
     const SQLSMALLINT c_type = CTypeForParam(type);
     const SQLSMALLINT sql_type = SQLTypeForParam(type);
-    const bool at_exec =
-        !param.IsNull() && direction == SQL_PARAM_INPUT && (c_type == SQL_C_CHAR || c_type == SQL_C_BINARY);
+    const bool at_exec = !param.IsNull() && direction == SQL_PARAM_INPUT &&
+                         (c_type == SQL_C_CHAR || c_type == SQL_C_BINARY);
     int data_size = param.GetDataSize();
     if (type == ftDate || type == ftTime) data_size = 6;
     if (type == ftDateTime) data_size = 14;
@@ -121,7 +121,10 @@ SQLRETURN TcsODBCDriver::ExecWithParams(TConnectionHandle& connection, TParams& 
     if (param.IsNull()) {
       slot.indicator = SQL_NULL_DATA;
     } else if (at_exec) {
-      slot.indicator = SQL_DATA_AT_EXEC;
+      // The length announced with the data-at-execution marker: the SQLite
+      // driver stores an empty value without it.
+      slot.indicator =
+          SQL_LEN_DATA_AT_EXEC(static_cast<SQLLEN>(DriverValue(param, charset_).size()));
     } else {
       std::string value = DriverValue(param, charset_);
       if (c_type == SQL_C_CHAR) {
@@ -149,14 +152,15 @@ SQLRETURN TcsODBCDriver::ExecWithParams(TConnectionHandle& connection, TParams& 
     SQLPOINTER value_pointer = at_exec ? reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(i))
                                        : static_cast<SQLPOINTER>(slot.value);
     const SQLLEN buffer_length = at_exec ? 0 : kParamValueSize;
-    CheckStmtResult(*this, stmt,
-                    ODBC().SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(i + 1), direction,
-                                            c_type, sql_type, column_size, 0, value_pointer,
-                                            buffer_length, &slot.indicator));
+    CheckStmtResult(
+        *this, stmt,
+        ODBC().SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(i + 1), direction, c_type, sql_type,
+                                column_size, 0, value_pointer, buffer_length, &slot.indicator));
   }
 
   std::string text = driver_sql;
-  SQLRETURN result = prepared ? ODBC().SQLExecute(stmt) : ODBC().SQLExecDirect(stmt, Text(text), SQL_NTS);
+  SQLRETURN result =
+      prepared ? ODBC().SQLExecute(stmt) : ODBC().SQLExecDirect(stmt, Text(text), SQL_NTS);
   while (result == SQL_NEED_DATA) {
     SQLPOINTER token = nullptr;
     result = ODBC().SQLParamData(stmt, &token);
@@ -176,8 +180,7 @@ SQLRETURN TcsODBCDriver::ExecWithParams(TConnectionHandle& connection, TParams& 
       param.Clear();
       continue;
     }
-    const int length =
-        static_cast<int>(std::clamp<SQLLEN>(slot.indicator, 0, kParamValueSize));
+    const int length = static_cast<int>(std::clamp<SQLLEN>(slot.indicator, 0, kParamValueSize));
     if (CTypeForParam(param.DataType()) == SQL_C_CHAR) {
       std::string text_value = charset_.FromDriver(
           std::string(slot.value, strnlen(slot.value, static_cast<size_t>(kParamValueSize))));
@@ -211,7 +214,8 @@ int TcsODBCDriver::ExecSQL(const std::string& sql, TParams* params, TcsDataset* 
   if (params != nullptr && params->Count() > 0) {
     result = ExecWithParams(*connection, *params, driver_sql, prepared);
   } else {
-    result = ODBC().SQLExecDirect(stmt, Text(driver_sql), static_cast<SQLINTEGER>(driver_sql.size()));
+    result =
+        ODBC().SQLExecDirect(stmt, Text(driver_sql), static_cast<SQLINTEGER>(driver_sql.size()));
   }
   if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO && result != SQL_NO_DATA) {
     try {
@@ -280,8 +284,7 @@ bool TcsODBCDriver::DescribeColumns(TcsDataset& dataset) {
     ODBC().SQLColAttribute(stmt, c, SQL_DESC_FIXED_PREC_SCALE, nullptr, 0, nullptr, &fixed);
     if (fixed == SQL_TRUE) type = ftCurrency;
     SQLLEN auto_unique = SQL_FALSE;
-    ODBC().SQLColAttribute(stmt, c, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr,
-                           &auto_unique);
+    ODBC().SQLColAttribute(stmt, c, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr, &auto_unique);
     int size = 0;
     if (auto_unique == SQL_TRUE) {
       type = ftAutoInc;
@@ -306,10 +309,9 @@ void TcsODBCDriver::SetFieldOrigins(TcsDataset& dataset) {
     if (field.FieldNo() <= 0) continue;
     SQLCHAR name_buffer[256] = {};
     SQLSMALLINT length = 0;
-    SQLRETURN result =
-        ODBC().SQLColAttribute(stmt, static_cast<SQLUSMALLINT>(field.FieldNo()),
-                               SQL_DESC_BASE_COLUMN_NAME, name_buffer, sizeof name_buffer, &length,
-                               nullptr);
+    SQLRETURN result = ODBC().SQLColAttribute(stmt, static_cast<SQLUSMALLINT>(field.FieldNo()),
+                                              SQL_DESC_BASE_COLUMN_NAME, name_buffer,
+                                              sizeof name_buffer, &length, nullptr);
     if (result == SQL_NO_DATA) return;
     CheckStmtResult(*this, stmt, result);
     name_buffer[sizeof name_buffer - 1] = 0;
@@ -331,9 +333,9 @@ bool TcsODBCDriver::ReadLongData(SQLHSTMT stmt, SQLUSMALLINT column, std::string
     CheckStmtResult(*this, stmt, result);
     if (indicator == SQL_NULL_DATA) return false;
     if (result == SQL_SUCCESS) {
-      const size_t piece =
-          indicator >= 0 ? std::min<size_t>(static_cast<size_t>(indicator), chunk.size())
-                         : chunk.size();
+      const size_t piece = indicator >= 0
+                               ? std::min<size_t>(static_cast<size_t>(indicator), chunk.size())
+                               : chunk.size();
       value.append(chunk.data(), piece);
       return true;
     }
@@ -369,27 +371,29 @@ bool TcsODBCDriver::FetchRecord(TcsDataset& dataset, char* record_buffer) {
           dataset.StoreFieldNull(field_no, record_buffer);
           break;
         }
-        std::string text = charset_.FromDriver(std::string(buffer.data(), strnlen(buffer.data(), bytes)));
+        std::string text =
+            charset_.FromDriver(std::string(buffer.data(), strnlen(buffer.data(), bytes)));
         if (static_cast<int>(text.size()) > size) text.resize(static_cast<size_t>(size));
         text = TrimRight(text);
-        dataset.StoreFieldValue(field_no, text.c_str(), record_buffer, static_cast<int>(text.size()));
+        dataset.StoreFieldValue(field_no, text.c_str(), record_buffer,
+                                static_cast<int>(text.size()));
         break;
       }
       case ftWideString: {
         std::vector<SQLWCHAR> buffer(static_cast<size_t>(size) + 1, 0);
-        CheckStmtResult(*this, stmt,
-                        ODBC().SQLGetData(stmt, column, SQL_C_WCHAR, buffer.data(),
-                                          static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR)),
-                                          &indicator));
+        CheckStmtResult(
+            *this, stmt,
+            ODBC().SQLGetData(stmt, column, SQL_C_WCHAR, buffer.data(),
+                              static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR)), &indicator));
         if (indicator == SQL_NULL_DATA) {
           dataset.StoreFieldNull(field_no, record_buffer);
           break;
         }
         size_t units = 0;
         while (units < static_cast<size_t>(size) && buffer[units] != 0) ++units;
-        std::string text =
-            Utf16ToCp1252(reinterpret_cast<const char16_t*>(buffer.data()), units);
-        dataset.StoreFieldValue(field_no, text.c_str(), record_buffer, static_cast<int>(text.size()));
+        std::string text = Utf16ToCp1252(reinterpret_cast<const char16_t*>(buffer.data()), units);
+        dataset.StoreFieldValue(field_no, text.c_str(), record_buffer,
+                                static_cast<int>(text.size()));
         break;
       }
       case ftSmallint:
@@ -428,9 +432,9 @@ bool TcsODBCDriver::FetchRecord(TcsDataset& dataset, char* record_buffer) {
       case ftTime:
       case ftDateTime: {
         SQL_TIMESTAMP_STRUCT stamp{};
-        CheckStmtResult(*this, stmt,
-                        ODBC().SQLGetData(stmt, column, SQL_C_TIMESTAMP, &stamp, sizeof stamp,
-                                          &indicator));
+        CheckStmtResult(
+            *this, stmt,
+            ODBC().SQLGetData(stmt, column, SQL_C_TIMESTAMP, &stamp, sizeof stamp, &indicator));
         if (indicator == SQL_NULL_DATA) {
           dataset.StoreFieldNull(field_no, record_buffer);
           break;
@@ -440,7 +444,8 @@ bool TcsODBCDriver::FetchRecord(TcsDataset& dataset, char* record_buffer) {
                                      static_cast<int32_t>(stamp.second) * 1000 +
                                      static_cast<int32_t>(stamp.fraction / 1000000);
         if (field->DataType() == ftDate) {
-          const int32_t day = DateTimeToTimeStamp(EncodeDate(stamp.year, stamp.month, stamp.day)).date;
+          const int32_t day =
+              DateTimeToTimeStamp(EncodeDate(stamp.year, stamp.month, stamp.day)).date;
           dataset.StoreFieldValue(field_no, &day, record_buffer, sizeof day);
         } else if (field->DataType() == ftTime) {
           EncodeTime(stamp.hour, stamp.minute, stamp.second,
@@ -471,8 +476,7 @@ bool TcsODBCDriver::FetchRecord(TcsDataset& dataset, char* record_buffer) {
         } else {
           const SQLLEN length =
               indicator < 0 ? size : std::min<SQLLEN>(indicator, static_cast<SQLLEN>(size));
-          dataset.StoreFieldValue(field_no, buffer.data(), record_buffer,
-                                  static_cast<int>(length));
+          dataset.StoreFieldValue(field_no, buffer.data(), record_buffer, static_cast<int>(length));
         }
         break;
       }
