@@ -66,16 +66,6 @@ TEST_F(ConfigFileTest, CustomDataGivesKeyValueLinesInFileOrderWithQuotesRemoved)
   EXPECT_EQ(lines[2], "Empty=");
 }
 
-TEST_F(ConfigFileTest, CustomDataWithoutTheSectionOrFileIsEmpty) {
-  WriteFile("[Settings]\nPort=1\n");
-  TStringList lines;
-  lines.Add("stale");
-  ReadCustomData(path_, lines);
-  EXPECT_TRUE(lines.Empty());
-  ReadCustomData(folder_ + "/none.ini", lines);
-  EXPECT_TRUE(lines.Empty());
-}
-
 TEST_F(ConfigFileTest, WrittenLinesReplaceTheFileEachEndedByCrLf) {
   WriteFile("[old]\nkey=value with more text than the new file has\n");
   TStringList lines;

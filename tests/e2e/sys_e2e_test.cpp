@@ -307,17 +307,6 @@ TEST_P(SysCatalogE2E, DefaultIndexFieldsOfATableWithAPrimaryKey) {
   }
 }
 
-TEST_P(SysCatalogE2E, CatalogOfAnUnknownTableLeavesTheConnectionUsable) {
-  TVelquarnClient client = Open();
-  const TClientReply reply = client.Command("sys indexnames no_such_table_here");
-  if (reply.Code == 200) {
-    EXPECT_EQ(client.ReadLine(), ".");
-  } else {
-    EXPECT_EQ(reply.Code, 500);
-  }
-  EXPECT_EQ(client.Command("test").Code, 200);
-}
-
 INSTANTIATE_TEST_SUITE_P(Backends, SysCatalogE2E,
                          ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
 

@@ -80,14 +80,6 @@ TEST_P(UploadE2E, SndfReplacesAndCrtfAppends) {
   EXPECT_EQ(Stored(client, table), (Lines{"\"b\"", "\"c\"", "\"it's\""}));
 }
 
-TEST_P(UploadE2E, CrtfCreatesTheTable) {
-  TVelquarnClient client = Open();
-  const std::string table = Table(client, "uplc");
-  client.SendLine("crtf " + table + " 10");
-  Upload(client, {"x"});
-  EXPECT_EQ(Stored(client, table), (Lines{"\"x\""}));
-}
-
 TEST_P(UploadE2E, RecordsAreStoredExactly) {
   TVelquarnClient client = Open();
   const std::string table = Table(client, "uplx");
