@@ -199,7 +199,9 @@ void CloseCommand(TCommandInvocation& /*invocation*/) {}
 
 void ClearCommand(TCommandInvocation& invocation) {
   try {
-    if (TcsQuery* query = invocation.DBContext().Query()) query->CloseCursor();
+    // The whole close, not only the cursor's: a query left active over a
+    // released cursor would answer `get` from rows it no longer has.
+    if (TcsQuery* query = invocation.DBContext().Query()) query->Close();
   } catch (...) {
     // `clear` is a tidy-up the client cannot act on; it always succeeds.
   }

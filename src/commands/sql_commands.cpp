@@ -40,6 +40,14 @@ TcsQuery& QueryOf(TCommandInvocation& invocation) {
   return *query;
 }
 
+// Every statement starts from a closed query: the dataset fires its change
+// of SQL (and with it the close) only for a different text, but a client
+// that sends the same `sql` again expects it to run again.
+void SetStatement(TcsQuery& query, std::string_view statement) {
+  query.Close();
+  query.SetSQLText(statement);
+}
+
 void CheckWhereGuard(const TCommandEnvironment& environment, const std::string& statement) {
   if (PassesWhereGuard(statement)) return;
   if (environment.LogEvent) environment.LogEvent(kEventSource, "Severe SQL Error in: " + statement);
@@ -75,7 +83,7 @@ void ExecWithRetry(TCommandInvocation& invocation, const TCommandEnvironment& en
   TcsQuery* query = nullptr;
   try {
     query = &QueryOf(invocation);
-    query->SetSQLText(statement);
+    SetStatement(*query, statement);
     if (guarded) CheckWhereGuard(environment, query->SQL().Text());
     query->ExecSQL();
     AnswerRowsAffected(invocation, *query);
@@ -139,7 +147,7 @@ void SqlCommand(TCommandInvocation& invocation, const TCommandEnvironment& envir
   TcsQuery* query = nullptr;
   try {
     query = &QueryOf(invocation);
-    query->SetSQLText(invocation.UnparsedParams());
+    SetStatement(*query, invocation.UnparsedParams());
     CheckWhereGuard(environment, query->SQL().Text());
     query->Open();
     AnswerSqlResult(invocation, *query);
@@ -208,7 +216,7 @@ void SqlBatchCommand(TCommandInvocation& invocation, const TCommandEnvironment& 
     }
     TcsQuery& query = QueryOf(invocation);
     for (const std::string& line : lines) {
-      query.SetSQLText(line);
+      SetStatement(query, line);
       query.ExecSQL();
       ++run;
     }
