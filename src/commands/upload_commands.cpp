@@ -1,6 +1,7 @@
 #include "commands/upload_commands.h"
 
 #include <exception>
+#include <string>
 #include <vector>
 
 #include "commands/context_access.h"
@@ -14,6 +15,16 @@ namespace velquarn {
 namespace {
 
 constexpr const char* kEndOfUpload = ".";
+
+// The upload table: one column DATA of type char(n), n as the client sent it.
+std::string UploadCreateStatement(const std::string& table, const std::string& record_size) {
+  return "create table " + table + " ( DATA char(" + record_size + "))";
+}
+
+// The insert statement with the record as the parameter DATA.
+std::string UploadInsertStatement(const std::string& table) {
+  return "insert into " + table + " values(:DATA)";
+}
 
 // The table and record size of an upload command; false when the reply
 // (591, 592, or the plain 200 of the separator form) is already decided.
@@ -67,14 +78,6 @@ void InsertRecords(TCommandInvocation& invocation, TcsQuery& query, std::string 
 }
 
 }  // namespace
-
-std::string UploadCreateStatement(const std::string& table, const std::string& record_size) {
-  return "create table " + table + " ( DATA char(" + record_size + "))";
-}
-
-std::string UploadInsertStatement(const std::string& table) {
-  return "insert into " + table + " values(:DATA)";
-}
 
 void SndfCommand(TCommandInvocation& invocation) {
   std::string table;

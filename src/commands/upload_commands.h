@@ -1,6 +1,8 @@
-// The upload commands: `sndf` empties a one-column table (created when
-// missing) and loads the lines a client sends into it; `crtf` appends them;
-// `addrec` is accepted and does nothing.
+// The upload commands: `sndf` empties a one-column table DATA char(n)
+// (created when missing) and loads the lines a client sends into it; `crtf`
+// appends them; `addrec` is accepted and does nothing. Both uploads insert
+// each record as the statement parameter DATA, so a record is stored as
+// sent whatever characters it holds.
 //
 // Upload exchange after the command line: the client sends one record line,
 // the server inserts it and answers one empty line, and so on, until the
@@ -10,17 +12,9 @@
 // thread, in strict alternation with the client.
 #pragma once
 
-#include <string>
-
 namespace velquarn {
 
 class TCommandInvocation;
-
-// The statement that creates the upload table: one column DATA of type
-// char(record_size), the size inserted as sent.
-std::string UploadCreateStatement(const std::string& table, const std::string& record_size);
-// The insert statement with the record as the parameter DATA.
-std::string UploadInsertStatement(const std::string& table);
 
 void SndfCommand(TCommandInvocation& invocation);
 void CrtfCommand(TCommandInvocation& invocation);
