@@ -262,25 +262,6 @@ TEST_F(CommandServerTest, ConnectionsBeyondTheMaximumAreRefused) {
   EXPECT_EQ(second.Command("sqlbatch").Code, 202);
 }
 
-TEST_F(CommandServerTest, OverlongLineEndsOnlyItsConnection) {
-  server_.SetMaxLineLength(1000);
-  TVelquarnClient other = Client();
-  TVelquarnClient client = Client();
-  client.SendRaw(std::string(5000, 'x'));
-  EXPECT_TRUE(client.WaitForClose(5000));
-  EXPECT_TRUE(WaitFor([&] {
-    std::scoped_lock lock(mutex_);
-    return !exceptions_.empty();
-  }));
-  {
-    std::scoped_lock lock(mutex_);
-    EXPECT_NE(exceptions_.front().find("Line longer than MaxLineLength (1000 bytes)"),
-              std::string::npos)
-        << exceptions_.front();
-  }
-  EXPECT_EQ(other.Command("sqlbatch").Code, 202);
-}
-
 TEST_F(CommandServerTest, DeactivateClosesIdleConnectionsAndWaitsForThem) {
   std::vector<TVelquarnClient> clients;
   for (int i = 0; i < 10; ++i) clients.push_back(Client());

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 
 namespace velquarn {
 namespace {
@@ -29,13 +28,6 @@ TEST(SystemdUnit, ArgumentsThatSystemdWouldSplitOrExpandAreQuoted) {
             std::string::npos)
       << text;
   EXPECT_NE(UnitFileText("/v", "").find("ExecStart=/v\n"), std::string::npos);
-}
-
-TEST(SystemdUnit, FolderComesFromTheEnvironment) {
-  ::setenv("VELQUARN_UNIT_DIR", "/tmp/units", 1);
-  EXPECT_EQ(UnitFilePath(), "/tmp/units/VelquarnSvc.service");
-  ::unsetenv("VELQUARN_UNIT_DIR");
-  EXPECT_EQ(UnitFilePath(), "/etc/systemd/system/VelquarnSvc.service");
 }
 
 }  // namespace
