@@ -44,7 +44,6 @@ void HandleApplicationException(const std::exception& error) noexcept {
 TBlobStream::TBlobStream(TField& field, TBlobStreamMode mode)
     : field_(field),
       dataset_(dynamic_cast<TcsDataset*>(field.DataSet())),
-      field_no_(field.FieldNo()),
       mode_(mode) {
   if (dataset_ == nullptr || dynamic_cast<TBlobField*>(&field) == nullptr) {
     throw EDatabaseError("Invalid typecast");

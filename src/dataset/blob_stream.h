@@ -42,7 +42,6 @@ class TBlobStream : public TMemoryStream {
  private:
   TField& field_;
   TcsDataset* dataset_;
-  int field_no_;
   TBlobStreamMode mode_;
   char* record_ = nullptr;
   bool opened_ = false;

@@ -353,6 +353,10 @@ TField& TDataSet::FieldByName(std::string_view name) const {
 }
 
 TField* TDataSet::FieldByNumber(int field_no) const {
+  if (field_no > 0 && static_cast<size_t>(field_no) < fields_by_number_.size()) {
+    return fields_by_number_[static_cast<size_t>(field_no)];
+  }
+  if (!fields_by_number_.empty() || field_no <= 0) return nullptr;
   for (const auto& field : fields_) {
     if (field->FieldNo() == field_no) return field.get();
   }
@@ -448,6 +452,7 @@ void TDataSet::CreateFields() {
 
 void TDataSet::BindFields(bool binding) {
   calc_fields_size_ = 0;
+  fields_by_number_.clear();
   for (auto& field : fields_) {
     if (!binding) {
       if (field->IsDataField()) field->field_no_ = 0;
@@ -470,10 +475,21 @@ void TDataSet::BindFields(bool binding) {
       calc_fields_size_ += 1 + field->DataSize();
     }
   }
+  if (!binding) return;
+  int highest = 0;
+  for (const auto& field : fields_) highest = std::max(highest, field->field_no_);
+  fields_by_number_.assign(static_cast<size_t>(highest) + 1, nullptr);
+  for (const auto& field : fields_) {
+    if (field->field_no_ > 0 &&
+        fields_by_number_[static_cast<size_t>(field->field_no_)] == nullptr) {
+      fields_by_number_[static_cast<size_t>(field->field_no_)] = field.get();
+    }
+  }
 }
 
 void TDataSet::DestroyFields() {
   if (!default_fields_) return;
+  fields_by_number_.clear();
   fields_.clear();
   default_fields_ = false;
 }

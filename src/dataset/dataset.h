@@ -144,7 +144,7 @@ class TDataSet : public TComponent {
   TField* FindField(std::string_view name) const;  // case-insensitive
   // Raises EDatabaseError "Field '%s' not found".
   TField& FieldByName(std::string_view name) const;
-  // The field with that field number, or null.
+  // The field with that field number, or null (one lookup while open).
   TField* FieldByNumber(int field_no) const;
   // Adds a persistent field (a data field bound by name to a column at open,
   // or a calculated or lookup field) to a closed dataset; returns it.
@@ -292,6 +292,7 @@ class TDataSet : public TComponent {
   char* filter_buffer_ = nullptr;
   TFieldDefs field_defs_;
   std::vector<std::unique_ptr<TField>> fields_;
+  std::vector<TField*> fields_by_number_;   // index field number; filled by BindFields
   std::vector<TDataSource*> data_sources_;  // borrowed; each unlinks itself
 };
 

@@ -36,6 +36,9 @@ TEST_F(Query, OpenFetchesLazilyAndWalksToTheEnd) {
   query_.Open();
   EXPECT_EQ(query_.RecordCount(), 1);
   EXPECT_EQ(query_.FieldCount(), 2);
+  ASSERT_NE(query_.FieldByNumber(2), nullptr);
+  EXPECT_EQ(query_.FieldByNumber(2)->FieldName(), "NAME");
+  EXPECT_EQ(query_.FieldByNumber(3), nullptr);
   std::vector<int> ids;
   while (!query_.Eof()) {
     ids.push_back(Id());
