@@ -17,6 +17,7 @@
 #include "common/string_list.h"
 #include "dataset/sql_driver.h"
 #include "dataset/thread_list.h"
+#include "odbc/odbc_catalog_names.h"
 #include "odbc/odbc_connection.h"
 
 namespace velquarn {
@@ -114,6 +115,9 @@ class TcsODBCDriver : public TcsCustomSQLDriver {
   // The COLUMN_SIZE the data source reports for SQL_CHAR (0 if none),
   // capped at kParamValueSize; asked once per driver.
   int CharColumnSize(TConnectionHandle& connection);
+  // The split table name, with the main connection's current catalog when
+  // the name gives none.
+  TQualifiedName QualifiedTable(const std::string& table);
   // Reads a long value of column whole; false for a null value.
   bool ReadLongData(SQLHSTMT stmt, SQLUSMALLINT column, std::string& value);
 

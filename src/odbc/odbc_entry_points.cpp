@@ -10,21 +10,22 @@
 
 namespace velquarn {
 
-#define VELQUARN_ODBC_ENTRY_POINTS(X)                                                             \
-  X(SQLAllocHandle)                                                                               \
-  X(SQLSetEnvAttr)                                                                                \
-  X(SQLFreeHandle) X(SQLGetInfo) X(SQLGetTypeInfo) X(SQLProcedures) X(SQLColumns)                 \
-      X(SQLSpecialColumns) X(SQLGetDiagRec) X(SQLConnect) X(SQLDisconnect) X(SQLDriverConnect)    \
-          X(SQLExecDirect) X(SQLPrepare) X(SQLCloseCursor) X(SQLCancel) X(SQLExecute) X(SQLFetch) \
-              X(SQLMoreResults) X(SQLNumResultCols) X(SQLDescribeCol) X(SQLFetchScroll)           \
-                  X(SQLExtendedFetch) X(SQLGetData) X(SQLSetStmtAttr) X(SQLGetStmtAttr)           \
-                      X(SQLBulkOperations) X(SQLPutData) X(SQLBindCol) X(SQLSetPos)               \
-                          X(SQLDataSources) X(SQLDrivers) X(SQLSetConnectAttr)                    \
-                              X(SQLGetConnectOption) X(SQLSetStmtOption) X(SQLGetCursorName)      \
-                                  X(SQLSetCursorName) X(SQLRowCount) X(SQLBindParameter)          \
-                                      X(SQLParamData) X(SQLFreeStmt) X(SQLColAttribute)           \
-                                          X(SQLEndTran) X(SQLTables) X(SQLPrimaryKeys)            \
-                                              X(SQLStatistics) X(SQLProcedureColumns)
+#define VELQUARN_ODBC_ENTRY_POINTS(X)                                                              \
+  X(SQLAllocHandle)                                                                                \
+  X(SQLSetEnvAttr)                                                                                 \
+  X(SQLFreeHandle)                                                                                 \
+  X(SQLGetInfo) X(SQLGetTypeInfo) X(SQLProcedures) X(SQLColumns) X(SQLSpecialColumns)              \
+      X(SQLGetDiagRec) X(SQLConnect) X(SQLDisconnect) X(SQLDriverConnect) X(SQLExecDirect)         \
+          X(SQLPrepare) X(SQLCloseCursor) X(SQLCancel) X(SQLExecute) X(SQLFetch) X(SQLMoreResults) \
+              X(SQLNumResultCols) X(SQLDescribeCol) X(SQLFetchScroll) X(SQLExtendedFetch)          \
+                  X(SQLGetData) X(SQLSetStmtAttr) X(SQLGetStmtAttr) X(SQLBulkOperations)           \
+                      X(SQLPutData) X(SQLBindCol) X(SQLSetPos) X(SQLDataSources) X(SQLDrivers)     \
+                          X(SQLSetConnectAttr) X(SQLGetConnectOption) X(SQLSetStmtOption)          \
+                              X(SQLGetCursorName) X(SQLSetCursorName) X(SQLRowCount)               \
+                                  X(SQLBindParameter) X(SQLParamData) X(SQLFreeStmt)               \
+                                      X(SQLColAttribute) X(SQLEndTran) X(SQLTables)                \
+                                          X(SQLPrimaryKeys) X(SQLStatistics)                       \
+                                              X(SQLProcedureColumns)
 
 namespace {
 
