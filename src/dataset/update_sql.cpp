@@ -157,12 +157,14 @@ std::vector<std::string> WhereSQLLines(const TUpdateParams& update,
     if (!info || !Comparable(info->data_type)) {
       continue;
     }
-    if (update.UpdateMode() == upWhereAll) {
-      add_condition(QuoteFieldName(name) + "=" + ParamReference("OLD_" + name));
-    } else if (info->changed) {
-      add_condition(info->old_is_null ? QuoteFieldName(name) + " is null"
-                                      : QuoteFieldName(name) + "=" + ParamReference("OLD_" + name));
+    if (update.UpdateMode() == upWhereChanged && !info->changed) {
+      continue;
     }
+    // "=" never matches a null, so under upWhereAll too a null old value is
+    // looked for with "is null": otherwise no row holding a null in an
+    // update field could ever be updated or deleted.
+    add_condition(info->old_is_null ? QuoteFieldName(name) + " is null"
+                                    : QuoteFieldName(name) + "=" + ParamReference("OLD_" + name));
   }
   return lines;
 }

@@ -8,8 +8,9 @@
 //   delete from "dbo"."Orders" where  "ID"=:OLD_ID
 // The where clause (update and delete) always has its "where " line, then
 // the key-field conditions and, by update mode, conditions on the other
-// update fields ("=:OLD_name", or " is null" for a null old value under
-// upWhereChanged); blob and memo fields never take part in it.
+// update fields (upWhereAll: all of them; upWhereChanged: the changed ones),
+// each "=:OLD_name", or " is null" for a null old value; blob and memo
+// fields never take part in it.
 //
 // Everything here is a pure function of names, field kinds and null/changed
 // flags, and raises only EDatabaseError. Thread-safe.

@@ -121,6 +121,14 @@ TEST(UpdateSQL, ChangedFieldWithNullOldValueGivesIsNull) {
   EXPECT_EQ(params.FindParam("OLD_NAME"), nullptr);
 }
 
+TEST(UpdateSQL, WhereAllLooksForNullOldValuesWithIsNull) {
+  FakeFields fields;
+  fields.Add("ID", ftInteger).Add("NAME", ftString, false, false, true).Add("QTY", ftInteger);
+  EXPECT_EQ(GenerateUpdateSQL(ukDelete, Orders(upWhereAll), false, fields.Lookup()),
+            "delete from \"dbo\".\"Orders\" where  \"ID\"=:OLD_ID and \"NAME\" is null and "
+            "\"QTY\"=:OLD_QTY ");
+}
+
 TEST(UpdateSQL, WhereAllLeavesMemoAndBlobOutButSetsThem) {
   Orders update(upWhereAll);
   update.UpdateFields().Add("NOTES");
