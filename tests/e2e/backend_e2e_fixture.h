@@ -46,7 +46,9 @@ class BackendE2E : public ::testing::TestWithParam<TBackend> {
     if (IsPostgres() && server_ != nullptr) {
       try {
         TVelquarnClient client = Open();
-        for (const std::string& table : tables_) client.Command("execsql2 drop table " + table);
+        for (const std::string& table : tables_) {
+          client.Command("execsql2 drop table \"" + table + "\"");
+        }
       } catch (const std::exception&) {
       }
     }
@@ -85,7 +87,7 @@ class BackendE2E : public ::testing::TestWithParam<TBackend> {
   // is dropped first if left over, and again when the test ends.
   std::string Table(TVelquarnClient& client, const std::string& base) {
     std::string name = IsPostgres() ? UniqueName(base) : base;
-    client.Command("execsql2 drop table " + name);
+    client.Command("execsql2 drop table \"" + name + "\"");
     tables_.push_back(name);
     return name;
   }
