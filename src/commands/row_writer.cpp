@@ -260,32 +260,6 @@ void AppendInteger(TTextStream& stream, int64_t value) {
   stream.Write(buffer, static_cast<size_t>(result.ptr - buffer));
 }
 
-void AppendScaled4(TTextStream& stream, int64_t units) {
-  char buffer[32];
-  char* p = buffer;
-  // Work on the magnitude as unsigned so the most negative value survives.
-  uint64_t magnitude = static_cast<uint64_t>(units);
-  if (units < 0) {
-    *p++ = '-';
-    magnitude = ~magnitude + 1;
-  }
-  p = std::to_chars(p, buffer + sizeof buffer, magnitude / 10000).ptr;
-  unsigned fraction = static_cast<unsigned>(magnitude % 10000);
-  if (fraction != 0) {
-    *p++ = '.';
-    char decimals[4];
-    for (int i = 3; i >= 0; --i) {
-      decimals[i] = static_cast<char>('0' + fraction % 10);
-      fraction /= 10;
-    }
-    int used = 4;
-    while (decimals[used - 1] == '0') --used;
-    std::memcpy(p, decimals, static_cast<size_t>(used));
-    p += used;
-  }
-  stream.Write(buffer, static_cast<size_t>(p - buffer));
-}
-
 void AppendDecimal4(TTextStream& stream, std::string_view text) {
   bool negative = false;
   if (!text.empty() && (text[0] == '-' || text[0] == '+')) {

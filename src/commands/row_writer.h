@@ -44,9 +44,6 @@ void AppendInteger(TTextStream& stream, int64_t value);
 // as decimal separator, fixed notation for 0.0001 <= |x| < 1E15, otherwise
 // mantissa "E" exponent ("1E20", "1.5E-5"). Identical to FloatToStr.
 void AppendGeneralFloat(TTextStream& stream, double value);
-// A fixed-point value held as units of 1/10000: decimal, "-" for negatives,
-// "." and up to four decimals with trailing zeros removed.
-void AppendScaled4(TTextStream& stream, int64_t units);
 
 // A decimal text ("-12.34567") rounded half away from zero to at most four
 // decimals, trailing zeros and a trailing point removed ("-12.3457").

@@ -74,22 +74,5 @@ TEST(JsonWriter, TimeMillisecondsAreNotWrapped) {
   EXPECT_EQ(Millis(JsonTimeMilliseconds(EncodeTime(12, 34, 56, 789), 0)), "45296789");
 }
 
-TEST(JsonWriter, TypeCodes) {
-  EXPECT_EQ(JsonTypeCode(ftString), 1);
-  EXPECT_EQ(JsonTypeCode(ftMemo), 1);
-  EXPECT_EQ(JsonTypeCode(ftWideString), 1);
-  EXPECT_EQ(JsonTypeCode(ftBCD), 1);
-  EXPECT_EQ(JsonTypeCode(ftWord), 1);
-  EXPECT_EQ(JsonTypeCode(ftBoolean), 2);
-  EXPECT_EQ(JsonTypeCode(ftLargeint), 3);
-  EXPECT_EQ(JsonTypeCode(ftAutoInc), 3);
-  EXPECT_EQ(JsonTypeCode(ftCurrency), 4);
-  EXPECT_EQ(JsonTypeCode(ftDate), 5);
-  EXPECT_EQ(JsonTypeCode(ftTime), 6);
-  EXPECT_EQ(JsonTypeCode(ftDateTime), 7);
-  EXPECT_EQ(JsonTypeCode(ftVarBytes), 8);
-  EXPECT_EQ(JsonTypeCode(ftBlob), 8);
-}
-
 }  // namespace
 }  // namespace velquarn

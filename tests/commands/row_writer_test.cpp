@@ -18,12 +18,6 @@ std::string Float(double value) {
   return std::string(stream.Bytes());
 }
 
-std::string Scaled(int64_t units) {
-  TTextStream stream;
-  AppendScaled4(stream, units);
-  return std::string(stream.Bytes());
-}
-
 TEST(RowWriter, GeneralFloatExamples) {
   EXPECT_EQ(Float(0.5), "0.5");
   EXPECT_EQ(Float(1E20), "1E20");
@@ -61,15 +55,6 @@ TEST(RowWriter, GeneralFloatAgreesWithFloatToStr) {
       ASSERT_EQ(Float(-value), FloatToStr(-value)) << value;
     }
   }
-}
-
-TEST(RowWriter, ScaledFixedPointDropsTrailingZeros) {
-  EXPECT_EQ(Scaled(0), "0");
-  EXPECT_EQ(Scaled(12345), "1.2345");
-  EXPECT_EQ(Scaled(15000), "1.5");
-  EXPECT_EQ(Scaled(-10000), "-1");
-  EXPECT_EQ(Scaled(-5), "-0.0005");
-  EXPECT_EQ(Scaled(INT64_MIN), "-922337203685477.5808");
 }
 
 std::string Decimal(std::string_view text) {

@@ -31,12 +31,6 @@ TEST(XmlFieldDefs, DocumentOfAnIntegerAndAStringColumn) {
             "<origin>NAME</origin><datatype>string</datatype></field></fielddefs>");
 }
 
-TEST(XmlFieldDefs, EmptyFieldListIsTheBareRoot) {
-  EXPECT_EQ(BuildFieldDefsXml(std::vector<const TField*>{}),
-            "<?xml version = \"1.0\" ?><fielddefs datetimeformat=\"iso\" "
-            "decimalseparator=\".\"></fielddefs>");
-}
-
 TEST(XmlFieldDefs, BcdHasSizeZeroAndPrecision) {
   auto amount = MakeField(ftBCD, "AMOUNT", 4, false, true);
   amount->SetPrecision(18);
@@ -54,23 +48,6 @@ TEST(XmlFieldDefs, NamesEscapeAmpersandAndLessThanAndKeepCp1252Bytes) {
   const std::string xml = BuildFieldDefsXml({field.get()});
   EXPECT_NE(xml.find("<name>a&amp;b&lt;c>\"\xE5</name>"), std::string::npos) << xml;
   EXPECT_NE(xml.find("<origin>o&amp;&lt;</origin>"), std::string::npos) << xml;
-}
-
-TEST(XmlFieldDefs, DataTypeNames) {
-  EXPECT_EQ(XmlDataTypeName(ftSmallint), "int16");
-  EXPECT_EQ(XmlDataTypeName(ftLargeint), "int64");
-  EXPECT_EQ(XmlDataTypeName(ftBoolean), "boolean");
-  EXPECT_EQ(XmlDataTypeName(ftFloat), "double");
-  EXPECT_EQ(XmlDataTypeName(ftCurrency), "currency");
-  EXPECT_EQ(XmlDataTypeName(ftDate), "date");
-  EXPECT_EQ(XmlDataTypeName(ftTime), "time");
-  EXPECT_EQ(XmlDataTypeName(ftDateTime), "datetime");
-  EXPECT_EQ(XmlDataTypeName(ftBytes), "bytes");
-  EXPECT_EQ(XmlDataTypeName(ftVarBytes), "string");
-  EXPECT_EQ(XmlDataTypeName(ftBlob), "blob");
-  EXPECT_EQ(XmlDataTypeName(ftMemo), "memo");
-  EXPECT_EQ(XmlDataTypeName(ftAutoInc), "string");
-  EXPECT_EQ(XmlDataTypeName(ftWideString), "string");
 }
 
 }  // namespace
