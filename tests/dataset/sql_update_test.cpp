@@ -1,5 +1,6 @@
-// Hand-written update statements, seen from the driver: which text runs for
-// each kind and what its parameters are bound to.
+// Hand-written update statements: seen from the driver (which text runs for
+// each kind and what its parameters are bound to), then against the real
+// SQLite and PostgreSQL drivers.
 #include "dataset/sql_update.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@
 #include "dataset/update_params.h"
 #include "dataset/update_sql.h"
 #include "fake_sql_driver.h"
+#include "odbc/odbc_test_util.h"
+#include "support/odbc_test_env.h"
 
 namespace velquarn {
 namespace {
@@ -160,6 +163,124 @@ TEST_F(HandWrittenSQL, AnUpdateObjectServesOneQueryAtATime) {
   update_.SetDataSet(nullptr);
   EXPECT_EQ(other.UpdateObject(), nullptr);
 }
+
+enum class Backend { kSqlite, kPostgres };
+
+// Customers (the master) and their orders (the detail, without the customer
+// column) on a real database; the detail writes through hand-written SQL
+// whose insert takes the customer from the master.
+class RealHandWrittenSQL : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Backend::kPostgres) {
+      if (!testing::PostgresAvailable()) GTEST_SKIP() << "no PostgreSQL cluster (VELQUARN_PG_*)";
+      db_ = testing::NewPostgresDatabase();
+    } else {
+      static int files = 0;
+      db_ = testing::NewSqliteDatabase(testing::OdbcTestEnv::Get().NewSqliteFile(
+          "sql_update_" + std::to_string(++files) + ".db"));
+    }
+    db_->SetName("RealHandWrittenSQL");
+    Exec("drop table if exists \"SqlUpdCustomers\"");
+    Exec("drop table if exists \"SqlUpdOrders\"");
+    Exec("create table \"SqlUpdCustomers\" (\"CUST\" integer primary key, \"CNAME\" varchar(20))");
+    Exec("create table \"SqlUpdOrders\" (\"ID\" integer primary key, \"CUST\" integer, "
+         "\"NAME\" varchar(20))");
+    Exec("insert into \"SqlUpdCustomers\" values (42, 'acme'), (43, 'other')");
+    Exec("insert into \"SqlUpdOrders\" values (1, 42, 'alpha'), (2, 42, 'beta'), (3, 43, 'x')");
+
+    master_.SetDataBaseName(db_->DataBaseName());
+    master_.SetSQLText("select * from \"SqlUpdCustomers\" order by \"CUST\"");
+    source_.SetDataSet(&master_);
+    detail_.SetDataBaseName(db_->DataBaseName());
+    detail_.SetSQLText("select \"ID\", \"NAME\" from \"SqlUpdOrders\" where \"CUST\" = :CUST "
+                       "order by \"ID\"");
+    detail_.SetDataSource(&source_);
+    update_.ModifySQL().SetText("update \"SqlUpdOrders\" set \"NAME\" = :NAME\r\n"
+                                "where \"ID\" = :OLD_ID and \"NAME\" = :OLD_NAME");
+    update_.InsertSQL().SetText("insert into \"SqlUpdOrders\" (\"ID\", \"CUST\", \"NAME\")\r\n"
+                                "values (:ID, :CUST, :NAME)");
+    update_.DeleteSQL().SetText("delete from \"SqlUpdOrders\" where \"ID\" = :OLD_ID");
+    update_.SetDataSet(&detail_);
+    master_.Open();
+    detail_.Open();
+  }
+  void TearDown() override {
+    if (db_ == nullptr) return;
+    detail_.Close();
+    master_.Close();
+    Exec("drop table if exists \"SqlUpdCustomers\"");
+    Exec("drop table if exists \"SqlUpdOrders\"");
+  }
+
+  void Exec(const std::string& sql) { db_->ExecSQL(sql, nullptr, nullptr); }
+  std::string Orders() {
+    TcsQuery reader;
+    reader.SetDataBaseName(db_->DataBaseName());
+    reader.SetSQLText("select * from \"SqlUpdOrders\" order by \"ID\"");
+    reader.Open();
+    std::string text;
+    for (; !reader.Eof(); reader.Next()) {
+      text += reader.FieldByName("ID").AsString() + "," + reader.FieldByName("CUST").AsString() +
+              "," + reader.FieldByName("NAME").AsString() + ";";
+    }
+    return text;
+  }
+
+  std::unique_ptr<TcsODBCDatabase> db_;  // declared first: outlives the queries
+  TcsQuery master_;
+  TDataSource source_;
+  TcsQuery detail_;
+  TSQLUpdate update_;
+};
+
+TEST_P(RealHandWrittenSQL, WritesWithOldValuesAndTheMastersFields) {
+  ASSERT_EQ(detail_.RecordCount(), 1);
+  detail_.Edit();
+  detail_.FieldByName("NAME").SetAsString("gamma");
+  detail_.Post();
+  detail_.Append();
+  detail_.FieldByName("ID").SetAsInteger(4);
+  detail_.FieldByName("NAME").SetAsString("delta");
+  detail_.Post();
+  detail_.First();
+  detail_.Next();
+  ASSERT_EQ(detail_.FieldByName("ID").AsInteger(), 2);
+  detail_.Delete();
+  EXPECT_EQ(Orders(), "1,42,gamma;3,43,x;4,42,delta;");
+
+  master_.Next();  // the detail follows the master and writes for it
+  ASSERT_EQ(detail_.FieldByName("ID").AsInteger(), 3);
+  detail_.Append();
+  detail_.FieldByName("ID").SetAsInteger(5);
+  detail_.FieldByName("NAME").SetAsString("epsilon");
+  detail_.Post();
+  EXPECT_EQ(Orders(), "1,42,gamma;3,43,x;4,42,delta;5,43,epsilon;");
+}
+
+TEST_P(RealHandWrittenSQL, AStaleOldValueFailsTheWrite) {
+  Exec("update \"SqlUpdOrders\" set \"NAME\" = 'changed' where \"ID\" = 1");
+  detail_.Edit();
+  detail_.FieldByName("NAME").SetAsString("gamma");
+  try {
+    detail_.Post();
+    FAIL() << "no error";
+  } catch (const EDatabaseError& error) {
+    EXPECT_EQ(error.Message(), kNoRowsAffected);
+  }
+  detail_.OnUpdateError = [](TDataSet&, EDatabaseError&, TUpdateKind, TUpdateAction& action) {
+    action = uaAbort;
+  };
+  EXPECT_THROW(detail_.Post(), EAbort);
+  detail_.Cancel();
+  EXPECT_EQ(Orders(), "1,42,changed;2,42,beta;3,43,x;");
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, RealHandWrittenSQL,
+                         ::testing::Values(Backend::kSqlite, Backend::kPostgres),
+                         [](const ::testing::TestParamInfo<Backend>& info) {
+                           return info.param == Backend::kSqlite ? "SQLite" : "PostgreSQL";
+                         });
 
 TEST(SQLUpdate, ForgetsAQueryThatGoesAway) {
   TSQLUpdate update;
