@@ -8,11 +8,15 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "common/exceptions.h"
 #include "common/string_list.h"
+#include "dataset/database.h"
 #include "dataset/login_prompt.h"
+#include "dataset/sql_driver.h"
 #include "login_gtk/login_form.h"
 
 extern char** environ;
@@ -315,6 +319,53 @@ TEST_F(LoginDialog, LayoutAndTabOrderFollowTheForm) {
   });
 
   EXPECT_FALSE(ShowLogin("sales", params_));
+}
+
+// A driver that only remembers the parameters it connected with: the
+// database's side of the prompt is what is under test here.
+class ParamsRecordingDriver : public TcsCustomSQLDriver {
+ public:
+  explicit ParamsRecordingDriver(std::string& seen) : seen_(seen) {}
+  void Disconnect() override {}
+  void Connect() override { seen_ = Database()->Params().Text(); }
+  void ControlTransaction(int) override {}
+  bool InTransaction() override { return false; }
+  void GetIndexFields(const std::string&, const std::string&, TStringList&) override {}
+  void GetIndexNames(const std::string&, TStringList&) override {}
+  void GetTableNames(const std::string&, const std::string&, TStringList&, bool, bool) override {}
+  void GetDatabaseNames(TStringList&) override {}
+  int ExecSQL(const std::string&, TParams*, TcsDataset*) override { return 0; }
+  bool FetchRecord(TcsDataset&, char*) override { return false; }
+  void ReleaseConnection(TConnectionHandle*& connection, bool) override { connection = nullptr; }
+  TConnectionHandle* AcquireConnection() override { return nullptr; }
+
+ private:
+  std::string& seen_;
+};
+
+TEST_F(LoginDialog, DatabaseConnectsWithTheAnswersOrAbortsOnCancel) {
+  InstallLoginDialog();
+  std::string seen;
+  TcsCustomDatabase db;
+  db.SetDriver(std::make_unique<ParamsRecordingDriver>(seen));
+  db.SetParams(params_);
+  ASSERT_TRUE(db.LoginPrompt());
+
+  TcsLoginForm::SetShownHook([](TcsLoginForm& form) {
+    gtk_entry_set_text(form.edUser(), "bert");
+    form.ClickCancel();
+  });
+  EXPECT_THROW(db.Open(), EAbort);
+  EXPECT_FALSE(db.Connected());
+  EXPECT_EQ(seen, "");
+
+  TcsLoginForm::SetShownHook([](TcsLoginForm& form) {
+    gtk_entry_set_text(form.edUser(), "bert");
+    form.ClickOK();
+  });
+  db.Open();
+  EXPECT_TRUE(db.Connected());
+  EXPECT_EQ(seen, "Driver=SQLite3\r\nDBQ=/srv/sales.db\r\nUID=bert\r\nPWD=s3cret\r\nServer=\r\n");
 }
 
 // gtk_init cannot be undone, so the case without a display runs in a child
