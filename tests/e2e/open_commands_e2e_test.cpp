@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -40,8 +41,10 @@ class OpenE2E : public ::testing::Test {
     TVelquarnProcessOptions options = VelquarnOptions();
     options.settings = settings;
     const std::string file = env.NewSqliteFile("open_" + std::to_string(::getpid()) + ".db");
-    options.sections = "[lite]\nDSN=\nDriverName=" + std::string(OdbcTestEnv::kSqliteDriver) +
-                       "\nDriverParams=Database=" + file + "\n";
+    std::remove(file.c_str());
+    const std::string driver = "DSN=\nDriverName=" + std::string(OdbcTestEnv::kSqliteDriver) +
+                               "\nDriverParams=Database=" + file + "\n";
+    options.sections = "[lite]\n" + driver + "[litecp]\n" + driver + "Charset=CP1252\n";
     server_ = std::make_unique<TVelquarnProcess>(options);
   }
 
@@ -109,6 +112,26 @@ TEST_F(OpenE2E, DataSourceNamesWithoutSectionOpenLazily) {
   EXPECT_EQ(ReplyLine(other, "open NoSuchDsn"), "200 Ok");
   EXPECT_EQ(ReplyLine(other, "sql select 1").rfind("512 [Velquarn.sql]:", 0), 0u);
   EXPECT_EQ(ReplyLine(other, "test"), "200 Ok");
+}
+
+TEST_F(OpenE2E, CharsetKeyChoosesTheDriverEncoding) {
+  Start();
+  TVelquarnClient utf8 = Connect();
+  TVelquarnClient raw = Connect();
+  ASSERT_EQ(ReplyLine(utf8, "open lite"), "200 Ok");
+  ASSERT_EQ(ReplyLine(raw, "open litecp"), "200 Ok");
+  ASSERT_EQ(ReplyLine(utf8, "execsql2 create table cs (k integer, s varchar(10))"), "200 0");
+  ASSERT_EQ(ReplyLine(utf8, "execsql2 insert into cs values(1, '\xE5')"), "200 1");
+  ASSERT_EQ(ReplyLine(raw, "execsql2 insert into cs values(2, '\xE5')"), "200 1");
+  // The UTF-8 section stored two bytes, the CP1252 section one.
+  ASSERT_EQ(raw.Command("sql select length(cast(s as blob)) from cs order by k").Code, 200);
+  EXPECT_EQ(ReplyLine(raw, "get 2"), "200 OK");
+  EXPECT_EQ(raw.ReadCountedBlock(), std::string("2\0"
+                                                "1\0",
+                                                4));
+  ASSERT_EQ(utf8.Command("sql select s from cs where k = 1").Code, 200);
+  EXPECT_EQ(ReplyLine(utf8, "get"), "200 OK");
+  EXPECT_EQ(utf8.ReadCountedBlock(), std::string("\"\xE5\"\0", 4));
 }
 
 TEST_F(OpenE2E, QuitClosesWithoutReply) {
