@@ -12,6 +12,7 @@
 #include "common/exceptions.h"
 #include "common/ini_file.h"
 #include "common/text.h"
+#include "dataset/database_list.h"
 #include "protocol/connection_errors.h"
 #include "protocol/db_context.h"
 #include "service/log_file.h"
@@ -66,9 +67,13 @@ void TVelquarnSvc::RefreshVersionList() {}
 
 void TVelquarnSvc::OnVersionTimer() {}
 
-// The process-wide database list arrives with the dataset layer; Stop frees
-// it here, ignoring its errors.
-void TVelquarnSvc::FreeDatabaseList() noexcept {}
+void TVelquarnSvc::FreeDatabaseList() noexcept {
+  try {
+    FreeGlobalDatabaseList();
+  } catch (...) {
+    // A failure while freeing the list at stop changes nothing for the stop.
+  }
+}
 
 void TVelquarnSvc::Execute() {
   config_ = std::make_unique<TIniFile>(config_path_);
