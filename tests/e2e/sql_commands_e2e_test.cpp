@@ -307,6 +307,18 @@ TEST_P(SqlCommandsE2E, GetJsonOfADateBefore1970Fails) {
   EXPECT_EQ(ReplyLine(client, "test"), "200 Ok");
 }
 
+TEST_P(SqlCommandsE2E, SectionCredentialsFromTheOpenLine) {
+  if (!IsPostgres()) GTEST_SKIP() << "SQLite takes no credentials";
+  // A user id without a password removes the password: the server refuses
+  // the connection at the first statement.
+  TVelquarnClient without_password = Connect();
+  EXPECT_EQ(ReplyLine(without_password, "open pgtz " + PostgresSetting("USER")), "200 Ok");
+  EXPECT_EQ(ReplyLine(without_password, "sql select 1").rfind("512 [Velquarn.sql]:", 0), 0u);
+  TVelquarnClient with_password = Connect();
+  EXPECT_EQ(ReplyLine(with_password, OpenLineWithZone()), "200 Ok");
+  EXPECT_EQ(with_password.Command("sql select 1 as one").Code, 200);
+}
+
 TEST_P(SqlCommandsE2E, ClearAndSecondOpenKeepOneWorkingQuery) {
   TVelquarnClient client = Open();
   const std::string t = Table(client, "reopen");
