@@ -406,6 +406,7 @@ void TDataSet::DataEvent(TDataEvent event, TField* field) {
     }
     if (field->OnChange) field->OnChange(*field);
   }
+  if (data_sources_.empty()) return;
   for (TDataSource* source : std::vector<TDataSource*>(data_sources_)) {
     source->DataEvent(event, field);
   }

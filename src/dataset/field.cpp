@@ -69,7 +69,8 @@ int TFieldDefs::IndexOf(std::string_view name) const {
   return -1;
 }
 
-TField::TField(TFieldType data_type, int size) : data_type_(data_type), size_(size) {}
+TField::TField(TFieldType data_type, int size)
+    : data_type_(data_type), size_(size), data_size_(FieldValueSize(data_type, size)) {}
 
 const std::string& TField::DisplayName() const {
   return display_label_.empty() ? field_name_ : display_label_;

@@ -85,9 +85,12 @@ class TField {
   const std::string& DisplayName() const;
   TFieldType DataType() const { return data_type_; }
   int Size() const { return size_; }
-  void SetSize(int size) { size_ = size; }
+  void SetSize(int size) {
+    size_ = size;
+    data_size_ = FieldValueSize(data_type_, size_);
+  }
   // Value bytes of the field's slot (FieldValueSize of type and size).
-  int DataSize() const { return FieldValueSize(data_type_, size_); }
+  int DataSize() const { return data_size_; }
   int FieldNo() const { return field_no_; }
   int Precision() const { return precision_; }
   void SetPrecision(int precision) { precision_ = precision; }
@@ -164,6 +167,7 @@ class TField {
   std::string origin_;
   TFieldType data_type_;
   int size_;
+  int data_size_;
   int field_no_ = 0;
   int precision_ = 0;
   int offset_ = 0;
