@@ -566,7 +566,9 @@ void TcsDataset::ReleaseBlobsOf(const char* row, const char* keep) {
 }
 
 void TcsDataset::InternalPost() {
-  if (!end_of_result_) FetchAll();
+  // In single-row mode fetching would replace the very row being posted, and
+  // its old values would then name another row.
+  if (!end_of_result_ && !buffers_->SingleRow()) FetchAll();
   const bool inserting = State() == dsInsert;
   for (int i = 0; i < FieldCount(); ++i) {
     TField& field = Fields(i);
@@ -633,7 +635,7 @@ void TcsDataset::InternalCancel() {
 }
 
 void TcsDataset::InternalDelete() {
-  if (!end_of_result_) FetchAll();
+  if (!end_of_result_ && !buffers_->SingleRow()) FetchAll();
   bool write = true;
   if (OnUpdateRecord) {
     TUpdateAction action = uaFail;

@@ -105,6 +105,26 @@ TEST_F(BlobStream, FailureOnFreeGoesToTheApplicationHandler) {
   EXPECT_EQ(reported, "Field 'NOTE' is read-only");
 }
 
+TEST(BlobStore, OneRowModeReusesTheItemsOfTheReplacedRow) {
+  FakeDatabase db("OneRowBlobDb");
+  db.Driver().columns = {{"ID", ftInteger}, {"NOTE", ftMemo}};
+  for (int i = 1; i <= 50; ++i) {
+    db.Driver().rows.push_back(
+        {i, i % 7 == 0 ? TVariant() : TVariant("note " + std::to_string(i))});
+  }
+  TcsQuery query;
+  query.SetDataBaseName(db.Name());
+  query.SetSQLText("select * from notes");
+  query.SetExecuteOptions(eoUniDirectional);
+  query.Open();
+  for (; !query.Eof(); query.Next()) {
+    const int id = query.FieldByName("ID").AsInteger();
+    EXPECT_EQ(query.FieldByName("NOTE").AsString(),
+              id % 7 == 0 ? "" : "note " + std::to_string(id));
+  }
+  EXPECT_EQ(query.BlobList()->Count(), 1);
+}
+
 TEST(BlobStreamTypecast, OnlyBlobFieldsOfAQueryDataset) {
   TcsQuery query;
   TStringField field;

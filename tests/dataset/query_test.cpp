@@ -443,6 +443,24 @@ TEST_F(Editing, PostErrorHandlerCanTurnAFailureIntoAnAbort) {
   EXPECT_EQ(posted, 1);
 }
 
+TEST_F(Editing, OneRowModeWritesTheRowBeingEdited) {
+  class OldIdWriter : public TcsUpdateWriter {
+   public:
+    void ApplyUpdate(TcsDataset& dataset, TUpdateKind) override {
+      old_ids.push_back(static_cast<int>(dataset.FieldByName("ID").OldValue().AsInteger()));
+    }
+    std::vector<int> old_ids;
+  } writer;
+  query_.SetUpdateObject(&writer);
+  query_.SetExecuteOptions(eoUniDirectional);
+  query_.Open();
+  query_.Edit();
+  query_.FieldByName("NAME").SetAsString("first");
+  query_.Post();
+  query_.Delete();
+  EXPECT_EQ(writer.old_ids, (std::vector<int>{1, 1}));
+}
+
 TEST_F(Editing, RemovedUpdateObjectIsForgotten) {
   query_.Open();
   {
