@@ -118,7 +118,16 @@ int TDataSet::MoveBy(int distance) {
     bof_ = eof_ = false;
     while (distance != 0) {
       const bool forward = distance > 0;
-      if (GetRecord(ActiveBuffer(), forward ? gmNext : gmPrior, true) != grOK) {
+      TGetResult result;
+      try {
+        result = GetRecord(ActiveBuffer(), forward ? gmNext : gmPrior, true);
+      } catch (...) {
+        // A failed fetch may have moved the cursor; the next move puts it
+        // back on the row the window shows.
+        cursor_valid_ = false;
+        throw;
+      }
+      if (result != grOK) {
         // The cursor went past the row that the window still shows.
         cursor_valid_ = false;
         (forward ? eof_ : bof_) = true;

@@ -14,6 +14,7 @@
 #include "dataset/cs_dataset.h"
 #include "dataset/database.h"
 #include "dataset/sql_driver.h"
+#include "dataset/sql_errors.h"
 
 namespace velquarn::testing {
 
@@ -30,6 +31,8 @@ class FakeSQLDriver : public TcsCustomSQLDriver {
   std::vector<FakeColumn> columns;
   std::vector<std::vector<TVariant>> rows;
   int rows_affected = 1;
+  // The FetchRecord call (1-based) that fails, or 0.
+  int failing_fetch = 0;
 
   // What the dataset asked for.
   std::vector<std::string> statements;
@@ -73,6 +76,7 @@ class FakeSQLDriver : public TcsCustomSQLDriver {
 
   bool FetchRecord(TcsDataset& dataset, char* buffer) override {
     ++fetch_calls;
+    if (fetch_calls == failing_fetch) throw EcsSQLError(1, "HY000:fetch failed");
     if (!result_open_ || cursor_ >= rows.size()) return false;
     const std::vector<TVariant>& row = rows[cursor_++];
     for (size_t c = 0; c < columns.size() && c < row.size(); ++c) {

@@ -81,6 +81,18 @@ TEST_F(Query, UniDirectionalHoldsOneRow) {
   EXPECT_EQ(Id(), 5);
 }
 
+TEST_F(Query, AFailedFetchLeavesTheWindowOnItsRow) {
+  query_.Open();
+  db_.Driver().failing_fetch = db_.Driver().fetch_calls + 1;
+  EXPECT_THROW(query_.Next(), EcsSQLError);
+  EXPECT_EQ(Id(), 1);
+  query_.Prior();
+  EXPECT_TRUE(query_.Bof());
+  EXPECT_EQ(Id(), 1);
+  query_.Next();
+  EXPECT_EQ(Id(), 2);
+}
+
 TEST_F(Query, SettingPositionBeyondHeldRowsFetchesTheRest) {
   query_.Open();
   query_.Next();
