@@ -259,6 +259,64 @@ INSTANTIATE_TEST_SUITE_P(Drivers, Statements,
                                            Source::kPostgresAnsi),
                          SourceName);
 
+TODBCEntryPoints g_real{};
+
+// Reports character columns as wide ones, as drivers with a Unicode
+// interface do; the drivers here report them narrow through this API.
+SQLRETURN SQL_API WideDescribeCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLCHAR* name,
+                                  SQLSMALLINT buffer_length, SQLSMALLINT* name_length,
+                                  SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits,
+                                  SQLSMALLINT* nullable) {
+  SQLRETURN result = g_real.SQLDescribeCol(stmt, column, name, buffer_length, name_length, type,
+                                           size, digits, nullable);
+  if (*type == SQL_VARCHAR) *type = SQL_WVARCHAR;
+  return result;
+}
+
+TEST(WideColumns, KeepEveryCharacterConvertedToCodePage1252) {
+  auto db = NewSqliteDatabase(OdbcTestEnv::Get().NewSqliteFile("wide.db"));
+  db->SetName("WideSqliteDb");
+  db->ExecSQL("create table w (name varchar(100))", nullptr, nullptr);
+  const std::string name = std::string(60, 'w') + "\xE5\xE4\xF6\x80";
+  db->ExecSQL("insert into w values ('" + name + "')", nullptr, nullptr);
+  LoadODBC();
+  g_real = ODBC();
+  TODBCEntryPoints table = g_real;
+  table.SQLDescribeCol = &WideDescribeCol;
+  odbc_testing::ScopedEntryPoints fakes(table);
+  TcsQuery q;
+  q.SetDataBaseName(db->DataBaseName());
+  q.SetSQLText("select name from w");
+  q.Open();
+  TField& field = q.FieldByName("name");
+  EXPECT_EQ(field.DataType(), ftWideString);
+  EXPECT_EQ(field.Size(), 100);
+  EXPECT_EQ(field.AsString(), name);
+  q.Close();
+  db->Close();
+}
+
+TEST(PostgresStatements, SerialIsAutoIncAndVarcharKeepsEveryCharacter) {
+  if (!PostgresAvailable()) GTEST_SKIP() << "no PostgreSQL cluster";
+  auto db = NewPostgresDatabase();
+  db->SetName("WideDb");
+  db->ExecSQL("drop table if exists vq_wide", nullptr, nullptr);
+  db->ExecSQL("create table vq_wide (id serial primary key, name varchar(100) not null)", nullptr,
+              nullptr);
+  const std::string name = std::string(60, 'w') + "\xE5\xE4\xF6\x80";
+  db->ExecSQL("insert into vq_wide (name) values ('" + name + "')", nullptr, nullptr);
+  TcsQuery q;
+  q.SetDataBaseName(db->DataBaseName());
+  q.SetSQLText("select id, name from vq_wide");
+  q.Open();
+  TField& field = q.FieldByName("name");
+  EXPECT_EQ(field.Size(), 100);
+  EXPECT_EQ(field.AsString(), name);
+  EXPECT_EQ(q.FieldByName("id").DataType(), ftAutoInc);
+  q.Close();
+  db->ExecSQL("drop table vq_wide", nullptr, nullptr);
+}
+
 TEST(PostgresStatements, BatchCountsInsertsAndLeavesTheSelectOpen) {
   if (!PostgresAvailable()) GTEST_SKIP() << "no PostgreSQL cluster";
   auto db = NewPostgresDatabase();
