@@ -84,14 +84,15 @@ TEST_P(UploadE2E, RecordsAreStoredExactly) {
   TVelquarnClient client = Open();
   const std::string table = Table(client, "uplx");
   // Backslashes, doubled colons, markers and every quote character survive:
-  // the record never becomes part of the statement text.
-  const Lines records = {"C:\\temp\\new", "a::b :name", "\"x\" 'y' `z`", "..two dots",
-                         "back\\'slash"};
+  // the record never becomes part of the statement text. Code page 1252
+  // letters come back as the same bytes.
+  const Lines records = {"C:\\temp\\new", "a::b :name",   "\"x\" 'y' `z`",
+                         "..two dots",    "back\\'slash", "r\xE4ksm\xF6rg\xE5s"};
   client.SendLine("sndf " + table + " 40");
   Upload(client, records);
   EXPECT_EQ(Stored(client, table),
             (Lines{"\"\"\"x\"\" 'y' `z`\"", "\"..two dots\"", "\"C:\\temp\\new\"", "\"a::b :name\"",
-                   "\"back\\'slash\""}));
+                   "\"back\\'slash\"", "\"r\xE4ksm\xF6rg\xE5s\""}));
 }
 
 TEST_P(UploadE2E, RejectedRecordAnswers500AndLaterLinesAreCommands) {
