@@ -38,34 +38,6 @@ class ConfigFileTest : public ::testing::Test {
   std::string path_;
 };
 
-TEST_F(ConfigFileTest, SectionNamesLeaveOutTheFirstSettingsAndCustomData) {
-  WriteFile(
-      "[settings]\nPort=1\n[sales]\nDSN=a\n[CUSTOMDATA]\nx=1\n[Stock]\nDSN=b\n"
-      "[Settings]\nIPV6=0\n");
-  TStringList names;
-  ReadDatabaseSectionNames(path_, names);
-  ASSERT_EQ(names.Count(), 3);
-  EXPECT_EQ(names[0], "sales");
-  EXPECT_EQ(names[1], "Stock");
-  EXPECT_EQ(names[2], "Settings");
-}
-
-TEST_F(ConfigFileTest, SectionNamesOfAMissingFileAreEmpty) {
-  TStringList names;
-  ReadDatabaseSectionNames(folder_ + "/none.ini", names);
-  EXPECT_TRUE(names.Empty());
-}
-
-TEST_F(ConfigFileTest, CustomDataGivesKeyValueLinesInFileOrderWithQuotesRemoved) {
-  WriteFile("[Settings]\nPort=1\n[CustomData]\nZeta=last one\nAlpha=\"quoted value\"\nEmpty=\n");
-  TStringList lines;
-  ReadCustomData(path_, lines);
-  ASSERT_EQ(lines.Count(), 3);
-  EXPECT_EQ(lines[0], "Zeta=last one");
-  EXPECT_EQ(lines[1], "Alpha=quoted value");
-  EXPECT_EQ(lines[2], "Empty=");
-}
-
 TEST_F(ConfigFileTest, WrittenLinesReplaceTheFileEachEndedByCrLf) {
   WriteFile("[old]\nkey=value with more text than the new file has\n");
   TStringList lines;

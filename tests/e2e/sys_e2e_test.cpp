@@ -165,9 +165,10 @@ TEST_F(SysConfigE2E, CustomDataWithoutTheSectionIsAnEmptyBlock) {
 }
 
 TEST_F(SysConfigE2E, DataSourceNamesAreTheDatabaseSections) {
-  Start("[sales]\nDSN=a\n[CUSTOMDATA]\nx=1\n[stock]\nDSN=b\n");
+  // Only the first section of each reserved name is left out.
+  Start("[sales]\nDSN=a\n[CUSTOMDATA]\nx=1\n[stock]\nDSN=b\n[settings]\nIPV6=0\n");
   TVelquarnClient client = Connect();
-  EXPECT_EQ(List(client, "sys datasourcenames"), (Lines{"sales", "stock"}));
+  EXPECT_EQ(List(client, "sys datasourcenames"), (Lines{"sales", "stock", "settings"}));
 }
 
 TEST_F(SysConfigE2E, DataSourceNamesWithoutSectionsNeedAnOpenDatabase) {
