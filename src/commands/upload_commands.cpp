@@ -66,9 +66,8 @@ void RunStatement(TcsQuery& query, const std::string& statement) {
 // Reads records until "." and inserts each as the parameter DATA of the
 // query's insert statement, acknowledging each with an empty line.
 void InsertRecords(TCommandInvocation& invocation, TcsQuery& query, std::string line) {
-  TParam& data = query.Params().ParamByName("DATA");
   while (line != kEndOfUpload) {
-    data.SetAsString(line);
+    query.Params().ParamByName("DATA").SetAsString(line);
     query.Close();
     query.Open();
     invocation.WriteLine("");
