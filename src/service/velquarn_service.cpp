@@ -3,6 +3,7 @@
 #include <cxxabi.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <clocale>
@@ -127,7 +128,9 @@ int TVelquarnSvc::Run(int stop_fd) {
     if (ready > 0) break;
     if (ready < 0 && errno != EINTR) break;
     if (Clock::now() >= next_tick) {
-      next_tick += std::chrono::milliseconds(kVersionTimerMs);
+      // After a long stall the timer skips the missed ticks instead of
+      // firing them in a burst.
+      next_tick = std::max(next_tick + std::chrono::milliseconds(kVersionTimerMs), Clock::now());
       try {
         OnVersionTimer();
       } catch (const std::exception& error) {

@@ -2,7 +2,7 @@
 // command table, the configuration loaded at start and the event log, and
 // runs the service in the foreground: Execute loads the configuration and
 // activates the server, the main thread then waits for SIGTERM or SIGINT
-// (and runs the hourly version timer), and Stop deactivates the server and
+// (and runs the version timer), and Stop deactivates the server and
 // frees what Execute built.
 //
 // Thread-safety: Run, Execute and Stop are called from the main thread. The
@@ -25,8 +25,9 @@ class TIniFile;
 class TVelquarnSvc {
  public:
   static constexpr int kDefaultMaxDateDiff = 3;
-  // The version timer's period.
-  static constexpr int kVersionTimerMs = 60 * 60 * 1000;
+  // The period of the version timer on the main thread; each tick lets the
+  // version gate decide whether the list is due for a refresh.
+  static constexpr int kVersionTimerMs = 3600;
 
   // config_path empty: beside the executable. event_log_path empty: syslog
   // only. Sets the process's decimal separator to "." and TDBContext as the
