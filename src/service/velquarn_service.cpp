@@ -130,7 +130,8 @@ int TVelquarnSvc::Run(int stop_fd) {
     if (Clock::now() >= next_tick) {
       // After a long stall the timer skips the missed ticks instead of
       // firing them in a burst.
-      next_tick = std::max(next_tick + std::chrono::milliseconds(kVersionTimerMs), Clock::now());
+      const auto period = std::chrono::milliseconds(kVersionTimerMs);
+      next_tick = std::max(next_tick + period, Clock::now() + period / 2);
       try {
         OnVersionTimer();
       } catch (const std::exception& error) {
