@@ -361,3 +361,45 @@ TEST(PostgresStatements, InputOutputParameterOfAProcedureCall) {
 
 }  // namespace
 }  // namespace velquarn
+
+namespace velquarn {
+namespace {
+
+TEST(AttachedDatasets, DisconnectReleasesTheirConnections) {
+  auto db = NewSqliteDatabase(OdbcTestEnv::Get().NewSqliteFile("attached.db"));
+  db->SetName("AttachedDb");
+  db->ExecSQL("create table t (id integer)", nullptr, nullptr);
+  db->ExecSQL("insert into t values (1)", nullptr, nullptr);
+  db->ExecSQL("insert into t values (2)", nullptr, nullptr);
+  TcsQuery first;
+  TcsQuery second;
+  for (TcsQuery* q : {&first, &second}) {
+    q->SetDataBaseName(db->DataBaseName());
+    q->SetSQLText("select id from t");
+    q->Open();
+    EXPECT_NE(q->Connection(), nullptr);
+  }
+  EXPECT_EQ(db->AttachedCount(), 2);
+  EXPECT_NE(first.Connection(), second.Connection());
+  db->Close();
+  EXPECT_EQ(db->AttachedCount(), 0);
+  EXPECT_EQ(first.Connection(), nullptr);
+  EXPECT_EQ(second.Connection(), nullptr);
+  EXPECT_EQ(db->ODBCDriver()->IdleCount(), 0);
+}
+
+TEST(AttachedDatasets, DestroyingTheDatabaseLeavesTheQueryWhole) {
+  auto db = NewSqliteDatabase(OdbcTestEnv::Get().NewSqliteFile("attached2.db"));
+  db->SetName("AttachedDb2");
+  TcsQuery q;
+  q.SetDataBaseName(db->DataBaseName());
+  q.SetSQLText("select 1 as one");
+  q.Open();
+  EXPECT_EQ(db->AttachedCount(), 1);
+  db.reset();
+  EXPECT_EQ(q.Connection(), nullptr);
+  EXPECT_EQ(q.Database(), nullptr);
+}
+
+}  // namespace
+}  // namespace velquarn
