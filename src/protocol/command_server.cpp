@@ -58,9 +58,8 @@ void TCommandServer::AddHelpCommand() {
   for (const auto& command : table_) {
     if (command.HelpVisible) visible.push_back(&command);
   }
-  std::stable_sort(visible.begin(), visible.end(), [](auto* a, auto* b) {
-    return CompareText(a->Command, b->Command) < 0;
-  });
+  std::stable_sort(visible.begin(), visible.end(),
+                   [](auto* a, auto* b) { return CompareText(a->Command, b->Command) < 0; });
   std::vector<std::string> response;
   for (const auto* command : visible) {
     response.push_back(command->Command);

@@ -144,9 +144,9 @@ class TCommandServer {
 
   mutable std::mutex mutex_;
   std::condition_variable all_ended_;
-  std::list<TSlot> slots_;               // Guarded by mutex_
-  std::vector<pthread_t> finished_;      // Guarded by mutex_: ended, not yet joined
-  int running_threads_ = 0;              // Guarded by mutex_
+  std::list<TSlot> slots_;           // Guarded by mutex_
+  std::vector<pthread_t> finished_;  // Guarded by mutex_: ended, not yet joined
+  int running_threads_ = 0;          // Guarded by mutex_
 };
 
 }  // namespace velquarn

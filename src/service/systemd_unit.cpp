@@ -54,8 +54,8 @@ bool SystemdManagesUnitDirectory() {
   if (!PathExists("/run/systemd/system") || FindSystemctl().empty()) return false;
   std::string directory = UnitDirectory();
   while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
-  for (const char* known : {"/etc/systemd/system", "/lib/systemd/system",
-                            "/usr/lib/systemd/system", "/run/systemd/system"}) {
+  for (const char* known : {"/etc/systemd/system", "/lib/systemd/system", "/usr/lib/systemd/system",
+                            "/run/systemd/system"}) {
     if (directory == known) return true;
   }
   return false;
@@ -107,7 +107,8 @@ void InstallUnit(const std::string& executable, const std::string& config_path) 
   std::string temporary = path + ".tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) throw Exception(Format("Cannot create %s: %s", temporary.c_str(), std::strerror(errno)));
+    if (!out)
+      throw Exception(Format("Cannot create %s: %s", temporary.c_str(), std::strerror(errno)));
     out << UnitFileText(executable, config_path);
     out.close();
     if (!out) {

@@ -88,8 +88,8 @@ void TVelquarnSvc::Execute() {
       server_.SetDefaultPort(static_cast<uint16_t>(port));
       server_.AddBinding(TAddressFamily::kIPv4);
       if (config_->ReadBool("Settings", "IPV6", false)) server_.AddBinding(TAddressFamily::kIPv6);
-      long long max_line = config_->ReadInteger("Settings", "MaxLineLength",
-                                                TCommandServer::kDefaultMaxLineLength);
+      long long max_line =
+          config_->ReadInteger("Settings", "MaxLineLength", TCommandServer::kDefaultMaxLineLength);
       if (max_line <= 0) max_line = TCommandServer::kDefaultMaxLineLength;
       server_.SetMaxLineLength(static_cast<size_t>(max_line));
     } catch (const std::exception&) {

@@ -83,9 +83,9 @@ TEST_F(CommandServerE2E, HelpListsEveryCommandSorted) {
   EXPECT_EQ(client.ReadLine(), "100 Help follows");
   std::vector<std::string> expected;
   for (const char* command :
-       {"addrec", "call", "clear", "close", "crtf", "exec", "execsql2", "execsql3", "get",
-        "getJSON", "Help", "info", "infoJSON", "open", "prep", "quit", "sndf", "sql",
-        "sqlbatch", "sys", "test", "tran"}) {
+       {"addrec", "call",    "clear",    "close", "crtf",     "exec", "execsql2", "execsql3",
+        "get",    "getJSON", "Help",     "info",  "infoJSON", "open", "prep",     "quit",
+        "sndf",   "sql",     "sqlbatch", "sys",   "test",     "tran"}) {
     expected.push_back(command);
     if (std::string(command) == "Help") {
       expected.push_back("  Displays commands that the servers supports.");

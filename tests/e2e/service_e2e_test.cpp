@@ -1,10 +1,9 @@
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -123,7 +122,8 @@ TEST(ServiceE2E, MissingConfigurationStartsOnDefaults) {
 class InstallE2E : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velquarn-unit-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "velquarn-unit-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     folder_ = pattern;
     environment_ = {{"VELQUARN_UNIT_DIR", folder_.string()}};
@@ -154,9 +154,8 @@ TEST_F(InstallE2E, SilentInstallThenUninstall) {
 }
 
 TEST_F(InstallE2E, InstallRecordsTheConfigurationAndSaysSo) {
-  TRunResult install =
-      RunVelquarn(VELQUARN_BINARY, {"-Install", "--config", "/etc/velquarn/my gateway.ini"},
-                  environment_);
+  TRunResult install = RunVelquarn(
+      VELQUARN_BINARY, {"-Install", "--config", "/etc/velquarn/my gateway.ini"}, environment_);
   EXPECT_EQ(install.status, 0) << install.err;
   EXPECT_EQ(install.out, "Service installed successfully\n");
   EXPECT_NE(ReadFile(UnitFile()).find(" --config \"/etc/velquarn/my gateway.ini\"\n"),

@@ -45,9 +45,8 @@ class CommandServerTest : public ::testing::Test {
     table.push_back(MakeCommand("badcode", ' ', [](TCommandInvocation& invocation) {
       invocation.SetReply(1000, "never");
     }));
-    table.push_back(MakeCommand("std", ' ', [](TCommandInvocation&) {
-      throw std::out_of_range("vector index");
-    }));
+    table.push_back(MakeCommand(
+        "std", ' ', [](TCommandInvocation&) { throw std::out_of_range("vector index"); }));
     table.push_back(MakeCommand("stream", ' ', [](TCommandInvocation& invocation) {
       invocation.SendReply();
       invocation.WriteStream(std::string("ab\0c", 4), true);
@@ -63,18 +62,16 @@ class CommandServerTest : public ::testing::Test {
     table.push_back(MakeCommand("empty", ' ', [](TCommandInvocation& invocation) {
       invocation.SetSendEmptyResponse(true);
     }));
-    table.push_back(MakeCommand("blank", ' ', [](TCommandInvocation& invocation) {
-      invocation.Reply().Clear();
-    }));
+    table.push_back(MakeCommand(
+        "blank", ' ', [](TCommandInvocation& invocation) { invocation.Reply().Clear(); }));
     TCommandHandler fixed = MakeCommand("fixed", ' ', nullptr);
     fixed.Response = {"from table"};
     table.push_back(fixed);
     TCommandHandler bye = MakeCommand("bye", ' ', nullptr);
     bye.Disconnect = true;
     table.push_back(bye);
-    table.push_back(MakeCommand("close", ' ', [](TCommandInvocation& invocation) {
-      invocation.Close();
-    }));
+    table.push_back(
+        MakeCommand("close", ' ', [](TCommandInvocation& invocation) { invocation.Close(); }));
     TCommandHandler hidden = MakeCommand("hidden", ' ', nullptr);
     hidden.HelpVisible = false;
     table.push_back(hidden);

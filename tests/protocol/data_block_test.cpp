@@ -8,8 +8,7 @@ namespace {
 TEST(DataBlock, EmptyBlockIsTheDotLineAlone) { EXPECT_EQ(FormatDataBlock({}), ".\r\n"); }
 
 TEST(DataBlock, LinesStartingWithDotGetAnotherDot) {
-  EXPECT_EQ(FormatDataBlock({".", "..", ".x", "a.b", ""}),
-            "..\r\n...\r\n..x\r\na.b\r\n\r\n.\r\n");
+  EXPECT_EQ(FormatDataBlock({".", "..", ".x", "a.b", ""}), "..\r\n...\r\n..x\r\na.b\r\n\r\n.\r\n");
 }
 
 TEST(DataBlock, LinesPassThroughWireConversion) {

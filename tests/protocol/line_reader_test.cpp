@@ -77,7 +77,10 @@ TEST(LineReader, ManySmallPiecesFormOneLargeLine) {
 
 TEST(LineReader, RawBytesFollowLines) {
   TLineReader reader(100);
-  reader.Append(std::string("line\n\x00\x00\x00\x02" "a\nb\n", 13));
+  reader.Append(
+      std::string("line\n\x00\x00\x00\x02"
+                  "a\nb\n",
+                  13));
   std::string line;
   ASSERT_EQ(reader.TakeLine(line), TResult::kLine);
   std::string bytes;

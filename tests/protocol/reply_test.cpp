@@ -31,8 +31,11 @@ TEST(Reply, DefaultTextsByCodeClass) {
   struct Case {
     int code;
     const char* text;
-  } cases[] = {{100, "Information"}, {200, "Ok"},          {299, "Ok"},
-               {300, "Temporary Error"}, {400, "Permanent Error"},
+  } cases[] = {{100, "Information"},
+               {200, "Ok"},
+               {299, "Ok"},
+               {300, "Temporary Error"},
+               {400, "Permanent Error"},
                {512, "Unknown Internal Error"}};
   for (const auto& c : cases) {
     TReply reply(c.code, "");

@@ -68,8 +68,7 @@ class TProbe {
 class VelquarnServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "velquarn-svc-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "velquarn-svc-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     folder_ = pattern;
     port_ = testing::FreeTcpPort();
@@ -80,8 +79,8 @@ class VelquarnServiceTest : public ::testing::Test {
   }
 
   TVelquarnSvc& Start(const std::string& settings) {
-    std::ofstream(folder_ / "velquarn.ini")
-        << "[Settings]\nPort=" << port_ << "\n" << settings << "\n";
+    std::ofstream(folder_ / "velquarn.ini") << "[Settings]\nPort=" << port_ << "\n"
+                                            << settings << "\n";
     service_ = std::make_unique<TVelquarnSvc>((folder_ / "velquarn.ini").string(),
                                               (folder_ / "events.log").string());
     service_->Execute();

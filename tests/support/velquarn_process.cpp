@@ -27,8 +27,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::filesystem::path MakeTempFolder() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "velquarn-e2e-XXXXXX").string();
+  std::string pattern = (std::filesystem::temp_directory_path() / "velquarn-e2e-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   return pattern;
 }
@@ -125,8 +124,8 @@ TVelquarnProcess::TVelquarnProcess(TVelquarnProcessOptions options)
   arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
   pid_ = Spawn(options.binary, arguments, options.environment, -1, -1);
   if (options.wait_until_listening && !WaitUntilListening(10000)) {
-    throw std::runtime_error("velquarn did not start listening on port " +
-                             std::to_string(port_) + "; event log: " + EventLogText());
+    throw std::runtime_error("velquarn did not start listening on port " + std::to_string(port_) +
+                             "; event log: " + EventLogText());
   }
 }
 
