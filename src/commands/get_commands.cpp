@@ -51,8 +51,7 @@ class TPayload {
 void SendPayload(TCommandInvocation& invocation, TTextStream& stream) {
   const std::string_view block = stream.CountedBlock();
   invocation.SetReply(200, "OK");
-  invocation.SendReply();
-  invocation.WriteStream(block, false);
+  invocation.SendReplyWith(block);
 }
 
 }  // namespace

@@ -44,6 +44,14 @@ void TCommandInvocation::SendReply() {
   perform_reply_ = false;
 }
 
+void TCommandInvocation::SendReplyWith(std::string_view bytes) {
+  reply_.FillDefaultText();
+  std::string wire = reply_.FormatWire();
+  wire.append(bytes);
+  Connection().Write(wire);
+  perform_reply_ = false;
+}
+
 void TCommandInvocation::WriteLine(std::string_view line) { Connection().WriteLine(line); }
 
 void TCommandInvocation::WriteStream(std::string_view bytes, bool with_count) {

@@ -51,6 +51,9 @@ class TCommandInvocation {
   // reply-pending flag so the server does not send it again. Call it before
   // writing data directly to the connection.
   void SendReply();
+  // SendReply with bytes that follow the reply (a counted block) in the
+  // same write, so that a client waiting for both is woken once.
+  void SendReplyWith(std::string_view bytes);
   // Appends a line to the data block sent after the reply.
   void AddResponse(std::string line) { response_.push_back(std::move(line)); }
 
