@@ -30,6 +30,7 @@ const char* UsageText() {
   return "Usage: velquarn [--config FILE] [--event-log FILE]\n"
          "       velquarn /install [/silent] [--config FILE]\n"
          "       velquarn /uninstall [/silent]\n"
+         "       velquarn --scramble-password < password   (prints the INI value)\n"
          "Without /install or /uninstall the service runs in the foreground.\n"
          "Switches begin with / or - in any letter case.\n";
 }
@@ -40,6 +41,10 @@ TCommandLine ParseCommandLine(int argc, const char* const* argv) {
     std::string_view arg = argv[i];
     if (TakeValue("--config", arg, argc, argv, i, result.ConfigPath)) continue;
     if (TakeValue("--event-log", arg, argc, argv, i, result.EventLogPath)) continue;
+    if (SameText(arg, "--scramble-password")) {
+      result.ScramblePassword = true;
+      continue;
+    }
     if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-')) {
       throw Exception(Format("Unknown argument: %s", argv[i]));
     }

@@ -1,6 +1,6 @@
 // The executable's command line. Switches begin with "/" or "-" and compare
 // without letter case: INSTALL, UNINSTALL, SILENT; plus "--config FILE" and
-// "--event-log FILE" (also "--config=FILE"). No install switch: run the
+// "--event-log FILE" (also "--config=FILE"), and "--scramble-password". No install switch: run the
 // service in the foreground.
 #pragma once
 
@@ -13,6 +13,7 @@ struct TCommandLine {
   bool Uninstall = false;
   bool Silent = false;
   bool Help = false;
+  bool ScramblePassword = false;  // --scramble-password: the operators' tool
   std::string ConfigPath;    // empty: beside the executable
   std::string EventLogPath;  // empty: syslog only
 };

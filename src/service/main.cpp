@@ -7,7 +7,9 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <iostream>
 
+#include "commands/password_scramble.h"
 #include "common/text.h"
 #include "service/command_line.h"
 #include "service/paths.h"
@@ -87,6 +89,9 @@ int Main(int argc, char** argv) {
   if (command_line.Help) {
     std::printf("%s", UsageText());
     return 0;
+  }
+  if (command_line.ScramblePassword) {
+    return RunScramblePasswordTool(std::cin, std::cout, std::cerr);
   }
   try {
     if (command_line.Install) return Install(command_line);

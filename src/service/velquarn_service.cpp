@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <typeinfo>
 
+#include "common/date_time.h"
 #include "common/exceptions.h"
 #include "common/ini_file.h"
 #include "common/text.h"
@@ -38,7 +39,9 @@ std::string ClassNameOf(const std::exception& error) {
 
 TVelquarnSvc::TVelquarnSvc(std::string config_path, std::string event_log_path)
     : config_path_(config_path.empty() ? ConfigPathFor(ExecutablePath())
-                                       : AbsolutePath(config_path)) {
+                                       : AbsolutePath(config_path)),
+      gate_([this](const std::string& message) { WriteLog(message); },
+            [this](const std::string& message) { event_log_.Write(kEventSourceService, message); }) {
   // Numbers always use "."; dates and times follow the regional settings.
   std::setlocale(LC_NUMERIC, "C");
   std::setlocale(LC_TIME, "");
@@ -46,6 +49,9 @@ TVelquarnSvc::TVelquarnSvc(std::string config_path, std::string event_log_path)
   environment_.ConfigPath = config_path_;
   environment_.LogEvent = [this](const std::string& source, const std::string& text) {
     event_log_.Write(source, text);
+  };
+  environment_.CheckVersion = [this](const std::string& module, int32_t date) {
+    return gate_.Check(module, date);
   };
   server_.SetContextFactory([] { return std::make_unique<TDBContext>(); });
   server_.OnException = [this](TContext* context, const std::exception& error) {
@@ -62,11 +68,15 @@ std::string TVelquarnSvc::LogPath() const { return LogPathFor(config_path_); }
 
 void TVelquarnSvc::WriteLog(const std::string& message) const { WriteLogFile(LogPath(), message); }
 
-// The version gate fills these in: the refresh fetches the client version
-// list, the timer refreshes it during its nightly hour.
-void TVelquarnSvc::RefreshVersionList() {}
+// A failed fetch never stops the service: the gate logs it and keeps the
+// list it has (empty at start, so every client is accepted).
+void TVelquarnSvc::RefreshVersionList() {
+  if (config_) gate_.Refresh(*config_);
+}
 
-void TVelquarnSvc::OnVersionTimer() {}
+void TVelquarnSvc::OnVersionTimer() {
+  if (config_) gate_.Tick(*config_, Now());
+}
 
 void TVelquarnSvc::FreeDatabaseList() noexcept {
   try {
@@ -97,8 +107,8 @@ void TVelquarnSvc::Execute() {
       // listens on whatever it has.
     }
   }
-  environment_.MaxDateDiff =
-      static_cast<int>(config_->ReadInteger("Settings", "MaxDateDiff", kDefaultMaxDateDiff)) + 1;
+  gate_.ReadSettings(*config_);
+  environment_.MaxDateDiff = static_cast<int>(gate_.MaxDateDiff());
   if (server_.CommandTable().empty()) server_.SetCommandTable(BuildCommandTable(environment_));
   server_.Activate();
 }

@@ -17,6 +17,7 @@
 #include "commands/command_table.h"
 #include "protocol/command_server.h"
 #include "service/event_log.h"
+#include "service/version_gate.h"
 
 namespace velquarn {
 
@@ -24,10 +25,9 @@ class TIniFile;
 
 class TVelquarnSvc {
  public:
-  static constexpr int kDefaultMaxDateDiff = 3;
   // The period of the version timer on the main thread; each tick lets the
   // version gate decide whether the list is due for a refresh.
-  static constexpr int kVersionTimerMs = 3600;
+  static constexpr int kVersionTimerMs = kVersionTimerIntervalMs;
 
   // config_path empty: beside the executable. event_log_path empty: syslog
   // only. Sets the process's decimal separator to "." and TDBContext as the
@@ -55,6 +55,7 @@ class TVelquarnSvc {
   const std::string& ConfigPath() const { return config_path_; }
   std::string LogPath() const;
   int MaxDateDiff() const { return environment_.MaxDateDiff; }
+  TVersionGate& VersionGate() { return gate_; }
   // Appends a line to the log file beside the configuration.
   void WriteLog(const std::string& message) const;
 
@@ -75,6 +76,7 @@ class TVelquarnSvc {
 
   std::string config_path_;
   TEventLog event_log_;
+  TVersionGate gate_;
   std::unique_ptr<TIniFile> config_;
   TCommandEnvironment environment_;
   TCommandServer server_;
