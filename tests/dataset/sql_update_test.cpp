@@ -24,7 +24,7 @@ using testing::FakeDatabase;
 
 class HandWrittenSQL : public ::testing::Test {
  protected:
-  HandWrittenSQL() : db_("HandWrittenDb"), master_db_("HandWrittenMasterDb") {
+  HandWrittenSQL() : db_("HandWrittenDb") {
     db_.Driver().columns = {{"ID", ftInteger}, {"NAME", ftString, 10}};
     db_.Driver().rows = {{1, "alpha"}, {2, "beta"}};
     query_.SetDataBaseName(db_.Name());
@@ -47,7 +47,6 @@ class HandWrittenSQL : public ::testing::Test {
   const std::string& LastStatement() { return db_.Driver().statements.back(); }
 
   FakeDatabase db_;
-  FakeDatabase master_db_;
   TcsQuery query_;
   TSQLUpdate update_;
 };
@@ -76,27 +75,6 @@ TEST_F(HandWrittenSQL, EachKindRunsItsStatementWithOldAndNewValues) {
   EXPECT_EQ(query_.RecordCount(), 2);
 }
 
-TEST_F(HandWrittenSQL, ParametersFallBackToTheMasterDatasetsFields) {
-  master_db_.Driver().columns = {{"CUST", ftInteger}, {"NAME", ftString, 10}};
-  master_db_.Driver().rows = {{42, "master"}};
-  TcsQuery master;
-  master.SetDataBaseName(master_db_.Name());
-  master.SetSQLText("select * from Customers");
-  master.Open();
-  TDataSource source;
-  source.SetDataSet(&master);
-  query_.SetDataSource(&source);
-  query_.Open();
-
-  query_.Append();
-  query_.FieldByName("ID").SetAsInteger(3);
-  query_.FieldByName("NAME").SetAsString("delta");
-  query_.Post();
-  // NAME is the detail's own field; CUST only the master has.
-  EXPECT_EQ(LastParams(), "ID=3;NAME=delta;CUST=42;");
-  query_.SetDataSource(nullptr);
-}
-
 TEST_F(HandWrittenSQL, AChangedTextIsTakenAtTheNextWrite) {
   query_.Open();
   query_.Edit();
@@ -109,35 +87,6 @@ TEST_F(HandWrittenSQL, AChangedTextIsTakenAtTheNextWrite) {
   EXPECT_EQ(LastStatement(), "update Orders set NAME=? where ID=? and NAME=? ");
   EXPECT_EQ(LastParams(), "NAME=delta;OLD_ID=1;OLD_NAME=gamma;");
   EXPECT_EQ(update_.Query(ukModify).Params().Count(), 3);
-}
-
-TEST_F(HandWrittenSQL, NoRowAffectedFailsOrAbortsThroughTheHandler) {
-  query_.Open();
-  db_.Driver().rows_affected = 0;
-  query_.Edit();
-  query_.FieldByName("NAME").SetAsString("gamma");
-  try {
-    query_.Post();
-    FAIL() << "no error";
-  } catch (const EDatabaseError& error) {
-    EXPECT_EQ(error.Message(), kNoRowsAffected);
-  }
-
-  int calls = 0;
-  TUpdateAction answer = uaAbort;
-  query_.OnUpdateError = [&](TDataSet&, EDatabaseError& error, TUpdateKind kind,
-                             TUpdateAction& action) {
-    ++calls;
-    EXPECT_EQ(error.Message(), kNoRowsAffected);
-    EXPECT_EQ(kind, ukModify);
-    action = answer;
-  };
-  EXPECT_THROW(query_.Post(), EAbort);
-  answer = uaSkip;
-  EXPECT_THROW(query_.Post(), EDatabaseError);
-  EXPECT_EQ(calls, 2);
-  query_.Cancel();
-  EXPECT_EQ(query_.FieldByName("NAME").AsString(), "alpha");
 }
 
 TEST_F(HandWrittenSQL, AnUpdateObjectServesOneQueryAtATime) {
@@ -162,6 +111,15 @@ TEST_F(HandWrittenSQL, AnUpdateObjectServesOneQueryAtATime) {
 
   update_.SetDataSet(nullptr);
   EXPECT_EQ(other.UpdateObject(), nullptr);
+
+  update_.SetDataSet(&other);
+  AssignUpdateParams(other, &generated);  // generated SQL replaces the object
+  EXPECT_EQ(other.UpdateObject(), nullptr);
+  ASSERT_NE(other.UpdateParams(), nullptr);
+  EXPECT_TRUE(other.CanModify());
+  AssignUpdateParams(other, nullptr);
+  EXPECT_EQ(other.UpdateParams(), nullptr);
+  EXPECT_FALSE(other.CanModify());
 }
 
 enum class Backend { kSqlite, kPostgres };

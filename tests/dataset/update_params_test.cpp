@@ -12,7 +12,6 @@
 
 #include "common/exceptions.h"
 #include "dataset/query.h"
-#include "dataset/sql_update.h"
 #include "dataset/update_sql.h"
 #include "dataset/sql_errors.h"
 #include "fake_sql_driver.h"
@@ -73,38 +72,6 @@ TEST_F(GeneratedSQL, EditSendsTheChangedFieldsWithOldValuesOnTheMainConnection) 
   EXPECT_EQ(query_.FieldByName("NAME").AsString(), "gamma");
 }
 
-TEST_F(GeneratedSQL, NullOldValueBecomesIsNullAndMemoStaysOutOfTheWhere) {
-  Update().SetUpdateMode(upWhereAll);
-  query_.Open();
-  query_.Next();
-  query_.Edit();
-  query_.FieldByName("QTY").SetAsInteger(7);
-  query_.Post();
-  EXPECT_EQ(LastStatement(), "update \"dbo\".\"Orders\" set \"QTY\"=? where  \"ID\"=? and "
-                             "\"NAME\"=? and \"QTY\" is null ");
-  EXPECT_EQ(LastParams(), "QTY=7;OLD_ID=2;OLD_NAME=beta;");
-
-  Update().SetUpdateMode(upWhereChanged);
-  query_.Edit();
-  query_.FieldByName("NAME").SetAsString("b2");
-  query_.FieldByName("NOTES").SetAsString("note");
-  query_.Post();
-  EXPECT_EQ(LastStatement(), "update \"dbo\".\"Orders\" set \"NAME\"=? , \"NOTES\"=? where  "
-                             "\"ID\"=? and \"NAME\"=? ");
-  EXPECT_EQ(LastParams(), "NAME=b2;NOTES=note;OLD_ID=2;OLD_NAME=beta;");
-}
-
-TEST_F(GeneratedSQL, ChangedIsNullConditionForANullOldValue) {
-  query_.Open();
-  query_.Next();
-  query_.Edit();
-  query_.FieldByName("QTY").SetAsInteger(3);
-  query_.Post();
-  EXPECT_EQ(LastStatement(), "update \"dbo\".\"Orders\" set \"QTY\"=? where  \"ID\"=? and "
-                             "\"QTY\" is null ");
-  EXPECT_EQ(LastParams(), "QTY=3;OLD_ID=2;");
-}
-
 TEST_F(GeneratedSQL, AnEditThatChangesNothingSendsNothing) {
   query_.Open();
   const int before = Statements();
@@ -112,23 +79,6 @@ TEST_F(GeneratedSQL, AnEditThatChangesNothingSendsNothing) {
   query_.FieldByName("NAME").SetAsString("alpha   ");  // trailing blanks do not count
   query_.Post();
   EXPECT_EQ(Statements(), before);
-}
-
-TEST_F(GeneratedSQL, InsertAndDelete) {
-  query_.Open();
-  query_.Append();
-  query_.FieldByName("ID").SetAsInteger(3);
-  query_.FieldByName("NAME").SetAsString("gamma");
-  query_.Post();
-  EXPECT_EQ(LastStatement(), "insert into \"dbo\".\"Orders\" (\"ID\" , \"NAME\" , \"QTY\" , "
-                             "\"NOTES\") Values(? , ? , ? , ?) ");
-  EXPECT_EQ(LastParams(), "ID=3;NAME=gamma;QTY=null;NOTES=null;");
-
-  query_.First();
-  query_.Delete();
-  EXPECT_EQ(LastStatement(), "delete from \"dbo\".\"Orders\" where  \"ID\"=? ");
-  EXPECT_EQ(LastParams(), "OLD_ID=1;");
-  EXPECT_EQ(query_.RecordCount(), 2);
 }
 
 TEST_F(GeneratedSQL, SuppressNullsOnInsert) {
@@ -153,23 +103,6 @@ TEST_F(GeneratedSQL, SuppressNullsOnInsert) {
   EXPECT_EQ(Statements(), before);
   query_.Cancel();
   EXPECT_EQ(query_.RecordCount(), rows);
-}
-
-TEST_F(GeneratedSQL, NoRowAffectedFailsAndKeepsTheHeldRow) {
-  query_.Open();
-  db_.Driver().rows_affected = 0;
-  query_.Edit();
-  query_.FieldByName("NAME").SetAsString("gamma");
-  try {
-    query_.Post();
-    FAIL() << "no error";
-  } catch (const EDatabaseError& error) {
-    EXPECT_EQ(error.Message(), kNoRowsAffected);
-  }
-  query_.Cancel();
-  EXPECT_EQ(query_.FieldByName("NAME").AsString(), "alpha");
-  EXPECT_THROW(query_.Delete(), EDatabaseError);
-  EXPECT_EQ(query_.RecordCount(), 2);
 }
 
 TEST_F(GeneratedSQL, UpdateErrorHandlerIsAskedOnceAndCanAbortSilently) {
@@ -209,21 +142,6 @@ TEST_F(GeneratedSQL, UpdateErrorHandlerIsAskedOnceAndCanAbortSilently) {
   EXPECT_EQ(calls, std::vector<std::string>{std::string(kNoRowsAffected) + " 2"});
 }
 
-TEST_F(GeneratedSQL, UpdateObjectAndUpdateParamsExcludeEachOther) {
-  TSQLUpdate sql_update;
-  sql_update.SetDataSet(&query_);
-  EXPECT_EQ(query_.UpdateObject(), &sql_update);
-  EXPECT_EQ(query_.UpdateParams(), nullptr);
-
-  AssignUpdateParams(query_, &update_);
-  EXPECT_EQ(query_.UpdateObject(), nullptr);
-  ASSERT_NE(query_.UpdateParams(), nullptr);
-  EXPECT_EQ(Update().TableName(), "dbo.Orders");
-
-  AssignUpdateParams(query_, nullptr);
-  EXPECT_EQ(query_.UpdateParams(), nullptr);
-  EXPECT_FALSE(query_.CanModify());
-}
 
 enum class Backend { kSqlite, kPostgres };
 
