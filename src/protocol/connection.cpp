@@ -90,7 +90,9 @@ std::vector<std::string> TConnection::ReadCountedLines() {
   size_t total = 0;
   for (int32_t i = 0; i < count; ++i) {
     lines.push_back(ReadLine());
-    total += lines.back().size();
+    // Count what each line costs in memory, not only its text, so a peer
+    // that announces billions of empty lines is stopped at the same bound.
+    total += lines.back().size() + sizeof(std::string);
     if (total > reader_.MaxLineLength()) throw ELineTooLong(reader_.MaxLineLength(), peer_name_);
   }
   return lines;

@@ -187,6 +187,19 @@ TEST_F(CommandServerTest, NegativeLineCountReadsNoLines) {
   EXPECT_EQ(client.ReadReply().Text(), "0 then after");
 }
 
+TEST_F(CommandServerTest, CountedLinesAreBoundedByTheirMemoryNotOnlyTheirText) {
+  server_.SetMaxLineLength(64 * 1024);
+  TVelquarnClient client = Client();
+  client.SendLine("upload");
+  client.SendRaw(std::string("\x7F\xFF\xFF\xFF", 4));
+  // Empty lines only: their text alone would never reach the bound.
+  client.SendRaw(std::string(8 * 1024, '\n'));
+  EXPECT_TRUE(WaitFor([this] { return disconnects_ == 1; }));
+  std::scoped_lock lock(mutex_);
+  ASSERT_EQ(exceptions_.size(), 1u);
+  EXPECT_NE(exceptions_[0].find("MaxLineLength"), std::string::npos);
+}
+
 TEST_F(CommandServerTest, DataBlockRules) {
   TVelquarnClient client = Client();
   client.SendLine("empty");
