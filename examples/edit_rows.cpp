@@ -50,12 +50,14 @@ void Run(const std::string& file) {
   db.SetName("edit_rows");  // registers it, so queries find it by name
 
   db.ExecSQL("drop table if exists customer", nullptr, nullptr);
-  db.ExecSQL("create table customer (id integer primary key, name varchar(40), "
-             "city varchar(40), balance numeric(12,2))",
-             nullptr, nullptr);
-  db.ExecSQL("insert into customer values (1, 'Ada Lindqvist', 'Malmo', 1520.5), "
-             "(2, 'Bo Ek', 'Lund', -20), (3, 'Carla Ruiz', 'Goteborg', 0)",
-             nullptr, nullptr);
+  db.ExecSQL(
+      "create table customer (id integer primary key, name varchar(40), "
+      "city varchar(40), balance numeric(12,2))",
+      nullptr, nullptr);
+  db.ExecSQL(
+      "insert into customer values (1, 'Ada Lindqvist', 'Malmo', 1520.5), "
+      "(2, 'Bo Ek', 'Lund', -20), (3, 'Carla Ruiz', 'Goteborg', 0)",
+      nullptr, nullptr);
   PrintTable(db, "Before:");
 
   TcsQuery query;

@@ -86,8 +86,8 @@ void TSQLUpdate::SetParams(TUpdateKind kind) {
   for (int i = 0; i < params.Count(); ++i) {
     TParam& param = params[i];
     std::string_view name = param.Name();
-    const bool old = name.size() >= kOldPrefix.size() &&
-                     SameText(name.substr(0, kOldPrefix.size()), kOldPrefix);
+    const bool old =
+        name.size() >= kOldPrefix.size() && SameText(name.substr(0, kOldPrefix.size()), kOldPrefix);
     if (old) {
       name.remove_prefix(kOldPrefix.size());
     }

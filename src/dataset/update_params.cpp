@@ -18,7 +18,8 @@ namespace {
 constexpr std::string_view kOldPrefix = "OLD_";
 
 bool HasOldPrefix(std::string_view name) {
-  return name.size() >= kOldPrefix.size() && SameText(name.substr(0, kOldPrefix.size()), kOldPrefix);
+  return name.size() >= kOldPrefix.size() &&
+         SameText(name.substr(0, kOldPrefix.size()), kOldPrefix);
 }
 
 TcsCustomDatabase& DatabaseOf(TcsDataset& dataset) {

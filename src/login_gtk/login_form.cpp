@@ -45,8 +45,7 @@ TcsLoginForm::TShownHook& ShownHook() {
 }
 
 void ApplyStyle(GtkWidget* widget, gpointer provider) {
-  gtk_style_context_add_provider(gtk_widget_get_style_context(widget),
-                                 GTK_STYLE_PROVIDER(provider),
+  gtk_style_context_add_provider(gtk_widget_get_style_context(widget), GTK_STYLE_PROVIDER(provider),
                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   if (GTK_IS_CONTAINER(widget)) {
     gtk_container_forall(GTK_CONTAINER(widget), &ApplyStyle, provider);
@@ -89,8 +88,7 @@ void StoreValue(TStringList& params, const char* key, const char* value) {
 
 }  // namespace
 
-TcsLoginForm::TcsLoginForm(std::string database_name)
-    : database_name_(std::move(database_name)) {
+TcsLoginForm::TcsLoginForm(std::string database_name) : database_name_(std::move(database_name)) {
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   // The form is a toplevel we destroy ourselves; keep our reference even if
   // something else destroys it first.

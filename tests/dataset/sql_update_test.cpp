@@ -30,7 +30,8 @@ class HandWrittenSQL : public ::testing::Test {
     query_.SetDataBaseName(db_.Name());
     query_.SetSQLText("select * from Orders");
     update_.ModifySQL().SetText("update Orders set NAME=:NAME\r\nwhere ID=:OLD_ID");
-    update_.InsertSQL().SetText("insert into Orders (ID, NAME, CUSTOMER) values (:ID, :NAME, :CUST)");
+    update_.InsertSQL().SetText(
+        "insert into Orders (ID, NAME, CUSTOMER) values (:ID, :NAME, :CUST)");
     update_.DeleteSQL().SetText("delete from Orders where ID=:old_id and :NOBODY is null");
     update_.SetDataSet(&query_);
   }
@@ -142,8 +143,9 @@ class RealHandWrittenSQL : public ::testing::TestWithParam<Backend> {
     Exec("drop table if exists \"SqlUpdCustomers\"");
     Exec("drop table if exists \"SqlUpdOrders\"");
     Exec("create table \"SqlUpdCustomers\" (\"CUST\" integer primary key, \"CNAME\" varchar(20))");
-    Exec("create table \"SqlUpdOrders\" (\"ID\" integer primary key, \"CUST\" integer, "
-         "\"NAME\" varchar(20))");
+    Exec(
+        "create table \"SqlUpdOrders\" (\"ID\" integer primary key, \"CUST\" integer, "
+        "\"NAME\" varchar(20))");
     Exec("insert into \"SqlUpdCustomers\" values (42, 'acme'), (43, 'other')");
     Exec("insert into \"SqlUpdOrders\" values (1, 42, 'alpha'), (2, 42, 'beta'), (3, 43, 'x')");
 
@@ -151,13 +153,16 @@ class RealHandWrittenSQL : public ::testing::TestWithParam<Backend> {
     master_.SetSQLText("select * from \"SqlUpdCustomers\" order by \"CUST\"");
     source_.SetDataSet(&master_);
     detail_.SetDataBaseName(db_->DataBaseName());
-    detail_.SetSQLText("select \"ID\", \"NAME\" from \"SqlUpdOrders\" where \"CUST\" = :CUST "
-                       "order by \"ID\"");
+    detail_.SetSQLText(
+        "select \"ID\", \"NAME\" from \"SqlUpdOrders\" where \"CUST\" = :CUST "
+        "order by \"ID\"");
     detail_.SetDataSource(&source_);
-    update_.ModifySQL().SetText("update \"SqlUpdOrders\" set \"NAME\" = :NAME\r\n"
-                                "where \"ID\" = :OLD_ID and \"NAME\" = :OLD_NAME");
-    update_.InsertSQL().SetText("insert into \"SqlUpdOrders\" (\"ID\", \"CUST\", \"NAME\")\r\n"
-                                "values (:ID, :CUST, :NAME)");
+    update_.ModifySQL().SetText(
+        "update \"SqlUpdOrders\" set \"NAME\" = :NAME\r\n"
+        "where \"ID\" = :OLD_ID and \"NAME\" = :OLD_NAME");
+    update_.InsertSQL().SetText(
+        "insert into \"SqlUpdOrders\" (\"ID\", \"CUST\", \"NAME\")\r\n"
+        "values (:ID, :CUST, :NAME)");
     update_.DeleteSQL().SetText("delete from \"SqlUpdOrders\" where \"ID\" = :OLD_ID");
     update_.SetDataSet(&detail_);
     master_.Open();

@@ -12,8 +12,8 @@
 
 #include "common/exceptions.h"
 #include "dataset/query.h"
-#include "dataset/update_sql.h"
 #include "dataset/sql_errors.h"
+#include "dataset/update_sql.h"
 #include "fake_sql_driver.h"
 #include "odbc/odbc_test_util.h"
 #include "support/odbc_test_env.h"
@@ -26,8 +26,8 @@ using testing::FakeDatabase;
 class GeneratedSQL : public ::testing::Test {
  protected:
   GeneratedSQL() : db_("GeneratedSqlDb") {
-    db_.Driver().columns = {{"ID", ftInteger}, {"NAME", ftString, 10}, {"QTY", ftInteger},
-                            {"NOTES", ftMemo}};
+    db_.Driver().columns = {
+        {"ID", ftInteger}, {"NAME", ftString, 10}, {"QTY", ftInteger}, {"NOTES", ftMemo}};
     db_.Driver().rows = {{1, "alpha", 5, "first"}, {2, "beta", TVariant(), TVariant()}};
     query_.SetDataBaseName(db_.Name());
     query_.SetSQLText("select * from Orders");
@@ -64,8 +64,9 @@ TEST_F(GeneratedSQL, EditSendsTheChangedFieldsWithOldValuesOnTheMainConnection) 
   query_.Post();
 
   ASSERT_EQ(Statements(), before + 1);
-  EXPECT_EQ(LastStatement(), "update \"dbo\".\"Orders\" set \"NAME\"=? where  \"ID\"=? and "
-                             "\"NAME\"=? ");
+  EXPECT_EQ(LastStatement(),
+            "update \"dbo\".\"Orders\" set \"NAME\"=? where  \"ID\"=? and "
+            "\"NAME\"=? ");
   EXPECT_EQ(LastParams(), "NAME=gamma;OLD_ID=1;OLD_NAME=alpha;");
   EXPECT_FALSE(db_.Driver().with_dataset.back());
   EXPECT_EQ(db_.Driver().params_seen.back().Items(1).DataType(), ftInteger);
@@ -142,7 +143,6 @@ TEST_F(GeneratedSQL, UpdateErrorHandlerIsAskedOnceAndCanAbortSilently) {
   EXPECT_EQ(calls, std::vector<std::string>{std::string(kNoRowsAffected) + " 2"});
 }
 
-
 enum class Backend { kSqlite, kPostgres };
 
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
@@ -185,8 +185,10 @@ class RealGeneratedSQL : public ::testing::TestWithParam<Backend> {
     }
     db_->SetName("RealGeneratedSQL");
     Exec("drop table if exists \"UpdOrders\"");
-    Exec("create table \"UpdOrders\" (\"ID\" integer primary key, \"NAME\" varchar(20), "
-         "\"QTY\" integer default 7, \"NOTES\" " + long_text + ")");
+    Exec(
+        "create table \"UpdOrders\" (\"ID\" integer primary key, \"NAME\" varchar(20), "
+        "\"QTY\" integer default 7, \"NOTES\" " +
+        long_text + ")");
     Exec("insert into \"UpdOrders\" values (1, 'alpha', 5, 'first'), (2, 'beta', null, null)");
     query_.SetDataBaseName(db_->DataBaseName());
     query_.SetSQLText("select * from \"UpdOrders\" order by \"ID\"");
@@ -206,8 +208,9 @@ class RealGeneratedSQL : public ::testing::TestWithParam<Backend> {
 
   void Exec(const std::string& sql) { db_->ExecSQL(sql, nullptr, nullptr); }
   std::string Rows() {
-    return ReadRows(*db_, "select \"ID\", \"NAME\", \"QTY\", \"NOTES\" from \"UpdOrders\" "
-                          "order by \"ID\"");
+    return ReadRows(*db_,
+                    "select \"ID\", \"NAME\", \"QTY\", \"NOTES\" from \"UpdOrders\" "
+                    "order by \"ID\"");
   }
   TUpdateParams& Update() { return *dynamic_cast<TUpdateParams*>(query_.UpdateParams()); }
   void EditName(const std::string& name) {

@@ -94,9 +94,10 @@ TEST(UpdateSQL, ParameterNamesWithDelimitersSurviveParsing) {
   fields.Add("unit price", ftFloat, true).Add("QTY", ftInteger, true);
 
   std::string sql = GenerateUpdateSQL(ukModify, update, false, fields.Lookup());
-  EXPECT_EQ(sql, "update \"T\" set \"unit price\"=:\"unit price\" , \"QTY\"=:QTY where  "
-                 "\"order id\"=:\"OLD_order id\" and \"unit price\"=:\"OLD_unit price\" and "
-                 "\"QTY\"=:OLD_QTY ");
+  EXPECT_EQ(sql,
+            "update \"T\" set \"unit price\"=:\"unit price\" , \"QTY\"=:QTY where  "
+            "\"order id\"=:\"OLD_order id\" and \"unit price\"=:\"OLD_unit price\" and "
+            "\"QTY\"=:OLD_QTY ");
   TParams params;
   EXPECT_EQ(ParseSQL(sql, &params),
             "update \"T\" set \"unit price\"=? , \"QTY\"=? where  \"order id\"=? and "
@@ -111,11 +112,11 @@ TEST(UpdateSQL, ParameterNamesWithDelimitersSurviveParsing) {
 
 TEST(UpdateSQL, ChangedFieldWithNullOldValueGivesIsNull) {
   FakeFields fields;
-  fields.Add("ID", ftInteger).Add("NAME", ftString, true, false, true).Add("QTY", ftInteger,
-                                                                             true);
+  fields.Add("ID", ftInteger).Add("NAME", ftString, true, false, true).Add("QTY", ftInteger, true);
   std::string sql = GenerateUpdateSQL(ukModify, Orders(), false, fields.Lookup());
-  EXPECT_EQ(sql, "update \"dbo\".\"Orders\" set \"NAME\"=:NAME , \"QTY\"=:QTY where  "
-                 "\"ID\"=:OLD_ID and \"NAME\" is null and \"QTY\"=:OLD_QTY ");
+  EXPECT_EQ(sql,
+            "update \"dbo\".\"Orders\" set \"NAME\"=:NAME , \"QTY\"=:QTY where  "
+            "\"ID\"=:OLD_ID and \"NAME\" is null and \"QTY\"=:OLD_QTY ");
   TParams params;
   ParseSQL(sql, &params);
   EXPECT_EQ(params.FindParam("OLD_NAME"), nullptr);
@@ -134,8 +135,11 @@ TEST(UpdateSQL, WhereAllLeavesMemoAndBlobOutButSetsThem) {
   update.UpdateFields().Add("NOTES");
   update.UpdateFields().Add("PHOTO");
   FakeFields fields;
-  fields.Add("ID", ftInteger).Add("NAME", ftString).Add("QTY", ftInteger)
-      .Add("NOTES", ftMemo, true).Add("PHOTO", ftBlob, true);
+  fields.Add("ID", ftInteger)
+      .Add("NAME", ftString)
+      .Add("QTY", ftInteger)
+      .Add("NOTES", ftMemo, true)
+      .Add("PHOTO", ftBlob, true);
   EXPECT_EQ(GenerateUpdateSQL(ukModify, update, false, fields.Lookup()),
             "update \"dbo\".\"Orders\" set \"NOTES\"=:NOTES , \"PHOTO\"=:PHOTO where  "
             "\"ID\"=:OLD_ID and \"NAME\"=:OLD_NAME and \"QTY\"=:OLD_QTY ");
@@ -198,15 +202,15 @@ TEST(UpdateSQL, SuppressNullsLeavesNullFieldsOut) {
             "insert into \"dbo\".\"Orders\" (\"ID\" , \"QTY\") Values(:ID , :QTY) ");
 
   FakeFields single;
-  single.Add("ID", ftInteger, false, true).Add("NAME", ftString, false, true).Add("QTY",
-                                                                                  ftInteger);
+  single.Add("ID", ftInteger, false, true).Add("NAME", ftString, false, true).Add("QTY", ftInteger);
   EXPECT_EQ(GenerateUpdateSQL(ukInsert, Orders(), true, single.Lookup()),
             "insert into \"dbo\".\"Orders\" (\"QTY\") Values(:QTY) ");
 }
 
 TEST(UpdateSQL, SuppressNullsRefusesARowOfNullsAndMissingFields) {
   FakeFields nulls;
-  nulls.Add("ID", ftInteger, false, true).Add("NAME", ftString, false, true)
+  nulls.Add("ID", ftInteger, false, true)
+      .Add("NAME", ftString, false, true)
       .Add("QTY", ftInteger, false, true);
   try {
     GenerateUpdateSQL(ukInsert, Orders(), true, nulls.Lookup());

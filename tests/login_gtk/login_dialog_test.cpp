@@ -1,7 +1,7 @@
 #include "login_gtk/login_dialog.h"
 
-#include <gtk/gtk.h>
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -51,8 +51,8 @@ class XServer : public ::testing::Environment {
     if (pid_ == 0) {
       close(fds[0]);
       std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24",
-             "-nolisten", "tcp", static_cast<char*>(nullptr));
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
+             "tcp", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
@@ -121,8 +121,7 @@ void SaveScreenshot(TcsLoginForm& form) {
 void PressKey(TcsLoginForm& form, guint keyval) {
   GdkDisplay* display = gdk_display_get_default();
   GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
-  event->key.window =
-      GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(form.Window()))));
+  event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(form.Window()))));
   event->key.send_event = TRUE;
   event->key.time = GDK_CURRENT_TIME;
   event->key.keyval = keyval;
@@ -206,8 +205,9 @@ TEST_F(LoginDialog, ShowsParamsMaskedAndOkWritesThemBack) {
   ASSERT_TRUE(ShowLoginPrompt("sales", params_));
 
   EXPECT_TRUE(hook_ran);
-  EXPECT_EQ(params_.Text(), "Driver=SQLite3\r\nDBQ=/srv/sales.db\r\nUID=anna\r\nPWD=s3cret\r\n"
-                            "Server=\r\n");
+  EXPECT_EQ(params_.Text(),
+            "Driver=SQLite3\r\nDBQ=/srv/sales.db\r\nUID=anna\r\nPWD=s3cret\r\n"
+            "Server=\r\n");
 }
 
 TEST_F(LoginDialog, OkStoresEditedValuesAndAnEmptyUserId) {
@@ -220,8 +220,9 @@ TEST_F(LoginDialog, OkStoresEditedValuesAndAnEmptyUserId) {
 
   ASSERT_TRUE(ShowLogin("sales", params_));
 
-  EXPECT_EQ(params_.Text(), "Driver=SQLite3\r\nDBQ=/srv/sales.db\r\nUID=\r\nPWD=other\r\n"
-                            "Server=db1.example\r\n");
+  EXPECT_EQ(params_.Text(),
+            "Driver=SQLite3\r\nDBQ=/srv/sales.db\r\nUID=\r\nPWD=other\r\n"
+            "Server=db1.example\r\n");
 }
 
 TEST_F(LoginDialog, CancelEscapeAndCloseLeaveParamsUnchanged) {
@@ -313,8 +314,8 @@ TEST_F(LoginDialog, LayoutAndTabOrderFollowTheForm) {
       gtk_widget_child_focus(window, GTK_DIR_TAB_FORWARD);
       order.push_back(Focused(form));
     }
-    EXPECT_EQ(order, (std::vector<std::string>{"server", "database", "user", "password", "ok",
-                                               "cancel"}));
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"server", "database", "user", "password", "ok", "cancel"}));
     form.ClickCancel();
   });
 
