@@ -1,0 +1,488 @@
+// Rows per second of a TcsQuery walk against a plain ODBC loop, and the
+// resident memory of a one-way walk.
+//
+// For each database and driver option (SQLite with and without StepAPI;
+// PostgreSQL with and without UseDeclareFetch when the VELQUARN_PG_*
+// variables of scripts/postgres.sh name a running cluster) the program makes
+// sure a table "bench" holds the given number of rows (default 200 000) of
+// integers, strings, doubles and timestamps with about one value in ten
+// null, then walks "select * from bench":
+//   - through a TcsQuery, bidirectional and with eoUniDirectional: open, read
+//     every value of every row through GetFieldDataPtr (no allocation per
+//     value), Next until Eof;
+//   - through a plain ODBC loop on its own connection: one SQLFetch per row
+//     and one SQLGetData per column into fixed buffers, with the C types the
+//     driver layer asks for.
+// Each walk runs a few times, alternating, and the best rate counts. The
+// rates and the dataset/plain ratios are printed per driver option.
+//
+// Then, on the first database, it walks the first 50 000 and then all rows
+// with eoUniDirectional and prints VmRSS and VmHWM (from /proc/self/status)
+// before and after each walk; the peak is reset before each walk where the
+// kernel allows it (/proc/self/clear_refs). A bidirectional walk follows for
+// comparison.
+//
+// Usage: dataset_rows [rows] [runs]
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/exceptions.h"
+#include "dataset/field.h"
+#include "dataset/query.h"
+#include "odbc/odbc_database.h"
+#include "odbc/odbc_entry_points.h"
+
+namespace velquarn {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+struct TBackend {
+  std::string label;
+  std::string driver;
+  std::vector<std::string> params;  // key=value items of the connection string
+  std::string fill;                 // fills the table; %ROWS% is the row count
+};
+
+// --- Table -----------------------------------------------------------------
+
+std::unique_ptr<TcsODBCDatabase> OpenDatabase(const TBackend& backend, const std::string& name) {
+  auto database = std::make_unique<TcsODBCDatabase>();
+  database->SetLoginPrompt(false);
+  database->SetConnectionPoolSize(1);
+  database->SetName(name);
+  database->SetODBCDriverName(backend.driver);
+  for (const std::string& item : backend.params) database->Params().Add(item);
+  return database;
+}
+
+int CountRows(TcsQuery& query) {
+  query.SetSQLText("select count(*) from bench");
+  query.Open();
+  const int rows = query.Fields(0).AsInteger();
+  query.Close();
+  return rows;
+}
+
+// Keeps a table that already holds the right number of rows.
+void EnsureTable(const TBackend& backend, int rows) {
+  auto database = OpenDatabase(backend, "benchfill");
+  TcsQuery query;
+  query.SetDataBaseName(database->DataBaseName());
+  try {
+    if (CountRows(query) == rows) return;
+  } catch (const Exception&) {
+  }
+  try {
+    query.ExecSQL("drop table bench");
+  } catch (const Exception&) {
+  }
+  query.ExecSQL(
+      "create table bench (id integer not null, qty integer, name varchar(40), "
+      "note varchar(20), amount double precision, rate double precision, created timestamp, "
+      "changed timestamp)");
+  std::string fill = backend.fill;
+  fill.replace(fill.find("%ROWS%"), 6, std::to_string(rows));
+  query.ExecSQL(fill);
+}
+
+// Each nullable column is null on a different tenth of the rows.
+std::string NullTenth(const std::string& value, int remainder) {
+  return "case when x % 10 = " + std::to_string(remainder) + " then null else " + value + " end";
+}
+
+std::string FillStatement(bool sqlite) {
+  const std::string counter =
+      "with recursive c(x) as (select 1 union all select x + 1 from c where x < %ROWS%) ";
+  const std::string stamp1 = sqlite ? "datetime('2024-01-01', '+' || x || ' seconds')"
+                                    : "timestamp '2024-01-01' + x * interval '1 second'";
+  const std::string stamp2 = sqlite ? "datetime('2020-06-30 08:00:00', '+' || (x * 7) || ' minutes')"
+                                    : "timestamp '2020-06-30 08:00:00' + x * interval '7 minutes'";
+  const std::string concat_name = sqlite ? "'customer name ' || x" : "'customer name ' || x";
+  return "insert into bench " + counter + "select x, " + NullTenth("x % 1000", 1) + ", " +
+         NullTenth(concat_name, 2) + ", " + NullTenth("'note ' || (x % 97)", 3) + ", " +
+         NullTenth("x * 1.25", 4) + ", " + NullTenth("x / 7.0", 5) + ", " + NullTenth(stamp1, 6) +
+         ", " + NullTenth(stamp2, 7) + " from c";
+}
+
+// --- Dataset walk ----------------------------------------------------------
+
+struct TWalk {
+  long rows = 0;
+  double checksum = 0;  // keeps the reads from being optimised away
+  double seconds = 0;
+  double RowsPerSecond() const { return seconds > 0 ? rows / seconds : 0; }
+};
+
+// What a consumer does with a value: read it in its slot format.
+double ReadSlot(TFieldType type, const char* data) {
+  switch (type) {
+    case ftSmallint:
+    case ftWord:
+    case ftBoolean: {
+      int16_t value;
+      std::memcpy(&value, data, sizeof value);
+      return value;
+    }
+    case ftInteger:
+    case ftAutoInc:
+    case ftDate:
+    case ftTime: {
+      int32_t value;
+      std::memcpy(&value, data, sizeof value);
+      return value;
+    }
+    case ftLargeint: {
+      int64_t value;
+      std::memcpy(&value, data, sizeof value);
+      return static_cast<double>(value);
+    }
+    case ftFloat:
+    case ftCurrency:
+    case ftDateTime: {
+      double value;
+      std::memcpy(&value, data, sizeof value);
+      return value;
+    }
+    case ftString:
+    case ftFixedChar:
+    case ftWideString:
+      return static_cast<double>(std::strlen(data));
+    default:
+      return data[0];
+  }
+}
+
+TWalk DatasetWalk(TcsQuery& query, const std::string& sql, TcsExecuteOptions options) {
+  query.SetExecuteOptions(options);
+  query.SetSQLText(sql);
+  TWalk walk;
+  const Clock::time_point start = Clock::now();
+  query.Open();
+  const int count = query.FieldCount();
+  std::vector<const TField*> fields;
+  std::vector<TFieldType> types;
+  for (int i = 0; i < count; ++i) {
+    fields.push_back(&query.Fields(i));
+    types.push_back(query.Fields(i).DataType());
+  }
+  while (!query.Eof()) {
+    for (int i = 0; i < count; ++i) {
+      const char* data = query.GetFieldDataPtr(*fields[i]);
+      if (data != nullptr) walk.checksum += ReadSlot(types[i], data);
+    }
+    ++walk.rows;
+    query.Next();
+  }
+  walk.seconds = Seconds(start);
+  query.Close();
+  return walk;
+}
+
+// --- Plain ODBC loop -------------------------------------------------------
+
+void Check(SQLRETURN result, SQLSMALLINT handle_type, SQLHANDLE handle, const char* what) {
+  if (result == SQL_SUCCESS || result == SQL_SUCCESS_WITH_INFO) return;
+  SQLCHAR state[6] = {};
+  SQLCHAR message[512] = {};
+  SQLINTEGER native = 0;
+  SQLSMALLINT length = 0;
+  ODBC().SQLGetDiagRec(handle_type, handle, 1, state, &native, message, sizeof message, &length);
+  throw Exception(std::string(what) + ": " + reinterpret_cast<char*>(state) + " " +
+                  reinterpret_cast<char*>(message));
+}
+
+// One environment, connection and statement, freed in reverse order.
+class TPlainConnection {
+ public:
+  explicit TPlainConnection(const TBackend& backend) {
+    LoadODBC();
+    ODBC().SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
+    ODBC().SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                         0);
+    ODBC().SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
+    std::string text;
+    for (const std::string& item : backend.params) text += item + ";";
+    text += "Driver={" + backend.driver + "}";
+    Check(ODBC().SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
+                                  nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
+          SQL_HANDLE_DBC, dbc_, "connect");
+    connected_ = true;
+    Check(ODBC().SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_), SQL_HANDLE_DBC, dbc_, "statement");
+  }
+  ~TPlainConnection() {
+    if (stmt_ != SQL_NULL_HANDLE) ODBC().SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+    if (connected_) ODBC().SQLDisconnect(dbc_);
+    if (dbc_ != SQL_NULL_HANDLE) ODBC().SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    if (env_ != SQL_NULL_HANDLE) ODBC().SQLFreeHandle(SQL_HANDLE_ENV, env_);
+  }
+  TPlainConnection(const TPlainConnection&) = delete;
+  TPlainConnection& operator=(const TPlainConnection&) = delete;
+  SQLHSTMT Stmt() const { return stmt_; }
+
+ private:
+  SQLHENV env_ = SQL_NULL_HANDLE;
+  SQLHDBC dbc_ = SQL_NULL_HANDLE;
+  SQLHSTMT stmt_ = SQL_NULL_HANDLE;
+  bool connected_ = false;
+};
+
+// The C type the driver layer reads a column of this SQL type as.
+SQLSMALLINT CTypeOf(SQLSMALLINT sql_type) {
+  switch (sql_type) {
+    case SQL_SMALLINT:
+    case SQL_TINYINT:
+      return SQL_C_SSHORT;
+    case SQL_INTEGER:
+      return SQL_C_SLONG;
+    case SQL_BIGINT:
+      return SQL_C_SBIGINT;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+    case SQL_REAL:
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+      return SQL_C_DOUBLE;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TIMESTAMP:
+    case SQL_DATE:
+    case SQL_TIME:
+      return SQL_C_TIMESTAMP;
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
+      return SQL_C_WCHAR;
+    default:
+      return SQL_C_CHAR;
+  }
+}
+
+TWalk PlainWalk(const TPlainConnection& connection, const std::string& sql) {
+  SQLHSTMT stmt = connection.Stmt();
+  TWalk walk;
+  std::string text = sql;
+  const Clock::time_point start = Clock::now();
+  Check(ODBC().SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS),
+        SQL_HANDLE_STMT, stmt, "execute");
+  SQLSMALLINT columns = 0;
+  ODBC().SQLNumResultCols(stmt, &columns);
+  std::vector<SQLSMALLINT> c_types;
+  for (SQLUSMALLINT column = 1; column <= columns; ++column) {
+    SQLCHAR name[128];
+    SQLSMALLINT name_length = 0;
+    SQLSMALLINT sql_type = 0;
+    SQLULEN size = 0;
+    SQLSMALLINT digits = 0;
+    SQLSMALLINT nullable = 0;
+    ODBC().SQLDescribeCol(stmt, column, name, sizeof name, &name_length, &sql_type, &size, &digits,
+                          &nullable);
+    c_types.push_back(CTypeOf(sql_type));
+  }
+  alignas(8) char buffer[512];
+  for (;;) {
+    const SQLRETURN fetched = ODBC().SQLFetch(stmt);
+    if (fetched == SQL_NO_DATA) break;
+    Check(fetched, SQL_HANDLE_STMT, stmt, "fetch");
+    for (SQLUSMALLINT column = 1; column <= columns; ++column) {
+      SQLLEN indicator = 0;
+      const SQLSMALLINT c_type = c_types[column - 1];
+      Check(ODBC().SQLGetData(stmt, column, c_type, buffer, sizeof buffer, &indicator),
+            SQL_HANDLE_STMT, stmt, "get data");
+      if (indicator == SQL_NULL_DATA) continue;
+      switch (c_type) {
+        case SQL_C_SLONG: {
+          int32_t value;
+          std::memcpy(&value, buffer, sizeof value);
+          walk.checksum += value;
+          break;
+        }
+        case SQL_C_DOUBLE: {
+          double value;
+          std::memcpy(&value, buffer, sizeof value);
+          walk.checksum += value;
+          break;
+        }
+        case SQL_C_TIMESTAMP: {
+          SQL_TIMESTAMP_STRUCT value;
+          std::memcpy(&value, buffer, sizeof value);
+          walk.checksum += value.day + value.second;
+          break;
+        }
+        default:
+          walk.checksum += static_cast<double>(indicator);
+          break;
+      }
+    }
+    ++walk.rows;
+  }
+  ODBC().SQLCloseCursor(stmt);
+  walk.seconds = Seconds(start);
+  return walk;
+}
+
+// --- Memory ----------------------------------------------------------------
+
+// The value in kB of a "Name:   123 kB" line of /proc/self/status.
+long StatusKb(const char* name) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const size_t length = std::strlen(name);
+  while (std::getline(status, line)) {
+    if (line.compare(0, length, name) == 0 && line.size() > length && line[length] == ':') {
+      return std::atol(line.c_str() + length + 1);
+    }
+  }
+  return -1;
+}
+
+bool ResetPeak() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+  clear.flush();
+  return clear.good();
+}
+
+void MemoryWalk(TcsQuery& query, int rows, TcsExecuteOptions options, const char* label) {
+  const bool reset = ResetPeak();
+  const long rss_before = StatusKb("VmRSS");
+  const long hwm_before = StatusKb("VmHWM");
+  const TWalk walk =
+      DatasetWalk(query, "select * from bench where id <= " + std::to_string(rows), options);
+  const long rss_after = StatusKb("VmRSS");
+  const long hwm_after = StatusKb("VmHWM");
+  std::printf("  %-15s %8ld rows  VmRSS %7ld -> %7ld kB  VmHWM %7ld -> %7ld kB%s\n", label,
+              walk.rows, rss_before, rss_after, hwm_before, hwm_after,
+              reset ? "" : "  (peak not reset)");
+}
+
+// --- Driver ----------------------------------------------------------------
+
+void Compare(const TBackend& backend, int rows, int runs) {
+  const std::string sql = "select * from bench";
+  auto database = OpenDatabase(backend, "benchwalk");
+  TcsQuery query;
+  query.SetDataBaseName(database->DataBaseName());
+  TPlainConnection plain(backend);
+  TWalk best_two_way, best_one_way, best_plain;
+  for (int run = 0; run < runs; ++run) {
+    const TWalk two_way = DatasetWalk(query, sql, 0);
+    const TWalk one_way = DatasetWalk(query, sql, eoUniDirectional);
+    const TWalk loop = PlainWalk(plain, sql);
+    if (two_way.rows != rows || one_way.rows != rows || loop.rows != rows) {
+      std::fprintf(stderr, "%s: walked %ld / %ld / %ld rows of %d\n", backend.label.c_str(),
+                   two_way.rows, one_way.rows, loop.rows, rows);
+    }
+    if (run == 0 && std::abs(two_way.checksum - one_way.checksum) > 1e-6 * std::abs(two_way.checksum)) {
+      std::fprintf(stderr, "%s: the two dataset walks read different values\n",
+                   backend.label.c_str());
+    }
+    auto keep = [](TWalk& best, const TWalk& walk) {
+      if (best.seconds == 0 || walk.seconds < best.seconds) best = walk;
+    };
+    keep(best_two_way, two_way);
+    keep(best_one_way, one_way);
+    keep(best_plain, loop);
+  }
+  const double plain_rate = best_plain.RowsPerSecond();
+  std::printf("%-36s %10.0f %10.0f %10.0f %6.2f %6.2f\n", backend.label.c_str(),
+              best_two_way.RowsPerSecond(), best_one_way.RowsPerSecond(), plain_rate,
+              best_two_way.RowsPerSecond() / plain_rate, best_one_way.RowsPerSecond() / plain_rate);
+  std::fflush(stdout);
+}
+
+// One-way walks only: a bidirectional walk grows the heap, and what it frees
+// stays resident, so those run after every one-way measurement.
+void Memory(const TBackend& backend, int rows, bool one_way) {
+  auto database = OpenDatabase(backend, "benchmemory");
+  TcsQuery query;
+  query.SetDataBaseName(database->DataBaseName());
+  std::printf("memory, %s:\n", backend.label.c_str());
+  // A first short walk so that the connection and the driver's caches are
+  // already in place when the measured walks start.
+  DatasetWalk(query, "select * from bench where id <= 100", eoUniDirectional);
+  const int smaller = std::min(rows, 50000);
+  if (one_way) {
+    MemoryWalk(query, smaller, eoUniDirectional, "one-way");
+    MemoryWalk(query, rows, eoUniDirectional, "one-way");
+    MemoryWalk(query, smaller, eoUniDirectional, "one-way again");
+  } else {
+    MemoryWalk(query, smaller, 0, "bidirectional");
+    MemoryWalk(query, rows, 0, "bidirectional");
+  }
+  std::fflush(stdout);
+}
+
+int Run(int rows, int runs) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("velquarn-dataset-rows-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const std::string sqlite_file = (folder / "bench.db").string();
+
+  std::vector<TBackend> backends;
+  backends.push_back({"SQLite3 StepAPI=1", "SQLite3", {"Database=" + sqlite_file, "StepAPI=1"},
+                      FillStatement(true)});
+  backends.push_back({"SQLite3", "SQLite3", {"Database=" + sqlite_file}, FillStatement(true)});
+  if (!Env("VELQUARN_PG_PORT").empty()) {
+    const std::vector<std::string> server = {
+        "Servername=" + Env("VELQUARN_PG_HOST"), "Port=" + Env("VELQUARN_PG_PORT"),
+        "Database=" + Env("VELQUARN_PG_DATABASE"), "UID=" + Env("VELQUARN_PG_USER"),
+        "PWD=" + Env("VELQUARN_PG_PASSWORD")};
+    for (const char* driver : {"PostgreSQL Unicode", "PostgreSQL ANSI"}) {
+      std::vector<std::string> declare = server;
+      declare.push_back("UseDeclareFetch=1");
+      declare.push_back("Fetch=1000");
+      backends.push_back({std::string(driver) + " UseDeclareFetch=1", driver, declare,
+                          FillStatement(false)});
+      backends.push_back({driver, driver, server, FillStatement(false)});
+    }
+  }
+
+  // The table is shared by the options of one database.
+  EnsureTable(backends[0], rows);
+  if (backends.size() > 2) EnsureTable(backends[2], rows);
+  std::vector<const TBackend*> measured = {&backends[0]};
+  if (backends.size() > 2) measured.push_back(&backends[2]);
+  for (const TBackend* backend : measured) Memory(*backend, rows, true);
+  for (const TBackend* backend : measured) Memory(*backend, rows, false);
+
+  std::printf("\n%d rows, best of %d runs; rows per second\n", rows, runs);
+  std::printf("%-36s %10s %10s %10s %6s %6s\n", "driver", "dataset", "one-way", "plain", "ratio",
+              "ratio1");
+  for (const TBackend& backend : backends) Compare(backend, rows, runs);
+  std::filesystem::remove_all(folder);
+  return 0;
+}
+
+}  // namespace
+}  // namespace velquarn
+
+int main(int argc, char** argv) {
+  const int rows = argc > 1 ? std::atoi(argv[1]) : 200000;
+  const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+  try {
+    return velquarn::Run(rows, runs);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "dataset_rows: %s\n", error.what());
+    return 1;
+  }
+}
