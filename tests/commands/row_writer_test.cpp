@@ -48,6 +48,19 @@ TEST(RowWriter, GeneralFloatAgreesWithFloatToStr) {
     if (!std::isfinite(value)) continue;
     ASSERT_EQ(Float(value), FloatToStr(value)) << bits;
   }
+  // Values with short decimal forms, which take the shortest-form path.
+  for (int i = -50000; i < 50000; ++i) {
+    for (double value : {i * 0.01, i * 1.25, i / 3.0, i * 1e-7, i * 1e13}) {
+      ASSERT_EQ(Float(value), FloatToStr(value)) << value;
+    }
+  }
+  // Subnormal values, whose shortest form is shorter than their 15 digits.
+  for (uint64_t bits :
+       {uint64_t{1}, uint64_t{3}, uint64_t{0x000FFFFFFFFFFFFF}, uint64_t{123456789}}) {
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    ASSERT_EQ(Float(value), FloatToStr(value)) << bits;
+  }
   for (int exponent = -30; exponent <= 30; ++exponent) {
     for (double mantissa : {1.0, 1.5, 9.99999999999999, 9.999999999999999, 1.23456789}) {
       const double value = mantissa * std::pow(10.0, exponent);
