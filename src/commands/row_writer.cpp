@@ -49,8 +49,30 @@ void SplitDateTimeSlot(double slot, int32_t& day_number, int32_t& milliseconds) 
   milliseconds = static_cast<int32_t>(slot - days * kMilliSecondsPerDay);
 }
 
+// Columns of dates repeat their values from row to row, so each thread keeps
+// the text of the last day it rendered. The regional format is fixed for the
+// life of the process.
 void AppendDateText(TTextStream& stream, int32_t day_number) {
-  stream.AppendText(DateToStr(static_cast<TDateTime>(day_number - kDateDelta)));
+  struct TLastDate {
+    int32_t day_number = 0;
+    uint8_t length = 0;
+    bool valid = false;
+    char text[32];
+  };
+  thread_local TLastDate last;
+  if (!last.valid || last.day_number != day_number) {
+    const std::string text = DateToStr(static_cast<TDateTime>(day_number - kDateDelta));
+    if (text.size() > sizeof last.text) {
+      last.valid = false;
+      stream.AppendText(text);
+      return;
+    }
+    std::memcpy(last.text, text.data(), text.size());
+    last.length = static_cast<uint8_t>(text.size());
+    last.day_number = day_number;
+    last.valid = true;
+  }
+  stream.Write(last.text, last.length);
 }
 
 void AppendTimeText(TTextStream& stream, int32_t milliseconds) {
