@@ -22,11 +22,15 @@
 // kernel allows it (/proc/self/clear_refs). A bidirectional walk follows for
 // comparison.
 //
-// Usage: dataset_rows [rows] [runs]
+// Usage: dataset_rows [rows] [runs] [driver label filter]
+// (the filter keeps the driver options whose label contains it, e.g.
+// "StepAPI"; the memory walks are skipped then).
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +52,14 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// The processor time of this process: unlike the wall time, it does not
+// count what other programs on a busy machine take (nor the server's part).
+double CpuSeconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 std::string Env(const char* name) {
@@ -129,7 +141,9 @@ struct TWalk {
   long rows = 0;
   double checksum = 0;  // keeps the reads from being optimised away
   double seconds = 0;
+  double cpu_seconds = 0;
   double RowsPerSecond() const { return seconds > 0 ? rows / seconds : 0; }
+  double RowsPerCpuSecond() const { return cpu_seconds > 0 ? rows / cpu_seconds : 0; }
 };
 
 // What a consumer does with a value: read it in its slot format.
@@ -176,6 +190,7 @@ TWalk DatasetWalk(TcsQuery& query, const std::string& sql, TcsExecuteOptions opt
   query.SetSQLText(sql);
   TWalk walk;
   const Clock::time_point start = Clock::now();
+  const double cpu_start = CpuSeconds();
   query.Open();
   const int count = query.FieldCount();
   std::vector<const TField*> fields;
@@ -193,6 +208,7 @@ TWalk DatasetWalk(TcsQuery& query, const std::string& sql, TcsExecuteOptions opt
     query.Next();
   }
   walk.seconds = Seconds(start);
+  walk.cpu_seconds = CpuSeconds() - cpu_start;
   query.Close();
   return walk;
 }
@@ -282,6 +298,7 @@ TWalk PlainWalk(const TPlainConnection& connection, const std::string& sql) {
   TWalk walk;
   std::string text = sql;
   const Clock::time_point start = Clock::now();
+  const double cpu_start = CpuSeconds();
   Check(ODBC().SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS),
         SQL_HANDLE_STMT, stmt, "execute");
   SQLSMALLINT columns = 0;
@@ -337,6 +354,7 @@ TWalk PlainWalk(const TPlainConnection& connection, const std::string& sql) {
   }
   ODBC().SQLCloseCursor(stmt);
   walk.seconds = Seconds(start);
+  walk.cpu_seconds = CpuSeconds() - cpu_start;
   return walk;
 }
 
@@ -383,30 +401,42 @@ void Compare(const TBackend& backend, int rows, int runs) {
   TcsQuery query;
   query.SetDataBaseName(database->DataBaseName());
   TPlainConnection plain(backend);
-  TWalk best_two_way, best_one_way, best_plain;
+  TWalk best[3];  // dataset, one-way dataset, plain; the fastest of each
   for (int run = 0; run < runs; ++run) {
-    const TWalk two_way = DatasetWalk(query, sql, 0);
-    const TWalk one_way = DatasetWalk(query, sql, eoUniDirectional);
-    const TWalk loop = PlainWalk(plain, sql);
-    if (two_way.rows != rows || one_way.rows != rows || loop.rows != rows) {
-      std::fprintf(stderr, "%s: walked %ld / %ld / %ld rows of %d\n", backend.label.c_str(),
-                   two_way.rows, one_way.rows, loop.rows, rows);
+    TWalk walks[3];
+    // The order turns from run to run, so that none of the three always
+    // comes first after a pause or right after another.
+    for (int step = 0; step < 3; ++step) {
+      const int which = (run + step) % 3;
+      if (which == 0) walks[0] = DatasetWalk(query, sql, 0);
+      if (which == 1) walks[1] = DatasetWalk(query, sql, eoUniDirectional);
+      if (which == 2) walks[2] = PlainWalk(plain, sql);
     }
-    if (run == 0 && std::abs(two_way.checksum - one_way.checksum) > 1e-6 * std::abs(two_way.checksum)) {
+    if (walks[0].rows != rows || walks[1].rows != rows || walks[2].rows != rows) {
+      std::fprintf(stderr, "%s: walked %ld / %ld / %ld rows of %d\n", backend.label.c_str(),
+                   walks[0].rows, walks[1].rows, walks[2].rows, rows);
+    }
+    if (std::abs(walks[0].checksum - walks[1].checksum) > 1e-9 * std::abs(walks[0].checksum)) {
       std::fprintf(stderr, "%s: the two dataset walks read different values\n",
                    backend.label.c_str());
     }
-    auto keep = [](TWalk& best, const TWalk& walk) {
-      if (best.seconds == 0 || walk.seconds < best.seconds) best = walk;
-    };
-    keep(best_two_way, two_way);
-    keep(best_one_way, one_way);
-    keep(best_plain, loop);
+    for (int i = 0; i < 3; ++i) {
+      if (best[i].seconds == 0 || walks[i].seconds < best[i].seconds) {
+        best[i].rows = walks[i].rows;
+        best[i].seconds = walks[i].seconds;
+      }
+      if (best[i].cpu_seconds == 0 || walks[i].cpu_seconds < best[i].cpu_seconds) {
+        best[i].cpu_seconds = walks[i].cpu_seconds;
+      }
+    }
   }
-  const double plain_rate = best_plain.RowsPerSecond();
-  std::printf("%-36s %10.0f %10.0f %10.0f %6.2f %6.2f\n", backend.label.c_str(),
-              best_two_way.RowsPerSecond(), best_one_way.RowsPerSecond(), plain_rate,
-              best_two_way.RowsPerSecond() / plain_rate, best_one_way.RowsPerSecond() / plain_rate);
+  const double plain_rate = best[2].RowsPerSecond();
+  const double plain_cpu_rate = best[2].RowsPerCpuSecond();
+  std::printf("%-36s %9.0f %9.0f %9.0f %6.2f %6.2f | %9.0f %6.2f %6.2f\n", backend.label.c_str(),
+              best[0].RowsPerSecond(), best[1].RowsPerSecond(), plain_rate,
+              best[0].RowsPerSecond() / plain_rate, best[1].RowsPerSecond() / plain_rate,
+              plain_cpu_rate, best[0].RowsPerCpuSecond() / plain_cpu_rate,
+              best[1].RowsPerCpuSecond() / plain_cpu_rate);
   std::fflush(stdout);
 }
 
@@ -432,7 +462,7 @@ void Memory(const TBackend& backend, int rows, bool one_way) {
   std::fflush(stdout);
 }
 
-int Run(int rows, int runs) {
+int Run(int rows, int runs, const std::string& only) {
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("velquarn-dataset-rows-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
@@ -460,15 +490,22 @@ int Run(int rows, int runs) {
   // The table is shared by the options of one database.
   EnsureTable(backends[0], rows);
   if (backends.size() > 2) EnsureTable(backends[2], rows);
-  std::vector<const TBackend*> measured = {&backends[0]};
-  if (backends.size() > 2) measured.push_back(&backends[2]);
-  for (const TBackend* backend : measured) Memory(*backend, rows, true);
-  for (const TBackend* backend : measured) Memory(*backend, rows, false);
+  if (only.empty()) {
+    std::vector<const TBackend*> measured = {&backends[0]};
+    if (backends.size() > 2) measured.push_back(&backends[2]);
+    for (const TBackend* backend : measured) Memory(*backend, rows, true);
+    for (const TBackend* backend : measured) Memory(*backend, rows, false);
+  }
 
-  std::printf("\n%d rows, best of %d runs; rows per second\n", rows, runs);
-  std::printf("%-36s %10s %10s %10s %6s %6s\n", "driver", "dataset", "one-way", "plain", "ratio",
-              "ratio1");
-  for (const TBackend& backend : backends) Compare(backend, rows, runs);
+  std::printf(
+      "\n%d rows, best of %d runs; rows per second of wall time, then of this process's "
+      "processor time\n(ratio: dataset / plain, ratio1: one-way dataset / plain)\n",
+      rows, runs);
+  std::printf("%-36s %9s %9s %9s %6s %6s | %9s %6s %6s\n", "driver", "dataset", "one-way",
+              "plain", "ratio", "ratio1", "cpu plain", "ratio", "ratio1");
+  for (const TBackend& backend : backends) {
+    if (backend.label.find(only) != std::string::npos) Compare(backend, rows, runs);
+  }
   std::filesystem::remove_all(folder);
   return 0;
 }
@@ -480,7 +517,7 @@ int main(int argc, char** argv) {
   const int rows = argc > 1 ? std::atoi(argv[1]) : 200000;
   const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
   try {
-    return velquarn::Run(rows, runs);
+    return velquarn::Run(rows, runs, argc > 3 ? argv[3] : "");
   } catch (const std::exception& error) {
     std::fprintf(stderr, "dataset_rows: %s\n", error.what());
     return 1;
