@@ -19,4 +19,6 @@ if [ -x "$root/scripts/postgres.sh" ]; then
 fi
 
 cd "$build"
-ctest --output-on-failure -j2
+# One test at a time: tests of different programs share the PostgreSQL
+# database and its table names.
+ctest --output-on-failure
