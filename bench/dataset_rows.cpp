@@ -2,25 +2,27 @@
 // resident memory of a one-way walk.
 //
 // For each database and driver option (SQLite with and without StepAPI;
-// PostgreSQL with and without UseDeclareFetch when the VELQUARN_PG_*
-// variables of scripts/postgres.sh name a running cluster) the program makes
-// sure a table "bench" holds the given number of rows (default 200 000) of
-// integers, strings, doubles and timestamps with about one value in ten
-// null, then walks "select * from bench":
+// when the VELQUARN_PG_* variables of scripts/postgres.sh name a running
+// cluster, the Unicode and ANSI PostgreSQL drivers with and without
+// UseDeclareFetch) the program makes sure a table "bench" holds the given
+// number of rows (default 200 000) of integers, strings, doubles and
+// timestamps with about one value in ten null, then walks
+// "select * from bench":
 //   - through a TcsQuery, bidirectional and with eoUniDirectional: open, read
 //     every value of every row through GetFieldDataPtr (no allocation per
 //     value), Next until Eof;
 //   - through a plain ODBC loop on its own connection: one SQLFetch per row
 //     and one SQLGetData per column into fixed buffers, with the C types the
 //     driver layer asks for.
-// Each walk runs a few times, alternating, and the best rate counts. The
-// rates and the dataset/plain ratios are printed per driver option.
+// Each walk runs a few times, in turning order, and the best rate counts.
+// The rates (of wall time and of processor time) and the dataset/plain
+// ratios are printed per driver option.
 //
-// Then, on the first database, it walks the first 50 000 and then all rows
-// with eoUniDirectional and prints VmRSS and VmHWM (from /proc/self/status)
-// before and after each walk; the peak is reset before each walk where the
-// kernel allows it (/proc/self/clear_refs). A bidirectional walk follows for
-// comparison.
+// Before that, on SQLite (StepAPI) and PostgreSQL (UseDeclareFetch), it
+// walks the first 50 000 and then all rows with eoUniDirectional and prints
+// VmRSS and VmHWM (from /proc/self/status) before and after each walk; the
+// peak is reset before each walk where the kernel allows it
+// (/proc/self/clear_refs). Bidirectional walks follow for comparison.
 //
 // Usage: dataset_rows [rows] [runs] [driver label filter]
 // (the filter keeps the driver options whose label contains it, e.g.
@@ -128,9 +130,8 @@ std::string FillStatement(bool sqlite) {
                                     : "timestamp '2024-01-01' + x * interval '1 second'";
   const std::string stamp2 = sqlite ? "datetime('2020-06-30 08:00:00', '+' || (x * 7) || ' minutes')"
                                     : "timestamp '2020-06-30 08:00:00' + x * interval '7 minutes'";
-  const std::string concat_name = sqlite ? "'customer name ' || x" : "'customer name ' || x";
   return "insert into bench " + counter + "select x, " + NullTenth("x % 1000", 1) + ", " +
-         NullTenth(concat_name, 2) + ", " + NullTenth("'note ' || (x % 97)", 3) + ", " +
+         NullTenth("'customer name ' || x", 2) + ", " + NullTenth("'note ' || (x % 97)", 3) + ", " +
          NullTenth("x * 1.25", 4) + ", " + NullTenth("x / 7.0", 5) + ", " + NullTenth(stamp1, 6) +
          ", " + NullTenth(stamp2, 7) + " from c";
 }
