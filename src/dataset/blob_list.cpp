@@ -51,8 +51,7 @@ void TcsBlobList::WriteAt(int64_t offset, std::string_view bytes) {
   }
 }
 
-int TcsBlobList::Add(std::string_view bytes) {
-  TcsBlobItem item;
+void TcsBlobList::Store(TcsBlobItem& item, std::string_view bytes) {
   item.length = static_cast<int32_t>(bytes.size());
   if (mode_ == kMemory) {
     item.bytes.assign(bytes);
@@ -61,6 +60,11 @@ int TcsBlobList::Add(std::string_view bytes) {
     WriteAt(file_size_, bytes);
     file_size_ += static_cast<int64_t>(bytes.size());
   }
+}
+
+int TcsBlobList::Add(std::string_view bytes) {
+  TcsBlobItem item;
+  Store(item, bytes);
   items_.push_back(std::move(item));
   return Count();
 }
@@ -91,14 +95,7 @@ std::string_view TcsBlobList::View(int index) const {
 void TcsBlobList::Replace(int index, std::string_view bytes) {
   if (index < 1 || index > Count()) return;
   TcsBlobItem& item = items_[static_cast<size_t>(index - 1)];
-  item.length = static_cast<int32_t>(bytes.size());
-  if (mode_ == kMemory) {
-    item.bytes.assign(bytes);
-  } else {
-    item.offset = file_size_;
-    WriteAt(file_size_, bytes);
-    file_size_ += static_cast<int64_t>(bytes.size());
-  }
+  Store(item, bytes);
 }
 
 void TcsBlobList::Delete(int index) {

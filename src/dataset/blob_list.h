@@ -53,6 +53,8 @@ class TcsBlobList {
 
  private:
   void WriteAt(int64_t offset, std::string_view bytes);
+  // Puts the bytes in the item: held in memory, or appended to the file.
+  void Store(TcsBlobItem& item, std::string_view bytes);
 
   Mode mode_;
   int fd_ = -1;
