@@ -111,9 +111,9 @@ TVariant TField::Value() const { return TVariant(); }
 
 void TField::SetValue(const TVariant&) { AccessError("Variant"); }
 
-TVariant TField::OldValue() const {
+TVariant TField::ValueInState(TDataSetState state) const {
   if (dataset_ == nullptr) return TVariant();
-  const TDataSetState saved = dataset_->SetTempState(dsOldValue);
+  const TDataSetState saved = dataset_->SetTempState(state);
   try {
     TVariant value = Value();
     dataset_->RestoreState(saved);
@@ -124,18 +124,9 @@ TVariant TField::OldValue() const {
   }
 }
 
-TVariant TField::NewValue() const {
-  if (dataset_ == nullptr) return TVariant();
-  const TDataSetState saved = dataset_->SetTempState(dsNewValue);
-  try {
-    TVariant value = Value();
-    dataset_->RestoreState(saved);
-    return value;
-  } catch (...) {
-    dataset_->RestoreState(saved);
-    throw;
-  }
-}
+TVariant TField::OldValue() const { return ValueInState(dsOldValue); }
+
+TVariant TField::NewValue() const { return ValueInState(dsNewValue); }
 
 std::string TStringField::AsString() const {
   const char* data = Data();

@@ -36,6 +36,7 @@
 namespace velquarn {
 
 class TDataSet;
+enum TDataSetState : uint8_t;
 
 enum TFieldKind : uint8_t { fkData, fkCalculated, fkLookup };
 
@@ -161,6 +162,9 @@ class TField {
 
  private:
   friend class TDataSet;
+
+  // Value() read with the dataset in `state` for the call; null without one.
+  TVariant ValueInState(TDataSetState state) const;
 
   std::string field_name_;
   std::string display_label_;
