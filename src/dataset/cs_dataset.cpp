@@ -30,19 +30,6 @@ TComponent* AsComponent(Database* database) {
 
 bool IsMainThread() { return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid(); }
 
-std::vector<std::string> SplitNames(std::string_view names) {
-  std::vector<std::string> result;
-  size_t start = 0;
-  while (start <= names.size()) {
-    size_t end = names.find(';', start);
-    if (end == std::string_view::npos) end = names.size();
-    std::string name = Trim(names.substr(start, end - start));
-    if (!name.empty()) result.push_back(std::move(name));
-    start = end + 1;
-  }
-  return result;
-}
-
 int32_t ReadInt32(const char* p) {
   int32_t value;
   std::memcpy(&value, p, sizeof value);
@@ -874,7 +861,7 @@ bool TcsDataset::SearchRecord(std::string_view key_fields, const std::vector<TVa
   found = 0;
   if (buffers_ == nullptr) return false;
   std::vector<TField*> fields;
-  for (const std::string& name : SplitNames(key_fields)) fields.push_back(&FieldByName(name));
+  for (const std::string& name : SplitFieldNames(key_fields)) fields.push_back(&FieldByName(name));
   if (fields.empty()) return false;
 
   // Each key in the field's storage form.
@@ -1002,13 +989,9 @@ bool TcsDataset::SearchRecord(std::string_view key_fields, const std::vector<TVa
   }
 }
 
-bool TcsDataset::Locate(std::string_view key_fields, const std::vector<TVariant>& key_values,
-                        TLocateOptions options) {
-  if (key_values.size() == 1 && key_values[0].IsNull()) return false;
-  CheckBrowseMode();
-  CursorPosChanged();
-  DoBeforeScroll();
-  int found = 0;
+bool TcsDataset::SearchInFilterState(std::string_view key_fields,
+                                     const std::vector<TVariant>& key_values,
+                                     TLocateOptions options, int& found) {
   const TDataSetState saved_state = SetTempState(dsFilter);
   SetFilterBuffer(scratch_buffer_.data());
   bool ok = false;
@@ -1021,7 +1004,17 @@ bool TcsDataset::Locate(std::string_view key_fields, const std::vector<TVariant>
   }
   SetFilterBuffer(nullptr);
   RestoreState(saved_state);
-  if (!ok) return false;
+  return ok;
+}
+
+bool TcsDataset::Locate(std::string_view key_fields, const std::vector<TVariant>& key_values,
+                        TLocateOptions options) {
+  if (key_values.size() == 1 && key_values[0].IsNull()) return false;
+  CheckBrowseMode();
+  CursorPosChanged();
+  DoBeforeScroll();
+  int found = 0;
+  if (!SearchInFilterState(key_fields, key_values, options, found)) return false;
   position_ = found;
   Resync();
   DoAfterScroll();
@@ -1035,19 +1028,7 @@ std::vector<TVariant> TcsDataset::Lookup(std::string_view key_fields,
   CheckBrowseMode();
   CursorPosChanged();
   int found = 0;
-  const TDataSetState saved_state = SetTempState(dsFilter);
-  SetFilterBuffer(scratch_buffer_.data());
-  bool ok = false;
-  try {
-    ok = SearchRecord(key_fields, key_values, 0, found);
-  } catch (...) {
-    SetFilterBuffer(nullptr);
-    RestoreState(saved_state);
-    throw;
-  }
-  SetFilterBuffer(nullptr);
-  RestoreState(saved_state);
-  if (!ok) return {};
+  if (!SearchInFilterState(key_fields, key_values, 0, found)) return {};
   std::vector<char> row(static_cast<size_t>(record_size_));
   buffers_->Get(row.data(), found);
   GetCalcFields(row.data());
@@ -1055,7 +1036,7 @@ std::vector<TVariant> TcsDataset::Lookup(std::string_view key_fields,
   const TDataSetState state = SetTempState(dsCalcFields);
   SetCalcBuffer(row.data());
   try {
-    for (const std::string& name : SplitNames(result_fields)) {
+    for (const std::string& name : SplitFieldNames(result_fields)) {
       result.push_back(FieldByName(name).Value());
     }
   } catch (...) {

@@ -241,6 +241,10 @@ class TcsDataset : public TDataSet {
   bool HasWriter() const;
   bool SearchRecord(std::string_view key_fields, const std::vector<TVariant>& key_values,
                     TLocateOptions options, int& found);
+  // SearchRecord with the dataset in dsFilter on the scratch buffer for the
+  // call, so the key fields read the rows searched.
+  bool SearchInFilterState(std::string_view key_fields, const std::vector<TVariant>& key_values,
+                           TLocateOptions options, int& found);
   void ReleaseBlobsOf(const char* row, const char* keep);
   void ForgetDatabase();
 

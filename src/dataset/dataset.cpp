@@ -8,9 +8,7 @@
 
 namespace velquarn {
 
-namespace {
-
-std::vector<std::string> SplitNames(std::string_view names) {
+std::vector<std::string> SplitFieldNames(std::string_view names) {
   std::vector<std::string> result;
   size_t start = 0;
   while (start <= names.size()) {
@@ -22,8 +20,6 @@ std::vector<std::string> SplitNames(std::string_view names) {
   }
   return result;
 }
-
-}  // namespace
 
 TDataSet::TDataSet() = default;
 
@@ -42,12 +38,7 @@ void TDataSet::SetActive(bool value) {
       InternalOpen();
       active_buffer_.assign(static_cast<size_t>(RecordSize()), '\0');
       SetState(dsBrowse);
-      InternalFirst();
-      const bool found = GetRecord(ActiveBuffer(), gmNext, true) == grOK;
-      record_count_ = found ? 1 : 0;
-      cursor_valid_ = found;
-      bof_ = true;
-      eof_ = !found;
+      ReadEndRow(false);
     } catch (...) {
       state_ = dsInactive;
       try {
@@ -83,15 +74,23 @@ void TDataSet::DoBeforeScroll() { Fire(BeforeScroll, *this); }
 
 void TDataSet::DoAfterScroll() { Fire(AfterScroll, *this); }
 
+void TDataSet::ReadEndRow(bool last) {
+  if (last) {
+    InternalLast();
+  } else {
+    InternalFirst();
+  }
+  const bool found = GetRecord(ActiveBuffer(), last ? gmPrior : gmNext, true) == grOK;
+  record_count_ = found ? 1 : 0;
+  cursor_valid_ = found;
+  bof_ = !last || !found;
+  eof_ = last || !found;
+}
+
 void TDataSet::First() {
   CheckBrowseMode();
   DoBeforeScroll();
-  InternalFirst();
-  const bool found = GetRecord(ActiveBuffer(), gmNext, true) == grOK;
-  record_count_ = found ? 1 : 0;
-  cursor_valid_ = found;
-  bof_ = true;
-  eof_ = !found;
+  ReadEndRow(false);
   DataEvent(deDataSetChange);
   DoAfterScroll();
 }
@@ -99,12 +98,7 @@ void TDataSet::First() {
 void TDataSet::Last() {
   CheckBrowseMode();
   DoBeforeScroll();
-  InternalLast();
-  const bool found = GetRecord(ActiveBuffer(), gmPrior, true) == grOK;
-  record_count_ = found ? 1 : 0;
-  cursor_valid_ = found;
-  eof_ = true;
-  bof_ = !found;
+  ReadEndRow(true);
   DataEvent(deDataSetChange);
   DoAfterScroll();
 }
@@ -522,7 +516,7 @@ void TDataSet::CalculateFields(char* buffer) {
       }
       std::vector<TVariant> keys;
       bool any_null = false;
-      for (const std::string& name : SplitNames(field->KeyFields())) {
+      for (const std::string& name : SplitFieldNames(field->KeyFields())) {
         keys.push_back(FieldByName(name).Value());
         any_null = any_null || keys.back().IsNull();
       }

@@ -67,6 +67,10 @@ using TLocateOptions = uint8_t;
 // The bookmark bytes of a row; empty is the nil bookmark.
 using TBookmark = std::vector<char>;
 
+// The names of a field list such as "A; B;C": split at ';', each trimmed,
+// empty ones left out.
+std::vector<std::string> SplitFieldNames(std::string_view names);
+
 class TDataSet;
 using TDataSetNotifyEvent = std::function<void(TDataSet&)>;
 using TFilterRecordEvent = std::function<void(TDataSet&, bool& accept)>;
@@ -272,6 +276,9 @@ class TDataSet : public TComponent {
 
   void CalculateFields(char* buffer);
   void BeginInsertAppend(bool append);
+  // Puts the cursor at the start (or, for `last`, the end) and reads the
+  // row next to it into the window; the flags and count say whether one was.
+  void ReadEndRow(bool last);
   void AddRecordValues(const std::vector<TVariant>& values, bool append);
   static void Fire(const TDataSetNotifyEvent& event, TDataSet& dataset) {
     if (event) event(dataset);
