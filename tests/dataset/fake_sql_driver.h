@@ -124,6 +124,18 @@ class FakeSQLDriver : public TcsCustomSQLDriver {
   }
   void Prepare(const std::string&, TcsDataset&) override { ++prepared; }
 
+  // The parameters of the last statement as "name=value;" pairs, a null
+  // value as "null".
+  std::string LastParamsText() const {
+    const TParams& params = params_seen.back();
+    std::string text;
+    for (int i = 0; i < params.Count(); ++i) {
+      text += params.Items(i).Name() + "=" +
+              (params.Items(i).IsNull() ? "null" : params.Items(i).AsString()) + ";";
+    }
+    return text;
+  }
+
  private:
   static bool StartsWithSelect(const std::string& sql) {
     return SameText(Trim(sql).substr(0, 6), "select");

@@ -36,15 +36,7 @@ class HandWrittenSQL : public ::testing::Test {
     update_.SetDataSet(&query_);
   }
 
-  std::string LastParams() {
-    const TParams& params = db_.Driver().params_seen.back();
-    std::string text;
-    for (int i = 0; i < params.Count(); ++i) {
-      text += params.Items(i).Name() + "=" +
-              (params.Items(i).IsNull() ? "null" : params.Items(i).AsString()) + ";";
-    }
-    return text;
-  }
+  std::string LastParams() { return db_.Driver().LastParamsText(); }
   const std::string& LastStatement() { return db_.Driver().statements.back(); }
 
   FakeDatabase db_;

@@ -39,16 +39,7 @@ class GeneratedSQL : public ::testing::Test {
 
   TUpdateParams& Update() { return *dynamic_cast<TUpdateParams*>(query_.UpdateParams()); }
   const std::string& LastStatement() { return db_.Driver().statements.back(); }
-  // The parameters of the last statement as name=value lines ("null").
-  std::string LastParams() {
-    const TParams& params = db_.Driver().params_seen.back();
-    std::string text;
-    for (int i = 0; i < params.Count(); ++i) {
-      text += params.Items(i).Name() + "=" +
-              (params.Items(i).IsNull() ? "null" : params.Items(i).AsString()) + ";";
-    }
-    return text;
-  }
+  std::string LastParams() { return db_.Driver().LastParamsText(); }
   int Statements() { return static_cast<int>(db_.Driver().statements.size()); }
 
   FakeDatabase db_;
