@@ -61,13 +61,7 @@ class BackendE2E : public ::testing::TestWithParam<TBackend> {
   bool IsPostgres() const { return GetParam() == TBackend::kPostgres; }
 
   // A connected client that has read the greeting.
-  TVelquarnClient Connect() {
-    TVelquarnClient client;
-    client.SetReadTimeoutMs(5000);
-    client.Connect("127.0.0.1", server_->Port());
-    EXPECT_EQ(client.ReadLine(), "200 Velquarn 2.1");
-    return client;
-  }
+  TVelquarnClient Connect() { return ConnectGreeted(*server_, 5000); }
 
   std::string OpenLine() const {
     if (!IsPostgres()) return "open lite";

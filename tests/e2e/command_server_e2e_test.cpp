@@ -23,11 +23,7 @@ class CommandServerE2E : public ::testing::Test {
     client.Connect("127.0.0.1", server_->Port());
     return client;
   }
-  TVelquarnClient Greeted() {
-    TVelquarnClient client = Connect();
-    EXPECT_EQ(client.ReadLine(), "200 Velquarn 2.1");
-    return client;
-  }
+  TVelquarnClient Greeted() { return ConnectGreeted(*server_, 10000); }
 
   static TVelquarnProcess* server_;
 };

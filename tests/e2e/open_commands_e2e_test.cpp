@@ -48,18 +48,7 @@ class OpenE2E : public ::testing::Test {
     server_ = std::make_unique<TVelquarnProcess>(options);
   }
 
-  TVelquarnClient Connect() {
-    TVelquarnClient client;
-    client.SetReadTimeoutMs(20000);
-    client.Connect("127.0.0.1", server_->Port());
-    EXPECT_EQ(client.ReadLine(), "200 Velquarn 2.1");
-    return client;
-  }
-
-  std::string ReplyLine(TVelquarnClient& client, const std::string& command) {
-    client.SendLine(command);
-    return client.ReadLine();
-  }
+  TVelquarnClient Connect() { return ConnectGreeted(*server_, 20000); }
 
   std::unique_ptr<TVelquarnProcess> server_;
 };

@@ -15,12 +15,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// The reply's whole first line as sent, for byte-exact checks.
-std::string ReplyLine(TVelquarnClient& client, const std::string& command) {
-  client.SendLine(command);
-  return client.ReadLine();
-}
-
 class SqlCommandsE2E : public BackendE2E {
  protected:
   // A second section on the same database whose time zone is 2 hours.

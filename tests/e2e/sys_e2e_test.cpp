@@ -65,13 +65,7 @@ class SysConfigE2E : public ::testing::Test {
     options.sections = sections;
     server_ = std::make_unique<TVelquarnProcess>(options);
   }
-  TVelquarnClient Connect() {
-    TVelquarnClient client;
-    client.SetReadTimeoutMs(5000);
-    client.Connect("127.0.0.1", server_->Port());
-    EXPECT_EQ(client.ReadLine(), "200 Velquarn 2.1");
-    return client;
-  }
+  TVelquarnClient Connect() { return ConnectGreeted(*server_, 5000); }
   std::unique_ptr<TVelquarnProcess> server_;
 };
 
