@@ -7,33 +7,20 @@
 #include <string>
 
 #include "dataset/query.h"
-#include "odbc/odbc_test_util.h"
+#include "support/backend_database.h"
 
 namespace velquarn {
 namespace {
 
-using testing::NewPostgresDatabase;
-using testing::NewSqliteDatabase;
-using testing::OdbcTestEnv;
-using testing::PostgresAvailable;
+using testing::BackendName;
+using testing::NewBackendDatabase;
+using testing::TBackend;
 
-enum class Source { kSqlite, kPostgres };
-
-std::string SourceName(const ::testing::TestParamInfo<Source>& info) {
-  return info.param == Source::kSqlite ? "SQLite" : "PostgreSQL";
-}
-
-class QueryOdbc : public ::testing::TestWithParam<Source> {
+class QueryOdbc : public ::testing::TestWithParam<TBackend> {
  protected:
   void SetUp() override {
-    if (GetParam() == Source::kSqlite) {
-      static std::atomic<int> files{0};
-      db_ = NewSqliteDatabase(
-          OdbcTestEnv::Get().NewSqliteFile("query" + std::to_string(++files) + ".db"));
-    } else {
-      if (!PostgresAvailable()) GTEST_SKIP() << "no PostgreSQL cluster";
-      db_ = NewPostgresDatabase();
-    }
+    db_ = NewBackendDatabase(GetParam(), "query");
+    if (db_ == nullptr) GTEST_SKIP() << "no PostgreSQL cluster";
     static std::atomic<int> names{0};
     db_->SetName("QueryOdbcDb" + std::to_string(++names));
     db_->SetConnectionPoolSize(1);
@@ -176,8 +163,8 @@ TEST_P(QueryOdbc, Cp1252TextRoundTrips) {
   EXPECT_EQ(query_.Fields(0).AsString(), "\xE5\xE4\xF6 \x80");
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, QueryOdbc, ::testing::Values(Source::kSqlite, Source::kPostgres),
-                         SourceName);
+INSTANTIATE_TEST_SUITE_P(Drivers, QueryOdbc,
+                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
 
 }  // namespace
 }  // namespace velquarn

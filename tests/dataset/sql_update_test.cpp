@@ -14,13 +14,14 @@
 #include "dataset/update_params.h"
 #include "dataset/update_sql.h"
 #include "fake_sql_driver.h"
-#include "odbc/odbc_test_util.h"
-#include "support/odbc_test_env.h"
+#include "support/backend_database.h"
 
 namespace velquarn {
 namespace {
 
+using testing::BackendName;
 using testing::FakeDatabase;
+using testing::TBackend;
 
 class HandWrittenSQL : public ::testing::Test {
  protected:
@@ -115,22 +116,14 @@ TEST_F(HandWrittenSQL, AnUpdateObjectServesOneQueryAtATime) {
   EXPECT_FALSE(other.CanModify());
 }
 
-enum class Backend { kSqlite, kPostgres };
-
 // Customers (the master) and their orders (the detail, without the customer
 // column) on a real database; the detail writes through hand-written SQL
 // whose insert takes the customer from the master.
-class RealHandWrittenSQL : public ::testing::TestWithParam<Backend> {
+class RealHandWrittenSQL : public ::testing::TestWithParam<TBackend> {
  protected:
   void SetUp() override {
-    if (GetParam() == Backend::kPostgres) {
-      if (!testing::PostgresAvailable()) GTEST_SKIP() << "no PostgreSQL cluster (VELQUARN_PG_*)";
-      db_ = testing::NewPostgresDatabase();
-    } else {
-      static int files = 0;
-      db_ = testing::NewSqliteDatabase(testing::OdbcTestEnv::Get().NewSqliteFile(
-          "sql_update_" + std::to_string(++files) + ".db"));
-    }
+    db_ = testing::NewBackendDatabase(GetParam(), "sql_update_");
+    if (db_ == nullptr) GTEST_SKIP() << "no PostgreSQL cluster (VELQUARN_PG_*)";
     db_->SetName("RealHandWrittenSQL");
     Exec("drop table if exists \"SqlUpdCustomers\"");
     Exec("drop table if exists \"SqlUpdOrders\"");
@@ -232,10 +225,7 @@ TEST_P(RealHandWrittenSQL, AStaleOldValueFailsTheWrite) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, RealHandWrittenSQL,
-                         ::testing::Values(Backend::kSqlite, Backend::kPostgres),
-                         [](const ::testing::TestParamInfo<Backend>& info) {
-                           return info.param == Backend::kSqlite ? "SQLite" : "PostgreSQL";
-                         });
+                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
 
 TEST(SQLUpdate, ForgetsAQueryThatGoesAway) {
   TSQLUpdate update;

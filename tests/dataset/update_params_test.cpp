@@ -15,13 +15,14 @@
 #include "dataset/sql_errors.h"
 #include "dataset/update_sql.h"
 #include "fake_sql_driver.h"
-#include "odbc/odbc_test_util.h"
-#include "support/odbc_test_env.h"
+#include "support/backend_database.h"
 
 namespace velquarn {
 namespace {
 
+using testing::BackendName;
 using testing::FakeDatabase;
+using testing::TBackend;
 
 class GeneratedSQL : public ::testing::Test {
  protected:
@@ -134,12 +135,6 @@ TEST_F(GeneratedSQL, UpdateErrorHandlerIsAskedOnceAndCanAbortSilently) {
   EXPECT_EQ(calls, std::vector<std::string>{std::string(kNoRowsAffected) + " 2"});
 }
 
-enum class Backend { kSqlite, kPostgres };
-
-std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
-  return info.param == Backend::kSqlite ? "SQLite" : "PostgreSQL";
-}
-
 // The rows of a statement as "v,v;v,v", null as "null".
 std::string ReadRows(TcsCustomDatabase& db, const std::string& sql) {
   TcsQuery reader;
@@ -160,20 +155,13 @@ std::string ReadRows(TcsCustomDatabase& db, const std::string& sql) {
 // A table "UpdOrders" (ID, NAME, QTY with default 7, NOTES long text) with
 // the rows 1,alpha,5,first and 2,beta,null,null on a real database, and a
 // query over it that writes through generated SQL.
-class RealGeneratedSQL : public ::testing::TestWithParam<Backend> {
+class RealGeneratedSQL : public ::testing::TestWithParam<TBackend> {
  protected:
   void SetUp() override {
     std::string long_text = "text";
-    if (GetParam() == Backend::kPostgres) {
-      if (!testing::PostgresAvailable()) GTEST_SKIP() << "no PostgreSQL cluster (VELQUARN_PG_*)";
-      db_ = testing::NewPostgresDatabase();
-      schema_ = "public";
-    } else {
-      static int files = 0;
-      db_ = testing::NewSqliteDatabase(testing::OdbcTestEnv::Get().NewSqliteFile(
-          "update_params_" + std::to_string(++files) + ".db"));
-      schema_ = "main";
-    }
+    db_ = testing::NewBackendDatabase(GetParam(), "update_params_");
+    if (db_ == nullptr) GTEST_SKIP() << "no PostgreSQL cluster (VELQUARN_PG_*)";
+    schema_ = GetParam() == TBackend::kPostgres ? "public" : "main";
     db_->SetName("RealGeneratedSQL");
     Exec("drop table if exists \"UpdOrders\"");
     Exec(
@@ -372,7 +360,7 @@ TEST_P(RealGeneratedSQL, EditsInsideARolledBackTransactionLeaveNoTrace) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, RealGeneratedSQL,
-                         ::testing::Values(Backend::kSqlite, Backend::kPostgres), BackendName);
+                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
 
 TEST(UpdateParams, AssignCopiesAllFourAndNullListsClear) {
   TUpdateParams source;

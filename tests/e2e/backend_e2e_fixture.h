@@ -17,15 +17,10 @@
 #include "client/velquarn_client.h"
 #include "common/text.h"
 #include "e2e/e2e_options.h"
+#include "support/backend.h"
 #include "support/odbc_test_env.h"
 
 namespace velquarn::testing {
-
-enum class TBackend { kSqlite, kPostgres };
-
-inline std::string BackendName(const ::testing::TestParamInfo<TBackend>& info) {
-  return info.param == TBackend::kSqlite ? "SQLite" : "PostgreSQL";
-}
 
 class BackendE2E : public ::testing::TestWithParam<TBackend> {
  protected:
