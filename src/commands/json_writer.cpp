@@ -35,13 +35,6 @@ void AppendUtf8(TTextStream& stream, char32_t code_point) {
   }
 }
 
-template <typename T>
-T Load(const char* data) {
-  T value;
-  std::memcpy(&value, data, sizeof value);
-  return value;
-}
-
 void AppendLengthToken(TTextStream& stream, const TField& field) {
   switch (field.DataType()) {
     case ftString:
@@ -94,10 +87,10 @@ void WriteJsonValue(TTextStream& stream, TcsQuery& query, TField& field, int32_t
       break;
     case ftFloat:
     case ftCurrency:
-      AppendGeneralFloat(stream, Load<double>(data));
+      AppendGeneralFloat(stream, LoadSlot<double>(data));
       break;
     case ftBoolean:
-      stream.AppendText(Load<int16_t>(data) != 0 ? "true" : "false");
+      stream.AppendText(LoadSlot<int16_t>(data) != 0 ? "true" : "false");
       break;
     case ftBCD:
       AppendDecimal4(stream, field.AsString());

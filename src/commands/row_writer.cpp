@@ -19,13 +19,6 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 constexpr double kMilliSecondsPerDay = 86400000.0;
 
-template <typename T>
-T Load(const char* data) {
-  T value;
-  std::memcpy(&value, data, sizeof value);
-  return value;
-}
-
 bool IsNumericType(TFieldType type) {
   switch (type) {
     case ftSmallint:
@@ -84,13 +77,13 @@ void AppendTimeText(TTextStream& stream, int32_t milliseconds) {
 TDateTime SlotDateTime(TFieldType type, const char* data) {
   switch (type) {
     case ftDate:
-      return static_cast<TDateTime>(Load<int32_t>(data) - kDateDelta);
+      return static_cast<TDateTime>(LoadSlot<int32_t>(data) - kDateDelta);
     case ftTime:
-      return Load<int32_t>(data) / kMilliSecondsPerDay;
+      return LoadSlot<int32_t>(data) / kMilliSecondsPerDay;
     default: {
       int32_t day_number = 0;
       int32_t milliseconds = 0;
-      SplitDateTimeSlot(Load<double>(data), day_number, milliseconds);
+      SplitDateTimeSlot(LoadSlot<double>(data), day_number, milliseconds);
       TTimeStamp stamp;
       stamp.date = day_number;
       stamp.time = milliseconds;
@@ -102,17 +95,17 @@ TDateTime SlotDateTime(TFieldType type, const char* data) {
 bool AppendIntegerSlot(TTextStream& stream, TFieldType type, const char* data) {
   switch (type) {
     case ftSmallint:
-      AppendInteger(stream, Load<int16_t>(data));
+      AppendInteger(stream, LoadSlot<int16_t>(data));
       return true;
     case ftWord:
-      AppendInteger(stream, Load<uint16_t>(data));
+      AppendInteger(stream, LoadSlot<uint16_t>(data));
       return true;
     case ftInteger:
     case ftAutoInc:
-      AppendInteger(stream, Load<int32_t>(data));
+      AppendInteger(stream, LoadSlot<int32_t>(data));
       return true;
     case ftLargeint:
-      AppendInteger(stream, Load<int64_t>(data));
+      AppendInteger(stream, LoadSlot<int64_t>(data));
       return true;
     default:
       return false;
@@ -150,28 +143,28 @@ void WriteRowValue(TTextStream& stream, TcsQuery& query, TField& field) {
       break;
     case ftFloat:
     case ftCurrency:
-      AppendGeneralFloat(stream, Load<double>(data));
+      AppendGeneralFloat(stream, LoadSlot<double>(data));
       break;
     case ftBoolean:
-      stream.AppendText(Load<int16_t>(data) != 0 ? "True" : "False");
+      stream.AppendText(LoadSlot<int16_t>(data) != 0 ? "True" : "False");
       break;
     case ftBCD:
       AppendDecimal4(stream, field.AsString());
       break;
     case ftDate:
       stream.AppendChar('"');
-      AppendDateText(stream, Load<int32_t>(data));
+      AppendDateText(stream, LoadSlot<int32_t>(data));
       stream.AppendChar('"');
       break;
     case ftTime:
       stream.AppendChar('"');
-      AppendTimeText(stream, Load<int32_t>(data));
+      AppendTimeText(stream, LoadSlot<int32_t>(data));
       stream.AppendChar('"');
       break;
     case ftDateTime: {
       int32_t day_number = 0;
       int32_t milliseconds = 0;
-      SplitDateTimeSlot(Load<double>(data), day_number, milliseconds);
+      SplitDateTimeSlot(LoadSlot<double>(data), day_number, milliseconds);
       stream.AppendChar('"');
       AppendDateText(stream, day_number);
       // Midnight shows the date alone; milliseconds are not looked at.

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "commands/text_stream.h"
@@ -50,6 +51,13 @@ void AppendGeneralFloat(TTextStream& stream, double value);
 void AppendDecimal4(TTextStream& stream, std::string_view decimal_text);
 
 // Slot readers shared with the JSON writer (slot formats in field.h).
+// The T stored at a slot, which need not be aligned for T.
+template <typename T>
+T LoadSlot(const char* data) {
+  T value;
+  std::memcpy(&value, data, sizeof value);
+  return value;
+}
 // The TDateTime of an ftDate, ftTime or ftDateTime slot.
 TDateTime SlotDateTime(TFieldType type, const char* data);
 // Appends the decimal value of an integer-type slot; false for other types.
