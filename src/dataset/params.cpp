@@ -38,50 +38,24 @@ void TParam::SetValue(const TVariant& value) {
   value_ = value;
 }
 
-void TParam::SetAsString(std::string value) {
-  data_type_ = ftString;
-  value_ = TVariant(std::move(value));
+void TParam::SetTypedValue(TFieldType type, TVariant value) {
+  data_type_ = type;
+  value_ = std::move(value);
 }
-void TParam::SetAsInteger(int32_t value) {
-  data_type_ = ftInteger;
-  value_ = TVariant(value);
-}
-void TParam::SetAsLargeInt(int64_t value) {
-  data_type_ = ftLargeint;
-  value_ = TVariant(value);
-}
-void TParam::SetAsFloat(double value) {
-  data_type_ = ftFloat;
-  value_ = TVariant(value);
-}
-void TParam::SetAsCurrency(double value) {
-  data_type_ = ftCurrency;
-  value_ = TVariant(value);
-}
-void TParam::SetAsBoolean(bool value) {
-  data_type_ = ftBoolean;
-  value_ = TVariant(value);
-}
-void TParam::SetAsDate(TDateTime value) {
-  data_type_ = ftDate;
-  value_ = TVariant::FromDateTime(value);
-}
-void TParam::SetAsTime(TDateTime value) {
-  data_type_ = ftTime;
-  value_ = TVariant::FromDateTime(value);
-}
+
+void TParam::SetAsString(std::string value) { SetTypedValue(ftString, TVariant(std::move(value))); }
+void TParam::SetAsInteger(int32_t value) { SetTypedValue(ftInteger, TVariant(value)); }
+void TParam::SetAsLargeInt(int64_t value) { SetTypedValue(ftLargeint, TVariant(value)); }
+void TParam::SetAsFloat(double value) { SetTypedValue(ftFloat, TVariant(value)); }
+void TParam::SetAsCurrency(double value) { SetTypedValue(ftCurrency, TVariant(value)); }
+void TParam::SetAsBoolean(bool value) { SetTypedValue(ftBoolean, TVariant(value)); }
+void TParam::SetAsDate(TDateTime value) { SetTypedValue(ftDate, TVariant::FromDateTime(value)); }
+void TParam::SetAsTime(TDateTime value) { SetTypedValue(ftTime, TVariant::FromDateTime(value)); }
 void TParam::SetAsDateTime(TDateTime value) {
-  data_type_ = ftDateTime;
-  value_ = TVariant::FromDateTime(value);
+  SetTypedValue(ftDateTime, TVariant::FromDateTime(value));
 }
-void TParam::SetAsMemo(std::string value) {
-  data_type_ = ftMemo;
-  value_ = TVariant(std::move(value));
-}
-void TParam::SetAsBlob(std::string value) {
-  data_type_ = ftBlob;
-  value_ = TVariant(std::move(value));
-}
+void TParam::SetAsMemo(std::string value) { SetTypedValue(ftMemo, TVariant(std::move(value))); }
+void TParam::SetAsBlob(std::string value) { SetTypedValue(ftBlob, TVariant(std::move(value))); }
 
 int TParam::GetDataSize() const {
   switch (data_type_) {

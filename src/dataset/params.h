@@ -86,6 +86,9 @@ class TParam {
   void Assign(const TParam& source);
 
  private:
+  // The typed setters: the type and the value together.
+  void SetTypedValue(TFieldType type, TVariant value);
+
   std::string name_;
   TParamType param_type_ = ptUnknown;
   TFieldType data_type_ = ftUnknown;
