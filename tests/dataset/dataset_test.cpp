@@ -202,5 +202,12 @@ TEST_F(MasterDetail, RemovedSourceAndDatasetAreForgotten) {
   EXPECT_EQ(source.DataSet(), nullptr);
 }
 
+TEST(SplitFieldNames, TrimsEachNameAndSkipsEmptyOnes) {
+  EXPECT_EQ(SplitFieldNames(" ID ;;NAME; \tKIND;"),
+            (std::vector<std::string>{"ID", "NAME", "KIND"}));
+  EXPECT_TRUE(SplitFieldNames("").empty());
+  EXPECT_TRUE(SplitFieldNames(" ; ").empty());
+}
+
 }  // namespace
 }  // namespace velquarn
