@@ -199,8 +199,12 @@ void TcsODBCDriver::ReleaseConnection(TConnectionHandle*& connection, bool force
 
 void TcsODBCDriver::CloseStatement(TConnectionHandle* connection) {
   if (connection == nullptr || connection->Stmt() == SQL_NULL_HSTMT) return;
-  // Closing a statement without an open cursor is harmless; not tested.
-  ODBC().SQLCloseCursor(connection->Stmt());
+  // SQLFreeStmt(SQL_CLOSE) rather than SQLCloseCursor: after a failed
+  // procedure call the PostgreSQL driver keeps its cursor open while the
+  // driver manager refuses SQLCloseCursor (no cursor in its state), and every
+  // later statement on the connection then fails with HY010. SQL_CLOSE
+  // reaches the driver in every state and is harmless without a cursor.
+  ODBC().SQLFreeStmt(connection->Stmt(), SQL_CLOSE);
 }
 
 void TcsODBCDriver::ControlTransaction(int action) {
