@@ -268,14 +268,20 @@ void CurrentRegionalFormats(std::string& date_format, std::string& time_format) 
 
 bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
-bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
+bool TryEncodeDayNumber(int year, int month, int day, int32_t& result) {
   if (year < 1 || year > 9999 || month < 1 || month > 12) return false;
   const auto& days = kMonthDays[IsLeapYear(year) ? 1 : 0];
   if (day < 1 || day > days[month - 1]) return false;
-  int day_number = day;
+  int32_t day_number = day;
   for (int m = 0; m < month - 1; ++m) day_number += days[m];
-  const int y = year - 1;
-  day_number += y * 365 + y / 4 - y / 100 + y / 400;
+  const int32_t y = year - 1;
+  result = day_number + y * 365 + y / 4 - y / 100 + y / 400;
+  return true;
+}
+
+bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
+  int32_t day_number = 0;
+  if (!TryEncodeDayNumber(year, month, day, day_number)) return false;
   result = static_cast<double>(day_number - kDateDelta);
   return true;
 }

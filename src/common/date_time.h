@@ -24,6 +24,9 @@ constexpr int32_t kDateDelta = 693594;
 TDateTime EncodeDate(int year, int month, int day);
 TDateTime EncodeTime(int hour, int minute, int second, int millisecond);
 bool TryEncodeDate(int year, int month, int day, TDateTime& result);
+// The record buffers' day number of a valid date (0001-01-01 is day 1),
+// computed in integers; false for an impossible date.
+bool TryEncodeDayNumber(int year, int month, int day, int32_t& result);
 bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& result);
 void DecodeDate(TDateTime value, int& year, int& month, int& day);
 void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& millisecond);

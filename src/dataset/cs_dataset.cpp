@@ -287,22 +287,6 @@ void TcsDataset::AddColumnDef(const std::string& name, TFieldType data_type, int
   data_size_ += 1 + value_size;
 }
 
-void TcsDataset::StoreFieldValue(int field_no, const void* value, char* record_buffer, int length) {
-  if (field_no < 1 || field_no > field_offsets_.Count() || record_buffer == nullptr) return;
-  char* slot = record_buffer + field_offsets_.Offset(field_no - 1);
-  const int value_size = field_offsets_.ValueSize(field_no - 1);
-  const int n = std::clamp(length, 0, value_size);
-  slot[0] = 1;
-  if (n > 0) std::memcpy(slot + 1, value, static_cast<size_t>(n));
-  // Text is stored zero-terminated whatever the buffer held before.
-  if (n < value_size) slot[1 + n] = '\0';
-}
-
-void TcsDataset::StoreFieldNull(int field_no, char* record_buffer) {
-  if (field_no < 1 || field_no > field_offsets_.Count() || record_buffer == nullptr) return;
-  record_buffer[field_offsets_.Offset(field_no - 1)] = 0;
-}
-
 void TcsDataset::StoreBlobValue(TField& field, char* record_buffer, std::string_view value) {
   const int field_no = field.FieldNo();
   if (field_no < 1 || field_no > field_offsets_.Count() || record_buffer == nullptr ||
@@ -753,6 +737,13 @@ char* TcsDataset::GetActiveRecBuf() const {
 }
 
 const char* TcsDataset::GetFieldDataPtr(const TField& field) const {
+  // The common case of a walk: a data field of the row being browsed.
+  const int field_no = field.FieldNo();
+  if (State() == dsBrowse && field_no > 0 && field_no <= field_offsets_.Count()) {
+    if (IsEmpty()) return nullptr;
+    const char* slot = ActiveBuffer() + field_offsets_.Offset(field_no - 1);
+    return slot[0] == 0 ? nullptr : slot + 1;
+  }
   const char* buffer = GetActiveRecBuf();
   if (buffer == nullptr) return nullptr;
   const char* slot;

@@ -22,6 +22,8 @@
 // A dataset is used by one thread at a time.
 #pragma once
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -149,8 +151,20 @@ class TcsDataset : public TDataSet {
                     int field_no, bool read_only, int precision);
   // Copies length bytes (at most the slot's value size) and marks the slot
   // present; a field number without a slot does nothing.
-  void StoreFieldValue(int field_no, const void* value, char* record_buffer, int length);
-  void StoreFieldNull(int field_no, char* record_buffer);
+  void StoreFieldValue(int field_no, const void* value, char* record_buffer, int length) {
+    if (field_no < 1 || field_no > field_offsets_.Count() || record_buffer == nullptr) return;
+    char* slot = record_buffer + field_offsets_.Offset(field_no - 1);
+    const int value_size = field_offsets_.ValueSize(field_no - 1);
+    const int n = std::clamp(length, 0, value_size);
+    slot[0] = 1;
+    if (n > 0) std::memcpy(slot + 1, value, static_cast<size_t>(n));
+    // Text is stored zero-terminated whatever the buffer held before.
+    if (n < value_size) slot[1 + n] = '\0';
+  }
+  void StoreFieldNull(int field_no, char* record_buffer) {
+    if (field_no < 1 || field_no > field_offsets_.Count() || record_buffer == nullptr) return;
+    record_buffer[field_offsets_.Offset(field_no - 1)] = 0;
+  }
   // Stores a long value: replaces the slot's blob item, or adds one and
   // writes its index into the slot; marks the slot present.
   void StoreBlobValue(TField& field, char* record_buffer, std::string_view value);

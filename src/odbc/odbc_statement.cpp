@@ -363,35 +363,63 @@ bool TcsODBCDriver::FetchRecord(TcsDataset& dataset, char* record_buffer) {
         // Room for the field's characters in the driver's encoding (up to
         // four bytes each in UTF-8); the converted text is cut to the field.
         const size_t bytes = static_cast<size_t>(size) * (charset_.IsUtf8() ? 4 : 1) + 1;
-        std::vector<char> buffer(bytes, '\0');
+        char local[1024];
+        std::vector<char> large;
+        char* buffer = local;
+        if (bytes > sizeof local) {
+          large.resize(bytes);
+          buffer = large.data();
+        }
         CheckStmtResult(*this, stmt,
-                        ODBC().SQLGetData(stmt, column, SQL_C_CHAR, buffer.data(),
-                                          static_cast<SQLLEN>(buffer.size()), &indicator));
+                        ODBC().SQLGetData(stmt, column, SQL_C_CHAR, buffer,
+                                          static_cast<SQLLEN>(bytes), &indicator));
         if (indicator == SQL_NULL_DATA) {
           dataset.StoreFieldNull(field_no, record_buffer);
           break;
         }
-        std::string text =
-            charset_.FromDriver(std::string(buffer.data(), strnlen(buffer.data(), bytes)));
-        if (static_cast<int>(text.size()) > size) text.resize(static_cast<size_t>(size));
-        text = TrimRight(text);
-        dataset.StoreFieldValue(field_no, text.c_str(), record_buffer,
+        std::string_view text(buffer, strnlen(buffer, bytes));
+        std::string converted;
+        if (charset_.IsUtf8() &&
+            std::any_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; })) {
+          converted = charset_.FromDriver(text);
+          text = converted;
+        }
+        if (static_cast<int>(text.size()) > size) text = text.substr(0, static_cast<size_t>(size));
+        while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') {
+          text.remove_suffix(1);
+        }
+        dataset.StoreFieldValue(field_no, text.data(), record_buffer,
                                 static_cast<int>(text.size()));
         break;
       }
       case ftWideString: {
-        std::vector<SQLWCHAR> buffer(static_cast<size_t>(size) + 1, 0);
+        SQLWCHAR local[512];
+        std::vector<SQLWCHAR> large;
+        SQLWCHAR* buffer = local;
+        const size_t units_room = static_cast<size_t>(size) + 1;
+        if (units_room > std::size(local)) {
+          large.resize(units_room);
+          buffer = large.data();
+        }
+        buffer[0] = 0;
         CheckStmtResult(
             *this, stmt,
-            ODBC().SQLGetData(stmt, column, SQL_C_WCHAR, buffer.data(),
-                              static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR)), &indicator));
+            ODBC().SQLGetData(stmt, column, SQL_C_WCHAR, buffer,
+                              static_cast<SQLLEN>(units_room * sizeof(SQLWCHAR)), &indicator));
         if (indicator == SQL_NULL_DATA) {
           dataset.StoreFieldNull(field_no, record_buffer);
           break;
         }
         size_t units = 0;
         while (units < static_cast<size_t>(size) && buffer[units] != 0) ++units;
-        std::string text = Utf16ToCp1252(reinterpret_cast<const char16_t*>(buffer.data()), units);
+        if (units <= 1024 && std::all_of(buffer, buffer + units,
+                                         [](SQLWCHAR unit) { return unit < 0x80; })) {
+          char narrow[1024];
+          for (size_t i = 0; i < units; ++i) narrow[i] = static_cast<char>(buffer[i]);
+          dataset.StoreFieldValue(field_no, narrow, record_buffer, static_cast<int>(units));
+          break;
+        }
+        std::string text = Utf16ToCp1252(reinterpret_cast<const char16_t*>(buffer), units);
         dataset.StoreFieldValue(field_no, text.c_str(), record_buffer,
                                 static_cast<int>(text.size()));
         break;
@@ -444,23 +472,22 @@ bool TcsODBCDriver::FetchRecord(TcsDataset& dataset, char* record_buffer) {
                                      static_cast<int32_t>(stamp.second) * 1000 +
                                      static_cast<int32_t>(stamp.fraction / 1000000);
         if (field->DataType() == ftDate) {
-          const int32_t day =
-              DateTimeToTimeStamp(EncodeDate(stamp.year, stamp.month, stamp.day)).date;
+          int32_t day = 0;
+          if (!TryEncodeDayNumber(stamp.year, stamp.month, stamp.day, day)) {
+            EncodeDate(stamp.year, stamp.month, stamp.day);  // raises the conversion error
+          }
           dataset.StoreFieldValue(field_no, &day, record_buffer, sizeof day);
         } else if (field->DataType() == ftTime) {
           EncodeTime(stamp.hour, stamp.minute, stamp.second,
                      static_cast<int>(stamp.fraction / 1000000));
           dataset.StoreFieldValue(field_no, &milliseconds, record_buffer, sizeof milliseconds);
         } else {
-          TDateTime date = 0;
-          TDateTime time = 0;
-          if (!TryEncodeDate(stamp.year, stamp.month, stamp.day, date) ||
-              !TryEncodeTime(stamp.hour, stamp.minute, stamp.second,
-                             static_cast<int>(stamp.fraction / 1000000), time)) {
+          int32_t day = 0;
+          if (!TryEncodeDayNumber(stamp.year, stamp.month, stamp.day, day) || stamp.hour > 23 ||
+              stamp.minute > 59 || stamp.second > 59 || stamp.fraction > 999999999) {
             break;
           }
-          const double value =
-              static_cast<double>(DateTimeToTimeStamp(date).date) * 86400000.0 + milliseconds;
+          const double value = static_cast<double>(day) * 86400000.0 + milliseconds;
           dataset.StoreFieldValue(field_no, &value, record_buffer, sizeof value);
         }
         break;

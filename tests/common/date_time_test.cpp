@@ -155,3 +155,21 @@ TEST(DateTime, RegionalFormatsFollowTheTimeLocale) {
 
 }  // namespace
 }  // namespace velquarn
+
+namespace velquarn {
+namespace {
+
+TEST(DateTime, DayNumbersInIntegersMatchTheTimeStampOfTheDate) {
+  int32_t day = 0;
+  ASSERT_TRUE(TryEncodeDayNumber(1, 1, 1, day));
+  EXPECT_EQ(day, 1);
+  ASSERT_TRUE(TryEncodeDayNumber(1899, 12, 30, day));
+  EXPECT_EQ(day, kDateDelta);
+  ASSERT_TRUE(TryEncodeDayNumber(2000, 2, 29, day));
+  EXPECT_EQ(day, DateTimeToTimeStamp(EncodeDate(2000, 2, 29)).date);
+  EXPECT_FALSE(TryEncodeDayNumber(1900, 2, 29, day));
+  EXPECT_FALSE(TryEncodeDayNumber(2024, 13, 1, day));
+}
+
+}  // namespace
+}  // namespace velquarn
