@@ -18,6 +18,14 @@ if [ -x "$root/scripts/postgres.sh" ]; then
   eval "$("$root/scripts/postgres.sh" start)"
 fi
 
+# The library must also build and pass without the optional GTK dialog; the
+# dataset tests then exercise the headless login prompt.
+nogtk="$build-nogtk"
+cmake -S "$root" -B "$nogtk" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELQUARN_WERROR=ON \
+  -DVELQUARN_LOGIN_GTK=OFF
+cmake --build "$nogtk" --target velquarn dataset_tests
+"$nogtk/tests/dataset_tests" --gtest_brief=1
+
 cd "$build"
 # One test at a time: tests of different programs share the PostgreSQL
 # database and its table names.
