@@ -41,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/row_writer.h"
 #include "common/exceptions.h"
 #include "dataset/field.h"
 #include "dataset/query.h"
@@ -152,31 +153,19 @@ double ReadSlot(TFieldType type, const char* data) {
   switch (type) {
     case ftSmallint:
     case ftWord:
-    case ftBoolean: {
-      int16_t value;
-      std::memcpy(&value, data, sizeof value);
-      return value;
-    }
+    case ftBoolean:
+      return LoadSlot<int16_t>(data);
     case ftInteger:
     case ftAutoInc:
     case ftDate:
-    case ftTime: {
-      int32_t value;
-      std::memcpy(&value, data, sizeof value);
-      return value;
-    }
-    case ftLargeint: {
-      int64_t value;
-      std::memcpy(&value, data, sizeof value);
-      return static_cast<double>(value);
-    }
+    case ftTime:
+      return LoadSlot<int32_t>(data);
+    case ftLargeint:
+      return static_cast<double>(LoadSlot<int64_t>(data));
     case ftFloat:
     case ftCurrency:
-    case ftDateTime: {
-      double value;
-      std::memcpy(&value, data, sizeof value);
-      return value;
-    }
+    case ftDateTime:
+      return LoadSlot<double>(data);
     case ftString:
     case ftFixedChar:
     case ftWideString:
