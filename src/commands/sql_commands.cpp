@@ -4,10 +4,14 @@
 #include <vector>
 
 #include "commands/command_table.h"
+#include "commands/context_access.h"
 #include "commands/xml_field_defs.h"
 #include "common/exceptions.h"
 #include "common/text.h"
 #include "dataset/query.h"
+#include "dataset/sql_errors.h"
+#include "odbc/odbc_database.h"
+#include "odbc/odbc_driver.h"
 #include "protocol/command_invocation.h"
 #include "protocol/db_context.h"
 
@@ -77,7 +81,10 @@ void AnswerRowsAffected(TCommandInvocation& invocation, TcsQuery& query) {
 }
 
 // Runs ExecSQL on the query's statement; on a lost connection it gives the
-// connection up for good and runs the statement once more.
+// connection up for good and runs the statement once more. The statement
+// runs on the database's main connection, which is therefore replaced too,
+// unless it held a transaction: a retry on a fresh connection would run
+// outside it, so the loss is reported instead.
 void ExecWithRetry(TCommandInvocation& invocation, const TCommandEnvironment& environment,
                    std::string_view prefix, const std::string& statement, bool guarded) {
   TcsQuery* query = nullptr;
@@ -92,7 +99,9 @@ void ExecWithRetry(TCommandInvocation& invocation, const TCommandEnvironment& en
     AnswerError(invocation, prefix, error.what());
     return;
   } catch (const std::exception& error) {
-    if (query == nullptr || !IsConnectionLoss(error.what(), true)) {
+    TcsODBCDriver* driver = query != nullptr ? RequireDatabase(invocation).ODBCDriver() : nullptr;
+    if (query == nullptr || !IsConnectionLoss(error, true) ||
+        (driver != nullptr && !driver->DiscardLostMainConnection())) {
       AnswerError(invocation, prefix, error.what());
       return;
     }
@@ -130,6 +139,10 @@ std::string WhereGuardMessage(std::string_view statement) {
   return message;
 }
 
+bool IsConnectionLoss(const std::exception& error, bool include_cwbco1047) {
+  return IsConnectionLostError(error) || IsConnectionLoss(error.what(), include_cwbco1047);
+}
+
 bool IsConnectionLoss(std::string_view message, bool include_cwbco1047) {
   if (message.find(" CWBCO1003 ") != std::string_view::npos) return true;
   return include_cwbco1047 && message.find(" CWBCO1047 ") != std::string_view::npos;
@@ -156,7 +169,7 @@ void SqlCommand(TCommandInvocation& invocation, const TCommandEnvironment& envir
     AnswerError(invocation, kSqlPrefix, error.what());
     return;
   } catch (const std::exception& error) {
-    if (query == nullptr || !IsConnectionLoss(error.what(), false)) {
+    if (query == nullptr || !IsConnectionLoss(error, false)) {
       AnswerError(invocation, kSqlPrefix, error.what());
       return;
     }

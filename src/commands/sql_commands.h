@@ -7,6 +7,7 @@
 // only that connection's query.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,10 @@ std::string WhereGuardMessage(std::string_view statement);
 // True when an error message names a lost database connection. The codes
 // are matched with their surrounding blanks and with case.
 bool IsConnectionLoss(std::string_view message, bool include_cwbco1047);
+// The same test on an error, which also counts when a diagnostic record's
+// SQLSTATE says the connection is gone (class 08, or 57P01 when the server
+// ended the session).
+bool IsConnectionLoss(const std::exception& error, bool include_cwbco1047);
 
 // Decodes pairs of hex digits (either case); an odd last character is
 // ignored. Pairs that are not hex digits decode as their digits' low bits

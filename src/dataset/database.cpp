@@ -188,6 +188,10 @@ void TcsCustomDatabase::OpenIfClosed() {
 
 void TcsCustomDatabase::StartTransaction() {
   TcsCustomSQLDriver& driver = RequireDriver();
+  // Whether the data source has transactions is known only after a connect;
+  // connecting here also lets a database that cannot be reached report the
+  // driver's own error rather than "not supported".
+  if (!connected_) Open();
   if (driver.InTransaction()) throw EDatabaseError(kTransactionStarted);
   driver.ControlTransaction(0);
 }

@@ -98,7 +98,8 @@ class TcsCustomDatabase : public TComponent {
 
   TcsCustomSQLDriver* Driver() const { return driver_.get(); }
 
-  // Transactions. StartTransaction raises "Transaction already started. Must
+  // Transactions. StartTransaction connects first when closed (raising the
+  // connect's error) and raises "Transaction already started. Must
   // Commit or Rollback before starting new transaction." while one is open;
   // Commit and Rollback raise "Operation invalid on closed database" when not
   // connected and "No transaction active." without a transaction;

@@ -4,6 +4,7 @@
 // Exceptions are values; a caught exception owns its records.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ struct TcsError {
   std::string ErrorText;
   int Aux1 = 0;  // the ODBC driver always passes 0
   int Aux2 = 0;  // the ODBC driver always passes 0
+
+  // The five-character SQLSTATE of a record read from the driver; empty for
+  // a bare return code.
+  std::string SqlState() const;
 };
 
 // The database error. Its message is the first record's text; records added
@@ -38,6 +43,11 @@ class EcsSQLError : public EDatabaseError {
  private:
   std::vector<TcsError> errors_;  // never empty
 };
+
+// True when a record of the error says that the connection to the data
+// source is gone: SQLSTATE class 08 (connection exception) or 57P01
+// (the server terminated the session, PostgreSQL).
+bool IsConnectionLostError(const std::exception& error);
 
 // Fixed failures of the ODBC driver; raised with one of the texts below.
 class EODBCDriverError : public Exception {

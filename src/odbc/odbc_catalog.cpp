@@ -119,8 +119,12 @@ void TcsODBCDriver::GetTableNames(const std::string& schema, const std::string& 
   std::string driver_schema = charset_.ToDriver(wanted_schema);
   std::string driver_pattern = charset_.ToDriver(pattern);
   TCatalogStatement statement(*this, MainConnection());
-  statement.Check(ODBC().SQLTables(statement.Stmt(), nullptr, 0, Text(driver_schema), SQL_NTS,
-                                   Text(driver_pattern), SQL_NTS, Text(types), SQL_NTS));
+  // No schema or no pattern means no filter. An empty string is a filter
+  // that drivers read differently: the PostgreSQL driver ignores it, the
+  // SQLite driver (which has no schemas) matches nothing with it.
+  auto filter = [](std::string& text) { return text.empty() ? nullptr : Text(text); };
+  statement.Check(ODBC().SQLTables(statement.Stmt(), nullptr, 0, filter(driver_schema), SQL_NTS,
+                                   filter(driver_pattern), SQL_NTS, Text(types), SQL_NTS));
   TNameColumn table;
   TNameColumn row_schema;
   statement.Bind(3, table);

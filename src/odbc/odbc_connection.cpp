@@ -4,6 +4,14 @@
 
 namespace velquarn {
 
+namespace {
+
+bool Succeeded(SQLRETURN result) {
+  return result == SQL_SUCCESS || result == SQL_SUCCESS_WITH_INFO;
+}
+
+}  // namespace
+
 TConnectionHandle::~TConnectionHandle() {
   FreeStmt();
   FreeDbc();
@@ -25,11 +33,19 @@ void TConnectionHandle::FreeStmt() noexcept {
 
 void TConnectionHandle::FreeDbc() noexcept {
   if (dbc_ == SQL_NULL_HDBC) return;
-  if (connected_) ODBC().SQLDisconnect(dbc_);
+  // The statement goes first: the SQLite driver refuses SQLDisconnect while
+  // a statement has an unfinished result ("unfinished statements"), and a
+  // connection that is still connected cannot be freed, so both handles and
+  // the database file's descriptor would stay behind for good.
+  FreeStmt();
+  if (connected_ && !Succeeded(ODBC().SQLDisconnect(dbc_))) {
+    // An open transaction (SQLSTATE 25000) also blocks the disconnect; its
+    // work is abandoned, as a dropped connection's is on the server.
+    ODBC().SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+    ODBC().SQLDisconnect(dbc_);
+  }
   ODBC().SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
   dbc_ = SQL_NULL_HDBC;
-  // The driver manager freed the statements with the connection.
-  stmt_ = SQL_NULL_HSTMT;
   connected_ = false;
 }
 

@@ -31,8 +31,9 @@ class TConnectionHandle {
   void MarkConnected() { connected_ = true; }
   // Frees the statement handle; result not tested.
   void FreeStmt() noexcept;
-  // Disconnects (when connected) and frees the connection handle; results
-  // not tested. Disconnecting frees the connection's statements too.
+  // Frees the statement, disconnects (when connected; an open transaction
+  // is rolled back when it blocks the disconnect) and frees the connection
+  // handle, so nothing of the connection outlives the call.
   void FreeDbc() noexcept;
 
  private:

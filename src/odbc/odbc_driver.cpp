@@ -145,6 +145,17 @@ TConnectionHandle& TcsODBCDriver::MainConnection() {
 
 void TcsODBCDriver::FreeConnection(TConnectionHandle& connection) noexcept { connection.FreeDbc(); }
 
+bool TcsODBCDriver::DiscardLostMainConnection() noexcept {
+  if (main_connection_ == nullptr) return true;
+  try {
+    if (InTransaction()) return false;
+  } catch (...) {
+    return false;
+  }
+  main_connection_.reset();
+  return true;
+}
+
 void TcsODBCDriver::Connect() {
   if (connected_) return;
   AllocEnvironment();
@@ -208,9 +219,13 @@ void TcsODBCDriver::CloseStatement(TConnectionHandle* connection) {
 }
 
 void TcsODBCDriver::ControlTransaction(int action) {
+  // Whether the data source has transactions is known only once a
+  // connection was made; connecting first also lets a failed connect report
+  // its own error instead of claiming that transactions are unsupported.
+  if (!connected_) Connect();
+  SQLHDBC dbc = MainConnection().Dbc();
   if (!transactions_supported_) throw EODBCDriverError(kTransactionsNotSupported);
   if (action < 0 || action > 2) return;
-  SQLHDBC dbc = MainConnection().Dbc();
   switch (action) {
     case 0:
       CheckDbcResult(

@@ -101,6 +101,10 @@ class TcsODBCDriver : public TcsCustomSQLDriver {
   TConnectionHandle& MainConnection();
   // Disconnects and frees the connection's handles (results not tested).
   void FreeConnection(TConnectionHandle& connection) noexcept;
+  // Frees the main connection after it was found lost; the next statement
+  // that needs it opens a new one. False, and nothing freed, while it holds
+  // a transaction: a retry on a fresh connection would run outside it.
+  bool DiscardLostMainConnection() noexcept;
 
   // The number of result columns found by the most recent ExecSQL; -1 when
   // it found no result set.

@@ -102,6 +102,13 @@ SQLRETURN TcsODBCDriver::ExecWithParams(TConnectionHandle& connection, TParams& 
   SQLHSTMT stmt = connection.Stmt();
   const int char_size = CharColumnSize(connection);
   std::vector<TParamSlot> slots(static_cast<size_t>(params.Count()));
+  // The bindings point into slots: they are removed before slots is freed,
+  // on every path, or the next statement with a marker on this handle would
+  // make the driver read freed memory.
+  struct UnbindOnExit {
+    SQLHSTMT stmt;
+    ~UnbindOnExit() { ODBC().SQLFreeStmt(stmt, SQL_RESET_PARAMS); }
+  } unbind_on_exit{stmt};
   for (int i = 0; i < params.Count(); ++i) {
     TParam& param = params[i];
     TParamSlot& slot = slots[static_cast<size_t>(i)];
@@ -412,8 +419,8 @@ bool TcsODBCDriver::FetchRecord(TcsDataset& dataset, char* record_buffer) {
         }
         size_t units = 0;
         while (units < static_cast<size_t>(size) && buffer[units] != 0) ++units;
-        if (units <= 1024 && std::all_of(buffer, buffer + units,
-                                         [](SQLWCHAR unit) { return unit < 0x80; })) {
+        if (units <= 1024 &&
+            std::all_of(buffer, buffer + units, [](SQLWCHAR unit) { return unit < 0x80; })) {
           char narrow[1024];
           for (size_t i = 0; i < units; ++i) narrow[i] = static_cast<char>(buffer[i]);
           dataset.StoreFieldValue(field_no, narrow, record_buffer, static_cast<int>(units));

@@ -228,10 +228,15 @@ TEST(Database, TransactionMessages) {
   EXPECT_EQ(db.log, (Log{"transaction 2", "disconnect"}));
 }
 
-TEST(Database, StartTransactionDoesNotNeedAConnection) {
+// A transaction needs a connection: starting one on a closed database
+// connects first, so a failed connect reports its own error.
+TEST(Database, StartTransactionConnectsFirst) {
   TTestDatabase db;
   db.StartTransaction();
-  EXPECT_EQ(db.log, (Log{"transaction 0"}));
+  ASSERT_EQ(db.log.size(), 2u);
+  EXPECT_EQ(db.log[0].rfind("connect ", 0), 0u);
+  EXPECT_EQ(db.log[1], "transaction 0");
+  EXPECT_TRUE(db.Connected());
 }
 
 TEST(Database, ForwardersOpenWhereTheyShould) {
