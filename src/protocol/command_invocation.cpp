@@ -73,7 +73,7 @@ void TCommandInvocation::WriteStream(std::string_view bytes, bool with_count) {
   }
 }
 
-std::string TCommandInvocation::ReadLine() { return Connection().ReadLine(); }
+std::string TCommandInvocation::ReadLine() { return Connection().ReadBlockLine(); }
 
 std::vector<std::string> TCommandInvocation::ReadCountedLines() {
   return Connection().ReadCountedLines();

@@ -62,10 +62,11 @@ class TCommandInvocation {
   // Writes bytes as they stand; with_count puts their length in front as a
   // 4-byte unsigned big-endian count (Exception when they exceed 4 GiB - 1).
   void WriteStream(std::string_view bytes, bool with_count);
-  // Reads a line, as the command loop does (an empty line on timeout).
+  // Reads a line of the command's own block; a read timeout raises
+  // EReadTimeout, which ends the command and closes the connection.
   std::string ReadLine();
   // Reads a counted block of lines: a 4-byte signed big-endian count, then
-  // that many lines.
+  // that many lines (EReadTimeout as ReadLine).
   std::vector<std::string> ReadCountedLines();
   // Closes the connection; the server then sends nothing more.
   void Close();

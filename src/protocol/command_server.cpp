@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <optional>
 
 #include "common/text.h"
 #include "protocol/command_invocation.h"
@@ -24,8 +25,23 @@ constexpr int kReapIntervalMs = 1000;
 bool IsConnectionFailure(const std::exception& error) {
   return dynamic_cast<const EConnectionClosed*>(&error) != nullptr ||
          dynamic_cast<const ESocketError*>(&error) != nullptr ||
-         dynamic_cast<const ELineTooLong*>(&error) != nullptr;
+         dynamic_cast<const ELineTooLong*>(&error) != nullptr ||
+         dynamic_cast<const EReadTimeout*>(&error) != nullptr;
 }
+
+// Marks a context busy with one command for as long as it runs.
+class TCommandActivity {
+ public:
+  TCommandActivity(TContext& context, const std::string& line) : context_(context) {
+    context_.BeginCommand(line);
+  }
+  ~TCommandActivity() { context_.EndCommand(); }
+  TCommandActivity(const TCommandActivity&) = delete;
+  TCommandActivity& operator=(const TCommandActivity&) = delete;
+
+ private:
+  TContext& context_;
+};
 
 }  // namespace
 
@@ -36,7 +52,14 @@ struct TCommandServer::TStart {
 
 TCommandServer::TCommandServer() { bindings_.push_back(TAddressFamily::kIPv4); }
 
-TCommandServer::~TCommandServer() { Deactivate(); }
+TCommandServer::~TCommandServer() {
+  Deactivate();
+  // Abandoned sessions still run on their threads: their contexts are left
+  // to the process's end rather than freed under them.
+  if (abandoned_) {
+    for (auto& slot : slots_) (void)slot.context.release();
+  }
+}
 
 int TCommandServer::ConnectionCount() const {
   std::scoped_lock lock(mutex_);
@@ -100,14 +123,58 @@ void TCommandServer::Deactivate() {
   stop_fd_ = -1;
 
   std::vector<pthread_t> finished;
+  std::vector<TStuckSession> stuck;
   {
     std::unique_lock lock(mutex_);
     for (auto& slot : slots_) slot.context->Connection().Shutdown();
-    all_ended_.wait(lock, [this] { return running_threads_ == 0; });
+    // A thread inside a driver call that never returns cannot be woken by
+    // closing its socket; the stop gives up on it after the timeout instead
+    // of hanging the whole service.
+    auto all_ended = [this] { return running_threads_ == 0; };
+    if (stop_timeout_ms_ < 0) {
+      all_ended_.wait(lock, all_ended);
+    } else if (!all_ended_.wait_for(lock, std::chrono::milliseconds(stop_timeout_ms_), all_ended)) {
+      stuck = StuckSessions();
+      abandoned_ = true;
+    }
     finished.swap(finished_);
   }
   for (auto thread : finished) pthread_join(thread, nullptr);
   active_ = false;
+  if (abandoned_ && OnStopDeadline) {
+    try {
+      OnStopDeadline(stuck);
+    } catch (const std::exception& error) {
+      ReportApplicationError(error);
+    }
+  }
+}
+
+std::vector<TCommandServer::TStuckSession> TCommandServer::StuckSessions() const {
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<TStuckSession> sessions;
+  for (const auto& slot : slots_) {
+    TContext::TActivity activity = slot.context->Activity();
+    TStuckSession session;
+    session.peer = slot.context->Connection().PeerName();
+    session.command = std::move(activity.command);
+    session.seconds = std::chrono::duration<double>(now - activity.since).count();
+    sessions.push_back(std::move(session));
+  }
+  return sessions;
+}
+
+const TReply* TCommandServer::Admit(const std::string& host) {
+  if (max_connections_ > 0 && static_cast<int>(slots_.size()) >= max_connections_) {
+    return &max_connection_reply_;
+  }
+  if (max_connections_per_address_ > 0) {
+    auto counted = per_host_.find(host);
+    if (counted != per_host_.end() && counted->second >= max_connections_per_address_) {
+      return &max_address_connection_reply_;
+    }
+  }
+  return nullptr;
 }
 
 void TCommandServer::ReapFinishedThreads() {
@@ -153,13 +220,17 @@ void TCommandServer::Listen(size_t binding) {
 void TCommandServer::Accept(TSocket socket) {
   std::unique_ptr<TContext> context;
   std::list<TSlot>::iterator slot;
+  const std::string host = socket.PeerHost();
+  const TReply* refusal = nullptr;
   {
     std::scoped_lock lock(mutex_);
-    if (max_connections_ > 0 && static_cast<int>(slots_.size()) >= max_connections_) {
-      std::string refusal = max_connection_reply_.FormatWire();
-      ::send(socket.Fd(), refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-      return;
-    }
+    refusal = Admit(host);
+  }
+  if (refusal != nullptr) {
+    std::string wire = refusal->FormatWire();
+    ::send(socket.Fd(), wire.data(), wire.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (OnRefused) OnRefused(host, *refusal);
+    return;
   }
   // Options on an accepted socket fail only when the peer is already gone;
   // the command loop then ends at its first read.
@@ -173,14 +244,16 @@ void TCommandServer::Accept(TSocket socket) {
       std::make_unique<TConnection>(std::move(socket), max_line_length_, read_timeout_ms_));
   {
     std::scoped_lock lock(mutex_);
-    slots_.push_back(TSlot{std::move(context)});
+    slots_.push_back(TSlot{std::move(context), host});
     slot = std::prev(slots_.end());
     ++running_threads_;
+    ++per_host_[host];
   }
   auto start = std::make_unique<TStart>(TStart{this, slot});
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setstacksize(&attributes, kConnectionStackSize);
+  pthread_attr_setguardsize(&attributes, kConnectionGuardSize);
   pthread_t thread;
   int result = pthread_create(&thread, &attributes, &TCommandServer::ConnectionThread, start.get());
   pthread_attr_destroy(&attributes);
@@ -189,6 +262,7 @@ void TCommandServer::Accept(TSocket socket) {
     {
       std::scoped_lock lock(mutex_);
       failed = std::move(slot->context);
+      ForgetHost(slot->host);
       slots_.erase(slot);
       --running_threads_;
     }
@@ -216,6 +290,7 @@ void TCommandServer::ConnectionEnded(std::list<TSlot>::iterator slot) noexcept {
   {
     std::scoped_lock lock(mutex_);
     context = std::move(slot->context);
+    ForgetHost(slot->host);
     slots_.erase(slot);
   }
   // The context (its query, database and socket) is destroyed on its own
@@ -230,6 +305,11 @@ void TCommandServer::ConnectionEnded(std::list<TSlot>::iterator slot) noexcept {
   all_ended_.notify_all();
 }
 
+void TCommandServer::ForgetHost(const std::string& host) {
+  auto counted = per_host_.find(host);
+  if (counted != per_host_.end() && --counted->second <= 0) per_host_.erase(counted);
+}
+
 void TCommandServer::ReportApplicationError(const std::exception& error) noexcept {
   try {
     if (OnApplicationError) OnApplicationError(error);
@@ -242,10 +322,16 @@ void TCommandServer::RunConnection(TContext& context) {
   try {
     if (OnConnect) OnConnect(context);
     if (connection.Connected()) connection.Write(greeting_.FormatWire());
+    const int wait_ms = idle_timeout_ms_ > 0 ? idle_timeout_ms_ : connection.ReadTimeoutMs();
     while (connection.Connected()) {
-      std::string line = connection.ReadLine();
-      if (line.empty()) continue;
-      DispatchLine(context, line);
+      std::optional<std::string> line = connection.TryReadLine(wait_ms);
+      if (!line && idle_timeout_ms_ > 0) {
+        if (OnIdleTimeout) OnIdleTimeout(context);
+        break;
+      }
+      if (!line || line->empty()) continue;
+      TCommandActivity activity(context, *line);
+      DispatchLine(context, *line);
     }
   } catch (const std::exception& error) {
     try {

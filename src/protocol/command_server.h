@@ -18,6 +18,7 @@
 #include <exception>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,9 +47,15 @@ class TCommandServer {
   static constexpr size_t kDefaultMaxLineLength = 64 * 1024 * 1024;
   static constexpr int kKeepAliveIdleMs = 10000;
   static constexpr int kKeepAliveIntervalMs = 1000;
-  // Connection threads run handlers and ODBC drivers; 1 MiB of stack is
-  // plenty for them and keeps 2000 threads within modest address space.
-  static constexpr size_t kConnectionStackSize = 1024 * 1024;
+  // Connection threads run third-party ODBC drivers, whose parsers may
+  // recurse as deep as the client's SQL nests: they get a main thread's
+  // stack. It is address space; only the pages a thread touches take memory.
+  static constexpr size_t kConnectionStackSize = 8 * 1024 * 1024;
+  // Below each stack, so that an overflow faults instead of running into
+  // the neighbouring memory; larger than a page, because a frame with big
+  // local buffers can step over a single guard page.
+  static constexpr size_t kConnectionGuardSize = 64 * 1024;
+  static constexpr int kDefaultStopTimeoutMs = 10000;
 
   TCommandServer();
   TCommandServer(const TCommandServer&) = delete;
@@ -64,6 +71,14 @@ class TCommandServer {
   void SetListenQueue(int backlog) { listen_queue_ = backlog; }
   // 0 or less: no limit.
   void SetMaxConnections(int count) { max_connections_ = count; }
+  // Live connections from one peer host; 0 or less: no limit.
+  void SetMaxConnectionsPerAddress(int count) { max_connections_per_address_ = count; }
+  // A connection that sends no line for this long is closed (OnIdleTimeout
+  // first); 0 or less: never.
+  void SetIdleTimeoutMs(int milliseconds) { idle_timeout_ms_ = milliseconds; }
+  // How long Deactivate waits for connection threads after closing their
+  // connections; negative: without limit.
+  void SetStopTimeoutMs(int milliseconds) { stop_timeout_ms_ = milliseconds; }
   void SetMaxLineLength(size_t bytes) { max_line_length_ = bytes; }
   size_t MaxLineLength() const { return max_line_length_; }
   // Negative: reads wait without limit.
@@ -74,6 +89,7 @@ class TCommandServer {
   TReply& ReplyUnknownCommand() { return reply_unknown_command_; }
   TReply& HelpReply() { return help_reply_; }
   TReply& MaxConnectionReply() { return max_connection_reply_; }
+  TReply& MaxAddressConnectionReply() { return max_address_connection_reply_; }
 
   void SetCommandTable(TCommandTable table) { table_ = std::move(table); }
   const TCommandTable& CommandTable() const { return table_; }
@@ -90,6 +106,18 @@ class TCommandServer {
   TExceptionEvent OnException;
   TErrorEvent OnListenException;
   TErrorEvent OnApplicationError;
+  // A connection closed for idleness, on its own thread.
+  TContextEvent OnIdleTimeout;
+  // A connection refused at accept: the peer host and the refusal reply.
+  std::function<void(const std::string& peer, const TReply& reply)> OnRefused;
+  // Deactivate found sessions still running at the stop deadline; called
+  // with what each was doing, on the deactivating thread.
+  struct TStuckSession {
+    std::string peer;
+    std::string command;  // empty between commands
+    double seconds = 0;   // since the command began
+  };
+  std::function<void(const std::vector<TStuckSession>& sessions)> OnStopDeadline;
 
   // Binds and listens on every binding and starts accepting. On the first
   // activation the built-in Help command is appended to the table. Raises
@@ -97,9 +125,13 @@ class TCommandServer {
   // then.
   void Activate();
   // Stops listening, closes every connection and waits until every
-  // connection thread has ended, without a time limit.
+  // connection thread has ended, at most the stop timeout. Threads still
+  // running then (stuck inside a driver) are reported to OnStopDeadline and
+  // abandoned: HasAbandonedThreads() turns true, and the owner must end the
+  // process without destroying the server or anything those sessions use.
   void Deactivate();
   bool Active() const { return active_; }
+  bool HasAbandonedThreads() const { return abandoned_; }
 
   int ConnectionCount() const;
   // The port a binding listens on (useful with port 0). REQUIRES: Active().
@@ -108,6 +140,7 @@ class TCommandServer {
  private:
   struct TSlot {
     std::unique_ptr<TContext> context;
+    std::string host;  // the peer host, as counted in per_host_
   };
   struct TStart;
 
@@ -119,6 +152,11 @@ class TCommandServer {
   void DispatchLine(TContext& context, const std::string& line);
   void RunCommand(const TCommandHandler& command, TContext& context, const std::string& line);
   void ConnectionEnded(std::list<TSlot>::iterator slot) noexcept;
+  // Counts the connection against the limits, or returns the reply that
+  // refuses it. REQUIRES: mutex_ held.
+  const TReply* Admit(const std::string& host);
+  void ForgetHost(const std::string& host);          // REQUIRES: mutex_ held
+  std::vector<TStuckSession> StuckSessions() const;  // REQUIRES: mutex_ held
   void ReapFinishedThreads();
   void ReportApplicationError(const std::exception& error) noexcept;
 
@@ -126,6 +164,9 @@ class TCommandServer {
   std::vector<TAddressFamily> bindings_;
   int listen_queue_ = kListenQueue;
   int max_connections_ = kMaxConnections;
+  int max_connections_per_address_ = 0;
+  int idle_timeout_ms_ = 0;
+  int stop_timeout_ms_ = kDefaultStopTimeoutMs;
   size_t max_line_length_ = kDefaultMaxLineLength;
   int read_timeout_ms_ = kReadTimeoutMs;
   TReply greeting_{200, "Velquarn 2.1"};
@@ -133,20 +174,23 @@ class TCommandServer {
   TReply reply_unknown_command_{400, "unknown command"};
   TReply help_reply_{100, "Help follows"};
   TReply max_connection_reply_{300, "Max connections reached"};
+  TReply max_address_connection_reply_{300, "Max connections per address reached"};
   TCommandTable table_;
   TContextFactory context_factory_;
   bool help_added_ = false;
 
   bool active_ = false;
+  bool abandoned_ = false;
   int stop_fd_ = -1;  // eventfd that wakes the listeners to stop
   std::vector<TSocket> listen_sockets_;
   std::vector<std::thread> listeners_;
 
   mutable std::mutex mutex_;
   std::condition_variable all_ended_;
-  std::list<TSlot> slots_;           // Guarded by mutex_
-  std::vector<pthread_t> finished_;  // Guarded by mutex_: ended, not yet joined
-  int running_threads_ = 0;          // Guarded by mutex_
+  std::list<TSlot> slots_;               // Guarded by mutex_
+  std::vector<pthread_t> finished_;      // Guarded by mutex_: ended, not yet joined
+  int running_threads_ = 0;              // Guarded by mutex_
+  std::map<std::string, int> per_host_;  // Guarded by mutex_: live connections
 };
 
 }  // namespace velquarn

@@ -22,6 +22,11 @@ ELineTooLong::ELineTooLong(size_t max_length, const std::string& peer)
     : Exception(Format("Line longer than MaxLineLength (%zu bytes) from %s; connection closed",
                        max_length, peer.empty() ? "unknown peer" : peer.c_str())) {}
 
+EReadTimeout::EReadTimeout(int timeout_ms, const std::string& peer)
+    : Exception(Format("Read timeout (%d ms) inside a block of lines from %s; command abandoned, "
+                       "connection closed",
+                       timeout_ms, peer.empty() ? "unknown peer" : peer.c_str())) {}
+
 TConnection::TConnection(TSocket socket, size_t max_line_length, int read_timeout_ms)
     : socket_(std::move(socket)),
       reader_(max_line_length),
@@ -51,10 +56,10 @@ bool TConnection::Receive(int timeout_ms) {
   return true;
 }
 
-std::string TConnection::ReadLine() {
+std::optional<std::string> TConnection::TryReadLine(int timeout_ms) {
   CheckOpen();
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(read_timeout_ms_);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   std::string line;
   for (;;) {
     switch (reader_.TakeLine(line)) {
@@ -65,14 +70,22 @@ std::string TConnection::ReadLine() {
       case TLineReader::TResult::kNeedMore:
         break;
     }
-    int timeout_ms = -1;
-    if (read_timeout_ms_ >= 0) {
+    int wait_ms = -1;
+    if (timeout_ms >= 0) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) return std::string();
-      timeout_ms = static_cast<int>(left.count());
+      if (left.count() <= 0) return std::nullopt;
+      wait_ms = static_cast<int>(left.count());
     }
-    if (!Receive(timeout_ms)) return std::string();
+    if (!Receive(wait_ms)) return std::nullopt;
   }
+}
+
+std::string TConnection::ReadLine() { return TryReadLine(read_timeout_ms_).value_or(""); }
+
+std::string TConnection::ReadBlockLine() {
+  std::optional<std::string> line = TryReadLine(read_timeout_ms_);
+  if (!line) throw EReadTimeout(read_timeout_ms_, peer_name_);
+  return std::move(*line);
 }
 
 std::string TConnection::ReadBytes(size_t count) {
@@ -89,7 +102,7 @@ std::vector<std::string> TConnection::ReadCountedLines() {
   std::vector<std::string> lines;
   size_t total = 0;
   for (int32_t i = 0; i < count; ++i) {
-    lines.push_back(ReadLine());
+    lines.push_back(ReadBlockLine());
     // Count what each line costs in memory, not only its text, so a peer
     // that announces billions of empty lines is stopped at the same bound.
     total += lines.back().size() + sizeof(std::string);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,16 +23,23 @@ class TConnection {
   TConnection(const TConnection&) = delete;
   TConnection& operator=(const TConnection&) = delete;
 
-  // Reads one line without its line end. When no complete line arrives
-  // within the read timeout, returns an empty line and keeps the partial one
-  // buffered. Raises EConnectionClosed when the peer closed or the
-  // connection was closed, ESocketError on a socket failure, ELineTooLong
-  // when the line grows past the maximum length.
+  // Reads one line without its line end, waiting at most timeout_ms
+  // (negative: no limit); nullopt when no complete line arrived in time (a
+  // partial line stays buffered). Raises EConnectionClosed when the peer
+  // closed or the connection was closed, ESocketError on a socket failure,
+  // ELineTooLong when the line grows past the maximum length.
+  std::optional<std::string> TryReadLine(int timeout_ms);
+  // TryReadLine with the read timeout; an empty line when it ran out.
   std::string ReadLine();
+  // A line inside a block that belongs to one command: as ReadLine, but a
+  // read timeout raises EReadTimeout instead of yielding an empty line, so
+  // a stalled client never has a made-up line used in its name.
+  std::string ReadBlockLine();
   // A counted block of lines: a 4-byte signed big-endian count, then that
-  // many lines (a negative count means none). The lines together may not be
-  // longer than the maximum line length (ELineTooLong). The count itself is
-  // waited for without a time limit, as long as the connection lives.
+  // many lines (a negative count means none), each read as ReadBlockLine.
+  // The lines together may not be longer than the maximum line length
+  // (ELineTooLong). The count itself is waited for without a time limit, as
+  // long as the connection lives.
   std::vector<std::string> ReadCountedLines();
   // Exactly count raw bytes, waiting as long as the connection lives.
   std::string ReadBytes(size_t count);

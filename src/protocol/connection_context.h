@@ -2,10 +2,13 @@
 // connection; the server keeps every live context in its locked list.
 // TDBContext (db_context.h) extends it with the connection's database state.
 // Used by the connection's own thread only, except that the server may call
-// Connection().Shutdown() from another thread.
+// Connection().Shutdown() and Activity() from another thread.
 #pragma once
 
+#include <chrono>
 #include <memory>
+#include <mutex>
+#include <string>
 
 #include "protocol/connection.h"
 
@@ -26,8 +29,22 @@ class TContext {
     connection_ = std::move(connection);
   }
 
+  // The command line that the connection's thread is running, and since
+  // when, so that a stop that cannot finish can say what each stuck session
+  // was doing. Set by the server around each command; Activity may be read
+  // from any thread.
+  struct TActivity {
+    std::string command;  // empty between commands
+    std::chrono::steady_clock::time_point since;
+  };
+  void BeginCommand(const std::string& line);
+  void EndCommand();
+  TActivity Activity() const;
+
  private:
   std::unique_ptr<TConnection> connection_;
+  mutable std::mutex activity_mutex_;
+  TActivity activity_;  // Guarded by activity_mutex_
 };
 
 }  // namespace velquarn

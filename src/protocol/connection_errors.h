@@ -1,6 +1,7 @@
 // The failures of a connection itself. They end the connection's command
 // loop instead of becoming a 500 reply, and the connection-exception
-// handling passes over them silently (except ELineTooLong, which is logged).
+// handling passes over them silently (except ELineTooLong and EReadTimeout,
+// which are logged).
 #pragma once
 
 #include <string>
@@ -33,6 +34,16 @@ class ELineTooLong : public Exception {
  public:
   ELineTooLong(size_t max_length, const std::string& peer);
   const char* ClassName() const noexcept override { return "ELineTooLong"; }
+};
+
+// A client went silent in the middle of a block of lines that belongs to one
+// command (an upload, a configuration, a statement block). The command
+// cannot end in step with the client, so it fails and the connection is
+// closed; nothing of the half-read block is used.
+class EReadTimeout : public Exception {
+ public:
+  EReadTimeout(int timeout_ms, const std::string& peer);
+  const char* ClassName() const noexcept override { return "EReadTimeout"; }
 };
 
 }  // namespace velquarn

@@ -81,25 +81,49 @@ void TSocket::SetKeepAlive(int idle_ms, int interval_ms) const {
   }
 }
 
-std::string TSocket::PeerName() const {
+namespace {
+
+// The peer's numeric host (an IPv4-mapped IPv6 address as plain IPv4, so
+// one client counts as one host on either listener) and port; false when
+// the socket has no peer.
+bool PeerAddress(int fd, std::string& host, unsigned& port) {
   sockaddr_storage address{};
   socklen_t length = sizeof(address);
-  if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) return "";
-  char host[INET6_ADDRSTRLEN] = "";
-  unsigned port = 0;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return false;
+  char text[INET6_ADDRSTRLEN] = "";
   if (address.ss_family == AF_INET) {
     auto* in = reinterpret_cast<sockaddr_in*>(&address);
-    ::inet_ntop(AF_INET, &in->sin_addr, host, sizeof(host));
+    ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof(text));
     port = ntohs(in->sin_port);
-    return Format("%s:%u", host, port);
-  }
-  if (address.ss_family == AF_INET6) {
+  } else if (address.ss_family == AF_INET6) {
     auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
-    ::inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof(host));
+    if (IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr)) {
+      ::inet_ntop(AF_INET, &in6->sin6_addr.s6_addr[12], text, sizeof(text));
+    } else {
+      ::inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof(text));
+    }
     port = ntohs(in6->sin6_port);
-    return Format("[%s]:%u", host, port);
+  } else {
+    return false;
   }
-  return "";
+  host = text;
+  return true;
+}
+
+}  // namespace
+
+std::string TSocket::PeerName() const {
+  std::string host;
+  unsigned port = 0;
+  if (!PeerAddress(fd_, host, port)) return "";
+  if (host.find(':') != std::string::npos) return Format("[%s]:%u", host.c_str(), port);
+  return Format("%s:%u", host.c_str(), port);
+}
+
+std::string TSocket::PeerHost() const {
+  std::string host;
+  unsigned port = 0;
+  return PeerAddress(fd_, host, port) ? host : std::string();
 }
 
 TSocket ListenOn(TAddressFamily family, uint16_t port, int backlog) {

@@ -38,8 +38,11 @@ class TSocket {
   void SetNoDelay() const;
   // Keep-alive on: first probe after idle_ms, then every interval_ms.
   void SetKeepAlive(int idle_ms, int interval_ms) const;
-  // The peer's address as "host:port" (empty when unknown).
+  // The peer's address as "host:port" ("[host]:port" for IPv6; empty when
+  // unknown). An IPv4-mapped IPv6 peer is shown as IPv4.
   std::string PeerName() const;
+  // The peer's numeric host alone, as in PeerName (empty when unknown).
+  std::string PeerHost() const;
 
  private:
   int fd_ = -1;

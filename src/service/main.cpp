@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 
@@ -73,6 +74,12 @@ int RunService(const TCommandLine& command_line) {
   {
     TVelquarnSvc service(command_line.ConfigPath, command_line.EventLogPath);
     status = service.Run(stop_fd);
+    // Sessions stuck inside a driver still run: end here, without the
+    // destructors that would free what their threads use.
+    if (service.HasAbandonedSessions()) {
+      std::fflush(nullptr);
+      std::_Exit(status);
+    }
   }
   ::close(stop_fd);
   return status;

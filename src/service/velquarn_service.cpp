@@ -25,6 +25,20 @@ namespace velquarn {
 
 namespace {
 
+// A limit of the Settings section: a whole number from minimum up, or the
+// default when the key is absent or empty. Anything else stops the start:
+// a limit that silently fell back to "none" would leave the door open.
+int ReadLimit(const TIniFile& config, const char* key, int fallback, int minimum) {
+  const std::string text = Trim(config.ReadString("Settings", key, ""));
+  if (text.empty()) return fallback;
+  int32_t value = 0;
+  if (!TryStrToInt32(text, value) || value < minimum) {
+    throw Exception(Format("Settings/%s: '%s' is not a valid value (a whole number from %d on)",
+                           key, text.c_str(), minimum));
+  }
+  return value;
+}
+
 std::string ClassNameOf(const std::exception& error) {
   if (auto* own = dynamic_cast<const Exception*>(&error)) return own->ClassName();
   const char* mangled = typeid(error).name();
@@ -35,13 +49,16 @@ std::string ClassNameOf(const std::exception& error) {
   return name;
 }
 
+int SecondsToMs(int seconds) { return seconds > INT32_MAX / 1000 ? INT32_MAX : seconds * 1000; }
+
 }  // namespace
 
 TVelquarnSvc::TVelquarnSvc(std::string config_path, std::string event_log_path)
     : config_path_(config_path.empty() ? ConfigPathFor(ExecutablePath())
                                        : AbsolutePath(config_path)),
-      gate_([this](const std::string& message) { WriteLog(message); },
-            [this](const std::string& message) { event_log_.Write(kEventSourceService, message); }) {
+      gate_(
+          [this](const std::string& message) { WriteLog(message); },
+          [this](const std::string& message) { event_log_.Write(kEventSourceService, message); }) {
   // Numbers always use "."; dates and times follow the regional settings.
   std::setlocale(LC_NUMERIC, "C");
   std::setlocale(LC_TIME, "");
@@ -60,6 +77,14 @@ TVelquarnSvc::TVelquarnSvc(std::string config_path, std::string event_log_path)
   server_.OnListenException = [this](const std::exception& error) { OnListenException(error); };
   server_.OnDisconnect = [this](TContext& context) { OnDisconnect(context); };
   server_.OnApplicationError = [this](const std::exception& error) { OnApplicationError(error); };
+  server_.OnIdleTimeout = [this](TContext& context) {
+    event_log_.Write(kEventSourceServer,
+                     Format("Idle connection from %s closed after IdleTimeout (%d s)",
+                            context.Connection().PeerName().c_str(), idle_timeout_seconds_));
+  };
+  server_.OnStopDeadline = [this](const std::vector<TCommandServer::TStuckSession>& sessions) {
+    OnStopDeadline(sessions);
+  };
 }
 
 TVelquarnSvc::~TVelquarnSvc() { Stop(); }
@@ -86,9 +111,23 @@ void TVelquarnSvc::FreeDatabaseList() noexcept {
   }
 }
 
+void TVelquarnSvc::ReadConnectionLimits() {
+  server_.SetMaxConnections(
+      ReadLimit(*config_, "MaxConnections", TCommandServer::kMaxConnections, 1));
+  server_.SetMaxConnectionsPerAddress(ReadLimit(*config_, "MaxConnectionsPerAddress", 0, 0));
+  idle_timeout_seconds_ = ReadLimit(*config_, "IdleTimeout", 0, 0);
+  server_.SetIdleTimeoutMs(idle_timeout_seconds_ > 0 ? SecondsToMs(idle_timeout_seconds_) : 0);
+  server_.SetReadTimeoutMs(
+      SecondsToMs(ReadLimit(*config_, "ReadTimeout", TCommandServer::kReadTimeoutMs / 1000, 1)));
+  const int stop_seconds =
+      ReadLimit(*config_, "StopTimeout", TCommandServer::kDefaultStopTimeoutMs / 1000, 1);
+  server_.SetStopTimeoutMs(SecondsToMs(stop_seconds));
+}
+
 void TVelquarnSvc::Execute() {
   config_ = std::make_unique<TIniFile>(config_path_);
   environment_.Config = config_.get();
+  ReadConnectionLimits();
   RefreshVersionList();
   if (!server_.Active()) {
     try {
@@ -115,6 +154,9 @@ void TVelquarnSvc::Execute() {
 
 void TVelquarnSvc::Stop() {
   server_.Deactivate();
+  // Sessions stuck inside a driver still use their databases: the process
+  // ends without freeing what they hold (see HasAbandonedSessions).
+  if (server_.HasAbandonedThreads()) return;
   FreeDatabaseList();
   environment_.Config = nullptr;
   config_.reset();
@@ -164,7 +206,8 @@ void TVelquarnSvc::OnApplicationError(const std::exception& error) {
 
 void TVelquarnSvc::OnException(TContext* context, const std::exception& error) {
   // An over-long line closes its connection; the operator learns why.
-  if (dynamic_cast<const ELineTooLong*>(&error) != nullptr) {
+  if (dynamic_cast<const ELineTooLong*>(&error) != nullptr ||
+      dynamic_cast<const EReadTimeout*>(&error) != nullptr) {
     event_log_.Write(kEventSourceServer, std::string("TCPServerException: ") + error.what());
     return;
   }
@@ -183,6 +226,21 @@ void TVelquarnSvc::OnException(TContext* context, const std::exception& error) {
     }
   }
   event_log_.Write(kEventSourceServer, std::string("TCPServerException: ") + error.what());
+}
+
+void TVelquarnSvc::OnStopDeadline(const std::vector<TCommandServer::TStuckSession>& sessions) {
+  for (const auto& session : sessions) {
+    const std::string command =
+        session.command.empty() ? "(between commands)" : session.command.substr(0, 200);
+    event_log_.Write(kEventSourceService,
+                     Format("Stop: session from %s still running after StopTimeout, for %.0f s, "
+                            "in: %s",
+                            session.peer.c_str(), session.seconds, command.c_str()));
+  }
+  event_log_.Write(kEventSourceService,
+                   Format("Stop: %zu session(s) stuck inside a driver call; the process exits "
+                          "without waiting for them",
+                          sessions.size()));
 }
 
 void TVelquarnSvc::OnListenException(const std::exception& error) {

@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "commands/command_table.h"
 #include "protocol/command_server.h"
@@ -46,9 +47,13 @@ class TVelquarnSvc {
   // Loads the configuration, refreshes the version list, sets up the
   // bindings and activates the command server. Raises on failure.
   void Execute();
-  // Deactivates the command server (waiting for every connection thread),
-  // frees the process-wide database list and the configuration.
+  // Deactivates the command server (waiting for every connection thread up
+  // to the stop timeout), frees the process-wide database list and the
+  // configuration. When sessions were abandoned stuck inside a driver, it
+  // frees nothing they may use: the caller must end the process at once
+  // (HasAbandonedSessions), without running destructors.
   void Stop();
+  bool HasAbandonedSessions() const { return server_.HasAbandonedThreads(); }
 
   TCommandServer& Server() { return server_; }
   TEventLog& EventLog() { return event_log_; }
@@ -72,6 +77,10 @@ class TVelquarnSvc {
   void OnListenException(const std::exception& error);
   void OnDisconnect(TContext& context);
   void OnApplicationError(const std::exception& error);
+  void OnStopDeadline(const std::vector<TCommandServer::TStuckSession>& sessions);
+  // MaxConnections, MaxConnectionsPerAddress, IdleTimeout, ReadTimeout and
+  // StopTimeout of the Settings section; raises Exception naming a bad value.
+  void ReadConnectionLimits();
   void FreeDatabaseList() noexcept;
 
   std::string config_path_;
@@ -80,6 +89,7 @@ class TVelquarnSvc {
   std::unique_ptr<TIniFile> config_;
   TCommandEnvironment environment_;
   TCommandServer server_;
+  int idle_timeout_seconds_ = 0;
 };
 
 }  // namespace velquarn
