@@ -186,7 +186,8 @@ std::vector<TIniSectionLines> TIniFile::SectionLines() const {
   result.reserve(sections_.size());
   for (const auto& section : sections_) {
     TIniSectionLines lines{section.name, section.line, {}};
-    for (const auto& entry : section.entries) lines.keys.push_back({entry.key, entry.value, entry.line});
+    for (const auto& entry : section.entries)
+      lines.keys.push_back({entry.key, entry.value, entry.line});
     result.push_back(std::move(lines));
   }
   return result;

@@ -107,8 +107,10 @@ std::string VersionText() {
 #elif defined(__GNUC__)
          "GCC "
 #endif
-         __VERSION__ "\n"
-         "build type: " VELQUARN_BUILD_TYPE "\n"
+         __VERSION__
+         "\n"
+         "build type: " VELQUARN_BUILD_TYPE
+         "\n"
          "C++ standard: " +
          std::to_string(__cplusplus) + "\n";
 }
@@ -179,8 +181,9 @@ TCommandLine ParseCommandLine(int argc, const char* const* argv) {
     throw Exception("--connect needs --check-config");
   }
   if (result.CheckConfig && (result.Install || result.Uninstall || result.ScramblePassword)) {
-    throw Exception("--check-config cannot be combined with /install, /uninstall or "
-                    "--scramble-password");
+    throw Exception(
+        "--check-config cannot be combined with /install, /uninstall or "
+        "--scramble-password");
   }
   return result;
 }

@@ -106,9 +106,9 @@ class TConfigChecker {
   bool CheckSectionName(const TIniSectionLines& section) {
     for (std::string_view known : {kSettingsSection, kCustomDataSection}) {
       if (NameDistance(known, section.name) <= 2) {
-        Add(section.line, Format("[%s] would be read as a database section; did you mean [%.*s]?",
-                                 section.name.c_str(), static_cast<int>(known.size()),
-                                 known.data()));
+        Add(section.line,
+            Format("[%s] would be read as a database section; did you mean [%.*s]?",
+                   section.name.c_str(), static_cast<int>(known.size()), known.data()));
         return true;
       }
     }
@@ -123,18 +123,17 @@ class TConfigChecker {
         return SameText(k->key, line.key);
       });
       if (first != seen.end()) {
-        Add(line.line,
-            Format("%s repeated: only the first, at line %d, is read", where.c_str(),
-                   (*first)->line));
+        Add(line.line, Format("%s repeated: only the first, at line %d, is read", where.c_str(),
+                              (*first)->line));
         continue;
       }
       seen.push_back(&line);
       const TSettingKey* key = FindSettingKey(keys, line.key);
       if (key == nullptr) {
         const std::string nearest = NearestKey(keys, line.key);
-        Add(line.line, where + ": unknown key" +
-                           (nearest.empty() ? std::string(", ignored")
-                                            : "; did you mean " + nearest + "?"));
+        Add(line.line,
+            where + ": unknown key" +
+                (nearest.empty() ? std::string(", ignored") : "; did you mean " + nearest + "?"));
         continue;
       }
       CheckValue(line, *key, where);
@@ -143,9 +142,8 @@ class TConfigChecker {
 
   void CheckValue(const TIniKeyLine& line, const TSettingKey& key, const std::string& where) {
     if (key.Kind == TSettingKind::kText) return;
-    const std::string fallback =
-        key.Default.empty() ? std::string("its default")
-                            : "the default " + std::string(key.Default);
+    const std::string fallback = key.Default.empty() ? std::string("its default")
+                                                     : "the default " + std::string(key.Default);
     int64_t value = 0;
     if (!TryStrToInt(line.value, value)) {
       Add(line.line, Format("%s=%s: not an integer; the service would use %s", where.c_str(),
@@ -175,9 +173,8 @@ class TConfigChecker {
     if (has_dsn) {
       if (const TODBCSources* sources = Sources(dsn->line);
           sources != nullptr && !ContainsName(sources->DataSources, dsn->value)) {
-        Add(dsn->line,
-            Format("%s DSN=%s: not a data source of the ODBC driver manager (odbc.ini)",
-                   name.c_str(), dsn->value.c_str()));
+        Add(dsn->line, Format("%s DSN=%s: not a data source of the ODBC driver manager (odbc.ini)",
+                              name.c_str(), dsn->value.c_str()));
       }
     } else if (has_driver) {
       CheckDriver(name, *driver);
@@ -193,16 +190,15 @@ class TConfigChecker {
     // unixODBC also takes the path of a driver library in place of a name.
     if (driver.value.find('/') != std::string::npos) {
       if (::access(driver.value.c_str(), R_OK) != 0) {
-        Add(driver.line, Format("%s DriverName=%s: no such driver library", name.c_str(),
-                                driver.value.c_str()));
+        Add(driver.line,
+            Format("%s DriverName=%s: no such driver library", name.c_str(), driver.value.c_str()));
       }
       return;
     }
     const TODBCSources* sources = Sources(driver.line);
     if (sources != nullptr && !ContainsName(sources->Drivers, driver.value)) {
-      Add(driver.line,
-          Format("%s DriverName=%s: not an installed ODBC driver (odbcinst.ini)", name.c_str(),
-                 driver.value.c_str()));
+      Add(driver.line, Format("%s DriverName=%s: not an installed ODBC driver (odbcinst.ini)",
+                              name.c_str(), driver.value.c_str()));
     }
   }
 
@@ -245,8 +241,9 @@ class TConfigChecker {
       return byte < 0x20 || byte == 0x7F;
     });
     if (!readable) {
-      Add(password->line, name + " Password: does not unscramble to readable text; write the "
-                                 "value with velquarn --scramble-password");
+      Add(password->line, name +
+                              " Password: does not unscramble to readable text; write the "
+                              "value with velquarn --scramble-password");
     }
   }
 
@@ -315,7 +312,9 @@ class TConfigChecker {
 
 size_t NameDistance(std::string_view a, std::string_view b) {
   // Optimal string alignment distance over three rows of the usual table.
-  auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+  auto lower = [](char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  };
   std::vector<size_t> before(b.size() + 1);
   std::vector<size_t> previous(b.size() + 1);
   std::vector<size_t> current(b.size() + 1);
@@ -324,7 +323,8 @@ size_t NameDistance(std::string_view a, std::string_view b) {
     current[0] = i;
     for (size_t j = 1; j <= b.size(); ++j) {
       const bool same = lower(a[i - 1]) == lower(b[j - 1]);
-      current[j] = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (same ? 0 : 1)});
+      current[j] =
+          std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (same ? 0 : 1)});
       if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) &&
           lower(a[i - 2]) == lower(b[j - 1])) {
         current[j] = std::min(current[j], before[j - 2] + 1);

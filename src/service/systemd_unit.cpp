@@ -162,8 +162,8 @@ std::string UnitFileText(const std::string& executable, const std::string& confi
   return std::string("[Unit]\n") + "Description=" + kServiceDisplayName + "\n" +
          "After=network.target\n" + "\n" + "[Service]\n" + "Type=notify\n" +
          "ExecStart=" + exec_start + "\n" + "ExecReload=/bin/kill -HUP $MAINPID\n" +
-         "Restart=on-failure\n" + "User=" + kServiceUser + "\n" + "Group=" + kServiceUser +
-         "\n" + "UMask=0027\n" + "LimitNOFILE=16384\n" + "NoNewPrivileges=yes\n" +
+         "Restart=on-failure\n" + "User=" + kServiceUser + "\n" + "Group=" + kServiceUser + "\n" +
+         "UMask=0027\n" + "LimitNOFILE=16384\n" + "NoNewPrivileges=yes\n" +
          "ProtectSystem=strict\n" + "ReadWritePaths=" + QuotePath(folder) + "\n" +
          "ProtectHome=" + (in_home ? "read-only" : "yes") + "\n" + kHardening + "\n" +
          "[Install]\n" + "WantedBy=multi-user.target\n";

@@ -161,11 +161,10 @@ TEST_F(CheckConfigE2E, MissingOrUnreadableFile) {
 }
 
 TEST_F(CheckConfigE2E, CleanFileExitsZero) {
-  const std::string path =
-      Write("; sample\n[Settings]\nPort=8888\nIPV6=0\nMaxDateDiff=3\nMaxLineLength=0x100000\n"
-            "MaxConnections=2000\nIdleTimeout=0\nListenAddress=127.0.0.1\n\n[CustomData]\nA=b\n\n" +
-            Sqlite("lite", dir_.File("clean.db")) + "\n[dsn]\nDSN=" + OdbcTestEnv::kSqliteDsn +
-            "\n");
+  const std::string path = Write(
+      "; sample\n[Settings]\nPort=8888\nIPV6=0\nMaxDateDiff=3\nMaxLineLength=0x100000\n"
+      "MaxConnections=2000\nIdleTimeout=0\nListenAddress=127.0.0.1\n\n[CustomData]\nA=b\n\n" +
+      Sqlite("lite", dir_.File("clean.db")) + "\n[dsn]\nDSN=" + OdbcTestEnv::kSqliteDsn + "\n");
   TRunResult result = Check(path);
   EXPECT_EQ(result.status, 0) << result.out;
   EXPECT_EQ(result.out, path + ": OK, 2 database section(s)\n");
@@ -194,8 +193,8 @@ TEST_F(CheckConfigE2E, ConnectReportsPostgresLoginFailures) {
            ",UID=" + PostgresSetting("USER") + ",PWD=" + password + "\n";
   };
   const std::string path = Write(section("pg", PostgresSetting("PASSWORD")) + "\n" +
-                                 section("wrong", "not-the-password") + "\n[nologin]\nDSN=" +
-                                 OdbcTestEnv::kPostgresDsn + "\n");
+                                 section("wrong", "not-the-password") +
+                                 "\n[nologin]\nDSN=" + OdbcTestEnv::kPostgresDsn + "\n");
   TRunResult result = Check(path, true);
   EXPECT_EQ(result.status, 1);
   const std::string out = result.out;

@@ -37,14 +37,13 @@ class ConfigCheck : public ::testing::Test {
 };
 
 TEST_F(ConfigCheck, CleanFileHasNoFindingsAndConnects) {
-  const std::string path =
-      Write("[Settings]\nPort=8888\nIPV6=0\nMaxDateDiff=3\nUpdateURL=\nMaxLineLength=$100000\n"
-            "MaxConnections=100\nMaxConnectionsPerAddress=10\nIdleTimeout=0\nStopTimeout=5\n"
-            "ListenAddress=127.0.0.1\nAllowFrom=127.0.0.0/8\nAdminFrom=\nConfigCommands=0\n\n"
-            "[CustomData]\nAnything=goes\n\n" +
-            SqliteSection("lite", dir_.File("lite.db")) + "Charset=utf-8\nLoginTimeout=5\n\n" +
-            "[dsn]\nDSN=" + OdbcTestEnv::kSqliteDsn + "\nPassword=" + ScramblePassword("s3cret!") +
-            "\n");
+  const std::string path = Write(
+      "[Settings]\nPort=8888\nIPV6=0\nMaxDateDiff=3\nUpdateURL=\nMaxLineLength=$100000\n"
+      "MaxConnections=100\nMaxConnectionsPerAddress=10\nIdleTimeout=0\nStopTimeout=5\n"
+      "ListenAddress=127.0.0.1\nAllowFrom=127.0.0.0/8\nAdminFrom=\nConfigCommands=0\n\n"
+      "[CustomData]\nAnything=goes\n\n" +
+      SqliteSection("lite", dir_.File("lite.db")) + "Charset=utf-8\nLoginTimeout=5\n\n" +
+      "[dsn]\nDSN=" + OdbcTestEnv::kSqliteDsn + "\nPassword=" + ScramblePassword("s3cret!") + "\n");
   const TConfigCheckResult checked = CheckConfigFile(path, false);
   EXPECT_TRUE(checked.Findings.empty()) << FormatFinding(path, checked.Findings.front());
   EXPECT_EQ(checked.DatabaseSections, 2);
@@ -56,9 +55,8 @@ TEST_F(ConfigCheck, CleanFileHasNoFindingsAndConnects) {
 }
 
 TEST_F(ConfigCheck, ConnectReportsTheDriversErrorAtTheSection) {
-  const std::string path =
-      Write(SqliteSection("good", dir_.File("good.db")) + "\n" +
-            SqliteSection("bad", "/nonexistent/folder/bad.db"));
+  const std::string path = Write(SqliteSection("good", dir_.File("good.db")) + "\n" +
+                                 SqliteSection("bad", "/nonexistent/folder/bad.db"));
   const TConfigCheckResult checked = CheckConfigFile(path, true);
   ASSERT_EQ(checked.Findings.size(), 1u);
   EXPECT_EQ(checked.Findings[0].Line, 5);
@@ -83,8 +81,8 @@ TEST_F(ConfigCheck, PlainTextPasswordsAreCaughtMostOfTheTime) {
     // The tool refuses a password whose scrambled form holds a line break.
     std::string why;
     if (!IsStorableOnIniLine(ScramblePassword(plain), why)) continue;
-    const std::string scrambled = Write(SqliteSection("x", dir_.File("x.db")) + "Password=" +
-                                        IniLineValue(ScramblePassword(plain)) + "\n");
+    const std::string scrambled = Write(SqliteSection("x", dir_.File("x.db")) +
+                                        "Password=" + IniLineValue(ScramblePassword(plain)) + "\n");
     const TConfigCheckResult clean = CheckConfigFile(scrambled, false);
     EXPECT_TRUE(clean.Findings.empty()) << plain << ": " << clean.Findings.front().Text;
   }
