@@ -41,9 +41,8 @@ std::string ClassNameOf(const std::exception& error) {
 TVelquarnSvc::TVelquarnSvc(std::string config_path, std::string event_log_path)
     : config_path_(config_path.empty() ? ConfigPathFor(ExecutablePath())
                                        : AbsolutePath(config_path)),
-      gate_(
-          [this](const std::string& message) { WriteLog(message); },
-          [this](const std::string& message) { event_log_.Write(kEventSourceService, message); }) {
+      gate_([this](const std::string& message) { WriteLog(message); },
+            [this](const std::string& message) { event_log_.Write(kEventSourceService, message); }) {
   // Numbers always use "."; dates and times follow the regional settings.
   std::setlocale(LC_NUMERIC, "C");
   std::setlocale(LC_TIME, "");
