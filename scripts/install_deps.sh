@@ -11,6 +11,7 @@ packages=(
   libcurl4-openssl-dev
   xvfb libgtk-3-dev
   sqlite3
+  lintian systemd man-db
 )
 
 missing=()

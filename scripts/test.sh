@@ -30,3 +30,6 @@ cd "$build"
 # One test at a time: tests of different programs share the PostgreSQL
 # database and its table names.
 ctest --output-on-failure
+
+# What `cmake --install` and the Debian package deliver, and the unit.
+"$root/scripts/install_test.sh" "$build"

@@ -82,9 +82,12 @@ void TIniFile::LoadFromFile(const std::string& path) {
 
 void TIniFile::LoadFromText(std::string_view text) {
   sections_.clear();
+  skipped_.clear();
   Section* current = nullptr;
   size_t start = 0;
+  int line_number = 0;
   while (start < text.size()) {
+    ++line_number;
     size_t end = text.find_first_of("\r\n", start);
     if (end == std::string_view::npos) end = text.size();
     const std::string line = Trim(text.substr(start, end - start));
@@ -96,17 +99,20 @@ void TIniFile::LoadFromText(std::string_view text) {
       const size_t close = line.find(']');
       const std::string_view name = std::string_view(line).substr(
           1, close == std::string::npos ? std::string::npos : close - 1);
-      sections_.push_back({Trim(name), {}});
+      sections_.push_back({Trim(name), {}, line_number});
       current = &sections_.back();
       continue;
     }
     const size_t equals = line.find('=');
     // Key lines before the first section and lines without "=" are not
     // readable through the profile functions either.
-    if (current == nullptr || equals == std::string::npos) continue;
+    if (current == nullptr || equals == std::string::npos) {
+      skipped_.push_back({line_number, line});
+      continue;
+    }
     std::string key = Trim(std::string_view(line).substr(0, equals));
     const std::string value = Trim(std::string_view(line).substr(equals + 1));
-    current->entries.push_back({std::move(key), std::string(Unquote(value))});
+    current->entries.push_back({std::move(key), std::string(Unquote(value)), line_number});
   }
 }
 
@@ -175,10 +181,22 @@ void TIniFile::ReadSectionValues(std::string_view section, TStringList& lines) c
   }
 }
 
+std::vector<TIniSectionLines> TIniFile::SectionLines() const {
+  std::vector<TIniSectionLines> result;
+  result.reserve(sections_.size());
+  for (const auto& section : sections_) {
+    TIniSectionLines lines{section.name, section.line, {}};
+    for (const auto& entry : section.entries)
+      lines.keys.push_back({entry.key, entry.value, entry.line});
+    result.push_back(std::move(lines));
+  }
+  return result;
+}
+
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   Section* target = const_cast<Section*>(FindSection(section));
   if (target == nullptr) {
-    sections_.push_back({std::string(section), {}});
+    sections_.push_back({std::string(section), {}, 0});
     target = &sections_.back();
   }
   for (auto& entry : target->entries) {
@@ -187,7 +205,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
       return;
     }
   }
-  target->entries.push_back({std::string(key), std::string(value)});
+  target->entries.push_back({std::string(key), std::string(value), 0});
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, long long value) {

@@ -14,6 +14,26 @@
 
 namespace velquarn {
 
+// Where the parts of a loaded file stand, for diagnostics (the configuration
+// check). Line numbers count from 1 in the text last loaded; CR LF, LF and a
+// lone CR each end one line. Parts added by writing have line 0.
+struct TIniKeyLine {
+  std::string key;
+  std::string value;  // as ReadString gives it for this line
+  int line = 0;
+};
+struct TIniSectionLines {
+  std::string name;
+  int line = 0;
+  std::vector<TIniKeyLine> keys;  // in file order, repeated keys included
+};
+// A line that reading ignored although it is neither blank nor a comment: a
+// line without "=" inside a section, or a key line before the first section.
+struct TIniSkippedLine {
+  int line = 0;
+  std::string text;  // trimmed
+};
+
 class TIniFile {
  public:
   TIniFile() = default;
@@ -39,6 +59,11 @@ class TIniFile {
   void ReadSection(std::string_view section, TStringList& keys) const;
   // The section's key lines as "key=value", each value as ReadString gives it.
   void ReadSectionValues(std::string_view section, TStringList& lines) const;
+  // Every section in file order, repeated sections included (reading finds
+  // the first), with the line numbers of its header and its keys.
+  std::vector<TIniSectionLines> SectionLines() const;
+  // The lines that the last load ignored (see TIniSkippedLine).
+  const std::vector<TIniSkippedLine>& SkippedLines() const { return skipped_; }
 
   // Replaces the value of the first key of that name in the first section of
   // that name; a new key or section goes at the end.
@@ -68,16 +93,19 @@ class TIniFile {
   struct Entry {
     std::string key;
     std::string value;
+    int line;  // 0: written, not loaded
   };
   struct Section {
     std::string name;
     std::vector<Entry> entries;
+    int line;  // 0: written, not loaded
   };
   const Section* FindSection(std::string_view name) const;
   const Entry* FindEntry(std::string_view section, std::string_view key) const;
 
   std::string path_;
   std::vector<Section> sections_;
+  std::vector<TIniSkippedLine> skipped_;
 };
 
 }  // namespace velquarn

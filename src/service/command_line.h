@@ -1,7 +1,16 @@
-// The executable's command line. Switches begin with "/" or "-" and compare
-// without letter case: INSTALL, UNINSTALL, SILENT; plus "--config FILE" and
-// "--event-log FILE" (also "--config=FILE"), and "--scramble-password". No install switch: run the
-// service in the foreground.
+// The executable's command line, parsed with getopt_long:
+//   -h, --help              the usage text
+//   -V, --version           version and build details
+//   --config FILE           the configuration file (also --config=FILE)
+//   --event-log FILE        also append event-log entries to FILE
+//   --check-config          check the configuration and exit
+//   --connect               with --check-config: open each database section
+//   --scramble-password     the operators' password tool
+// Long option names ignore letter case and may be shortened while they stay
+// unambiguous. The service switches INSTALL, UNINSTALL and SILENT begin with
+// "/" or "-" and ignore letter case ("/install", "-UNINSTALL"); "/help" and
+// "/?" show the usage text too. Without a switch the service runs in the
+// foreground.
 #pragma once
 
 #include <string>
@@ -13,16 +22,23 @@ struct TCommandLine {
   bool Uninstall = false;
   bool Silent = false;
   bool Help = false;
+  bool Version = false;
   bool ScramblePassword = false;  // --scramble-password: the operators' tool
+  bool CheckConfig = false;
+  bool Connect = false;      // only with CheckConfig
   std::string ConfigPath;    // empty: beside the executable
   std::string EventLogPath;  // empty: syslog only
 };
 
-// Raises Exception naming the offending argument for an unknown switch or a
-// missing value.
+// Raises Exception naming the offending argument for an unknown switch, a
+// missing value, a stray argument or switches that cannot be combined.
 TCommandLine ParseCommandLine(int argc, const char* const* argv);
 
-// The usage text shown with a command-line error.
+// The usage text shown for --help and with a command-line error.
 const char* UsageText();
+
+// The --version text: name and version, compiler, build type (several
+// lines, each ended by a line feed).
+std::string VersionText();
 
 }  // namespace velquarn

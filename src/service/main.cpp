@@ -13,6 +13,7 @@
 #include "commands/password_scramble.h"
 #include "common/text.h"
 #include "service/command_line.h"
+#include "service/config_check.h"
 #include "service/paths.h"
 #include "service/systemd_unit.h"
 #include "service/velquarn_service.h"
@@ -97,10 +98,21 @@ int Main(int argc, char** argv) {
     std::printf("%s", UsageText());
     return 0;
   }
+  if (command_line.Version) {
+    std::printf("%s", VersionText().c_str());
+    return 0;
+  }
   if (command_line.ScramblePassword) {
     return RunScramblePasswordTool(std::cin, std::cout, std::cerr);
   }
   try {
+    if (command_line.CheckConfig) {
+      // The file the service itself would read.
+      const std::string path = command_line.ConfigPath.empty()
+                                   ? ConfigPathFor(ExecutablePath())
+                                   : AbsolutePath(command_line.ConfigPath);
+      return RunConfigCheck(path, command_line.Connect, std::cout);
+    }
     if (command_line.Install) return Install(command_line);
     if (command_line.Uninstall) return Uninstall(command_line);
     return RunService(command_line);

@@ -12,6 +12,7 @@
 
 #include "common/exceptions.h"
 #include "common/text.h"
+#include "service/paths.h"
 
 namespace velquarn {
 
@@ -36,6 +37,63 @@ std::string QuoteArgument(const std::string& argument) {
     quoted += c;
   }
   return quoted + "\"";
+}
+
+// The settings after ProtectHome= that never depend on the paths; the
+// packaged unit (packaging/velquarn.service) carries the same lines.
+constexpr const char* kHardening =
+    "PrivateTmp=yes\n"
+    "PrivateDevices=yes\n"
+    "ProtectKernelTunables=yes\n"
+    "ProtectKernelModules=yes\n"
+    "ProtectKernelLogs=yes\n"
+    "ProtectControlGroups=yes\n"
+    "ProtectClock=yes\n"
+    "ProtectHostname=yes\n"
+    "ProtectProc=invisible\n"
+    "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX\n"
+    "RestrictNamespaces=yes\n"
+    "RestrictRealtime=yes\n"
+    "RestrictSUIDSGID=yes\n"
+    "LockPersonality=yes\n"
+    "MemoryDenyWriteExecute=yes\n"
+    "RemoveIPC=yes\n"
+    "CapabilityBoundingSet=\n"
+    "AmbientCapabilities=\n"
+    "SystemCallArchitectures=native\n"
+    "SystemCallFilter=@system-service\n"
+    // setrlimit (raising the open-file limit) is in @resources: it fails
+    // with EPERM instead of killing the service, and LimitNOFILE= has
+    // already set the limit.
+    "SystemCallFilter=~@privileged @resources\n"
+    "SystemCallErrorNumber=EPERM\n";
+
+// A path setting such as ReadWritePaths= splits at blanks and expands "%"
+// specifiers but not "$".
+std::string QuotePath(const std::string& path) {
+  bool plain = !path.empty();
+  for (char c : path) plain = plain && c != ' ' && c != '\t' && c != '"' && c != '\\' && c != '%';
+  if (plain) return path;
+  std::string quoted = "\"";
+  for (char c : path) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    if (c == '%') quoted += '%';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+std::string ParentFolder(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool UnderHomeFolder(const std::string& path) {
+  for (std::string_view home : {"/home/", "/root/", "/run/user/"}) {
+    if (path.compare(0, home.size(), home) == 0) return true;
+  }
+  return false;
 }
 
 bool PathExists(const char* path) {
@@ -96,10 +154,19 @@ std::string UnitFilePath() { return UnitDirectory() + "/" + kServiceName + ".ser
 std::string UnitFileText(const std::string& executable, const std::string& config_path) {
   std::string exec_start = QuoteArgument(executable);
   if (!config_path.empty()) exec_start += " --config " + QuoteArgument(config_path);
+  const std::string config = config_path.empty() ? ConfigPathFor(executable) : config_path;
+  const std::string folder = ParentFolder(config);
+  // ProtectHome=yes hides /home, /root and /run/user entirely, which would
+  // leave a service installed from there without its own files.
+  const bool in_home = UnderHomeFolder(executable) || UnderHomeFolder(config);
   return std::string("[Unit]\n") + "Description=" + kServiceDisplayName + "\n" +
          "After=network.target\n" + "\n" + "[Service]\n" + "Type=notify\n" +
-         "ExecStart=" + exec_start + "\n" + "Restart=on-failure\n" + "\n" + "[Install]\n" +
-         "WantedBy=multi-user.target\n";
+         "ExecStart=" + exec_start + "\n" + "ExecReload=/bin/kill -HUP $MAINPID\n" +
+         "Restart=on-failure\n" + "User=" + kServiceUser + "\n" + "Group=" + kServiceUser + "\n" +
+         "UMask=0027\n" + "LimitNOFILE=16384\n" + "NoNewPrivileges=yes\n" +
+         "ProtectSystem=strict\n" + "ReadWritePaths=" + QuotePath(folder) + "\n" +
+         "ProtectHome=" + (in_home ? "read-only" : "yes") + "\n" + kHardening + "\n" +
+         "[Install]\n" + "WantedBy=multi-user.target\n";
 }
 
 void InstallUnit(const std::string& executable, const std::string& config_path) {

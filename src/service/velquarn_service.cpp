@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <typeinfo>
 
@@ -167,6 +168,9 @@ int TVelquarnSvc::Run(int stop_fd) {
     Execute();
   } catch (const std::exception& error) {
     event_log_.Write(kEventSourceService, Format("Service failed on execute: %s", error.what()));
+    // Whoever started the service by hand, or journald for systemd, sees
+    // why it did not start without looking in the system log.
+    std::fprintf(stderr, "velquarn: Service failed on execute: %s\n", error.what());
     Stop();
     return 1;
   }

@@ -170,5 +170,37 @@ TEST(TIniFile, FailedWriteNamesThePathAndLeavesNoTemporaryFile) {
   EXPECT_THROW(TIniFile::WriteFileAtomically((folder / "missing/x.ini").string(), "t"), Exception);
 }
 
+TEST(TIniFile, LineNumbersCountEveryLineEndingKind) {
+  TIniFile ini;
+  // LF, CR LF and a lone CR each end one line; blank and comment lines count.
+  ini.LoadFromText("stray\n; comment\r\n[A]\rk=1\n\nno equals\n[b]\r\nK=2\nk=3\n[a]\nx=4");
+  const std::vector<TIniSectionLines> sections = ini.SectionLines();
+  ASSERT_EQ(sections.size(), 3u);
+  EXPECT_EQ(sections[0].name, "A");
+  EXPECT_EQ(sections[0].line, 3);
+  ASSERT_EQ(sections[0].keys.size(), 1u);
+  EXPECT_EQ(sections[0].keys[0].line, 4);
+  EXPECT_EQ(sections[1].line, 7);
+  ASSERT_EQ(sections[1].keys.size(), 2u);
+  EXPECT_EQ(sections[1].keys[1].key, "k");
+  EXPECT_EQ(sections[1].keys[1].value, "3");
+  EXPECT_EQ(sections[1].keys[1].line, 9);
+  EXPECT_EQ(sections[2].keys[0].line, 11);
+  ASSERT_EQ(ini.SkippedLines().size(), 2u);
+  EXPECT_EQ(ini.SkippedLines()[0].line, 1);
+  EXPECT_EQ(ini.SkippedLines()[0].text, "stray");
+  EXPECT_EQ(ini.SkippedLines()[1].line, 6);
+  EXPECT_EQ(ini.SkippedLines()[1].text, "no equals");
+  // Reading is unchanged: the first of repeated sections and keys wins.
+  EXPECT_EQ(ini.ReadString("a", "x", "none"), "none");
+  EXPECT_EQ(ini.ReadInteger("B", "k", 0), 2);
+  // Written parts have no line; a new load forgets the old skipped lines.
+  ini.WriteString("c", "y", "5");
+  EXPECT_EQ(ini.SectionLines().back().line, 0);
+  ini.LoadFromText("[z]\nq=1\n");
+  EXPECT_TRUE(ini.SkippedLines().empty());
+  EXPECT_EQ(ini.SectionLines()[0].keys[0].line, 2);
+}
+
 }  // namespace
 }  // namespace velquarn

@@ -1,0 +1,54 @@
+#include "service/settings_keys.h"
+
+#include "common/text.h"
+
+namespace velquarn {
+
+namespace {
+
+// ListenAddress, AllowFrom, AdminFrom and ConfigCommands have readers of
+// their own that reject a bad value at start; the check only knows the names.
+constexpr TSettingKey kSettings[] = {
+    {"IPV6", TSettingKind::kBoolean, "0"},
+    {"Port", TSettingKind::kPort, "8888"},
+    {"MaxDateDiff", TSettingKind::kInteger, "3"},
+    {"UpdateURL", TSettingKind::kText, ""},
+    {"MaxLineLength", TSettingKind::kPositive, "67108864"},
+    {"MaxConnections", TSettingKind::kInteger, ""},
+    {"MaxConnectionsPerAddress", TSettingKind::kInteger, ""},
+    {"IdleTimeout", TSettingKind::kInteger, ""},
+    {"StopTimeout", TSettingKind::kInteger, ""},
+    {"ListenAddress", TSettingKind::kText, ""},
+    {"AllowFrom", TSettingKind::kText, ""},
+    {"AdminFrom", TSettingKind::kText, ""},
+    {"ConfigCommands", TSettingKind::kText, ""},
+};
+
+constexpr TSettingKey kDatabaseSection[] = {
+    {"DatabaseName", TSettingKind::kText, ""},
+    {"ServerName", TSettingKind::kText, ""},
+    {"Username", TSettingKind::kText, ""},
+    {"Password", TSettingKind::kText, ""},
+    {"DSN", TSettingKind::kText, ""},
+    {"DriverName", TSettingKind::kText, ""},
+    {"DriverParams", TSettingKind::kText, ""},
+    {"LoginTimeout", TSettingKind::kInteger, "30"},
+    {"QueryTimeout", TSettingKind::kInteger, "30"},
+    {"ServerTimeZone", TSettingKind::kInteger, "0"},
+    {"Charset", TSettingKind::kText, "UTF-8"},
+};
+
+}  // namespace
+
+std::span<const TSettingKey> SettingsKeys() { return kSettings; }
+
+std::span<const TSettingKey> DatabaseSectionKeys() { return kDatabaseSection; }
+
+const TSettingKey* FindSettingKey(std::span<const TSettingKey> keys, std::string_view name) {
+  for (const TSettingKey& key : keys) {
+    if (SameText(key.Name, name)) return &key;
+  }
+  return nullptr;
+}
+
+}  // namespace velquarn
