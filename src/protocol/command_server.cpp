@@ -76,7 +76,9 @@ void TCommandServer::Activate() {
     help_added_ = true;
   }
   std::vector<TSocket> sockets;
-  for (auto family : bindings_) sockets.push_back(ListenOn(family, default_port_, listen_queue_));
+  for (const auto& binding : bindings_) {
+    sockets.push_back(ListenOn(binding, default_port_, listen_queue_));
+  }
   stop_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (stop_fd_ < 0) throw ESocketError(errno, "eventfd");
   listen_sockets_ = std::move(sockets);
@@ -151,6 +153,11 @@ void TCommandServer::Listen(size_t binding) {
 }
 
 void TCommandServer::Accept(TSocket socket) {
+  if (accept_filter_ && !accept_filter_(PeerAddressOf(socket.Fd()))) {
+    std::string refusal = refused_reply_.FormatWire();
+    ::send(socket.Fd(), refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    return;
+  }
   std::unique_ptr<TContext> context;
   std::list<TSlot>::iterator slot;
   {
