@@ -271,6 +271,9 @@ TEST_P(InjectionE2E, UserIdCannotAddAConnectionKeyword) {
   EXPECT_NE(client.Command("get 10").Code, 200);
   EXPECT_EQ(ReadFile(other), other_bytes);
   EXPECT_FALSE(std::filesystem::exists(other + "}"));
+  const TClientReply dsn = client.Command("open x;Driver={SQLite3};Database=" + other);
+  EXPECT_EQ(dsn.Code, 503);
+  EXPECT_EQ(dsn.Text(), "The data source name may not hold ';' followed by '='");
 
   // A user id with ";" and "}" but no keyword reaches the driver quoted:
   // PostgreSQL refuses the login, SQLite ignores the user id.
