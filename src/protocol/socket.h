@@ -23,7 +23,8 @@ struct TBinding {
   std::optional<TIpAddress> address;  // empty: every address of the family
 
   TBinding() = default;
-  TBinding(TAddressFamily every_address_of) : family(every_address_of) {}  // NOLINT: implicit
+  // Implicit, so that AddBinding(TAddressFamily::kIPv4) still reads as it did.
+  TBinding(TAddressFamily every_address_of) : family(every_address_of) {}
   explicit TBinding(const TIpAddress& one)
       : family(one.IsV4() ? TAddressFamily::kIPv4 : TAddressFamily::kIPv6), address(one) {}
   // "0.0.0.0", "[::]" or the address ("127.0.0.1", "[::1]").

@@ -208,14 +208,18 @@ TEST_F(AccessE2E, ConfigCommandsOffForEveryone) {
   EXPECT_EQ(admin.ReadLine(), "200 Ok");
 }
 
-TEST_F(AccessE2E, PasswordFileThatOthersMayReadIsRefusedAtOpen) {
-  TempDir dir("velquarn-pwfile");
-  const std::filesystem::path file = dir.Path() / "lite.pw";
+TEST_F(AccessE2E, PasswordFileFromCredentialsDirectoryMustBeTheOwnersAlone) {
+  OdbcTestEnv::Get();
+  TempDir credentials("velquarn-credentials");
+  const std::filesystem::path file = credentials.Path() / "lite.pw";
   WriteFile(file, "secret\n", 0644);
-  const std::string database = dir.File("pw.db");
-  Start("", "[lite]\nDriverName=" + std::string(OdbcTestEnv::kSqliteDriver) +
-                "\nDriverParams=Database=" + database +
-                "\nUsername=u\nPasswordFile=" + file.string() + "\n");
+  TempDir data("velquarn-pwfile");
+  TVelquarnProcessOptions options = VelquarnOptions();
+  options.sections = "[lite]\nDriverName=" + std::string(OdbcTestEnv::kSqliteDriver) +
+                     "\nDriverParams=Database=" + data.File("pw.db") +
+                     "\nUsername=u\nPasswordFile=lite.pw\n";
+  options.environment["CREDENTIALS_DIRECTORY"] = credentials.Path().string();
+  server_ = std::make_unique<TVelquarnProcess>(options);
   TVelquarnClient client = GreetedFrom("127.0.0.1");
   const TClientReply reply = client.Command("open lite");
   EXPECT_EQ(reply.Code, 503);
