@@ -35,14 +35,28 @@ std::string ClassNameOf(const std::exception& error) {
   return name;
 }
 
+// Settings/ConfigCommands: a switch that closes a door must not fall back
+// to "open" on a typing error, so only these words count.
+bool ParseSwitch(std::string_view key, const std::string& value, bool fallback) {
+  const std::string text = Trim(value);
+  if (text.empty()) return fallback;
+  for (const char* on : {"1", "true", "yes", "on"}) {
+    if (SameText(text, on)) return true;
+  }
+  for (const char* off : {"0", "false", "no", "off"}) {
+    if (SameText(text, off)) return false;
+  }
+  throw Exception(Format("Settings/%.*s: '%s' is not 0 or 1", static_cast<int>(key.size()),
+                         key.data(), text.c_str()));
+}
+
 }  // namespace
 
 TVelquarnSvc::TVelquarnSvc(std::string config_path, std::string event_log_path)
     : config_path_(config_path.empty() ? ConfigPathFor(ExecutablePath())
                                        : AbsolutePath(config_path)),
-      gate_(
-          [this](const std::string& message) { WriteLog(message); },
-          [this](const std::string& message) { event_log_.Write(kEventSourceService, message); }) {
+      gate_([this](const std::string& message) { WriteLog(message); },
+            [this](const std::string& message) { event_log_.Write(kEventSourceService, message); }) {
   // Numbers always use "."; dates and times follow the regional settings.
   std::setlocale(LC_NUMERIC, "C");
   std::setlocale(LC_TIME, "");
@@ -114,25 +128,6 @@ void TVelquarnSvc::Execute() {
   if (server_.CommandTable().empty()) server_.SetCommandTable(BuildCommandTable(environment_));
   server_.Activate();
 }
-
-namespace {
-
-// Settings/ConfigCommands: a switch that closes a door must not fall back
-// to "open" on a typing error, so only these words count.
-bool ParseSwitch(std::string_view key, const std::string& value, bool fallback) {
-  const std::string text = Trim(value);
-  if (text.empty()) return fallback;
-  for (const char* on : {"1", "true", "yes", "on"}) {
-    if (SameText(text, on)) return true;
-  }
-  for (const char* off : {"0", "false", "no", "off"}) {
-    if (SameText(text, off)) return false;
-  }
-  throw Exception(Format("Settings/%.*s: '%s' is not 0 or 1", static_cast<int>(key.size()),
-                         key.data(), text.c_str()));
-}
-
-}  // namespace
 
 void TVelquarnSvc::ApplyAccessSettings() {
   if (!server_.Active()) {
