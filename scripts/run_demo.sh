@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Velquarn (Release), writes a sample
 # configuration with a SQLite database section "demo" and runs the gateway
-# in the foreground on port 8888. Stop it with Ctrl+C.
+# in the foreground on 127.0.0.1 port 8888. Stop it with Ctrl+C.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -37,6 +37,14 @@ Port=8888
 IPV6=0
 MaxDateDiff=3
 UpdateURL=
+; Listen on loopback only; list further addresses (IPv4 or IPv6) with commas,
+; or * for every address.
+ListenAddress=127.0.0.1
+; Peers that may connect (addresses and CIDR ranges); empty: everyone.
+AllowFrom=127.0.0.0/8, ::1
+; Peers that may read and replace this file with sys getconfig / setconfig.
+AdminFrom=127.0.0.1
+ConfigCommands=1
 
 [CustomData]
 Owner=Velquarn demo
@@ -48,6 +56,13 @@ LoginTimeout=30
 QueryTimeout=30
 ServerTimeZone=0
 Charset=UTF-8
+; A database that needs a password: keep it in a file only the service user
+; may read (chmod 600), relative to this folder or to systemd's
+; \$CREDENTIALS_DIRECTORY, rather than scrambled in Password=.
+;[sales]
+;DSN=sales
+;Username=gateway
+;PasswordFile=sales.pw
 INI
 fi
 

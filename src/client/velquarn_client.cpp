@@ -69,6 +69,26 @@ void TVelquarnClient::Close() noexcept {
   start_ = 0;
 }
 
+namespace {
+
+// Binds the socket to a numeric local address of its family, any port.
+bool BindSource(int fd, int family, const std::string& source) {
+  addrinfo hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(source.c_str(), "0", &hints, &found) != 0 || found == nullptr) {
+    errno = EADDRNOTAVAIL;
+    return false;
+  }
+  const bool bound = ::bind(fd, found->ai_addr, found->ai_addrlen) == 0;
+  ::freeaddrinfo(found);
+  return bound;
+}
+
+}  // namespace
+
 void TVelquarnClient::Connect(const std::string& host, uint16_t port, int timeout_ms) {
   Close();
   addrinfo hints{};
@@ -82,6 +102,12 @@ void TVelquarnClient::Connect(const std::string& host, uint16_t port, int timeou
     int fd = ::socket(address->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
       last_error = ErrorText("socket", errno);
+      continue;
+    }
+    if (!source_address_.empty() && !BindSource(fd, address->ai_family, source_address_)) {
+      const int error = errno;
+      last_error = ErrorText(("bind " + source_address_).c_str(), error);
+      ::close(fd);
       continue;
     }
     int connected = ::connect(fd, address->ai_addr, address->ai_addrlen);

@@ -31,6 +31,9 @@ class TVelquarnClient {
   // Connects to host ("127.0.0.1", "::1", "localhost") and port, waiting at
   // most timeout_ms. Raises Exception on failure.
   void Connect(const std::string& host, uint16_t port, int timeout_ms = 5000);
+  // The local address later connects bind to first ("127.0.0.2"); empty
+  // (the default): the kernel chooses. Connect raises when it cannot bind.
+  void SetSourceAddress(std::string address) { source_address_ = std::move(address); }
   // Connects and reads the greeting; returns it.
   TClientReply Open(const std::string& host, uint16_t port, int timeout_ms = 5000);
   bool Connected() const { return fd_ >= 0; }
@@ -64,6 +67,7 @@ class TVelquarnClient {
 
   int fd_ = -1;
   int read_timeout_ms_ = 30000;
+  std::string source_address_;
   std::string buffer_;
   size_t start_ = 0;
 };

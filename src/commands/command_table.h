@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "protocol/address_filter.h"
 #include "protocol/command_handler.h"
 
 namespace velquarn {
@@ -32,6 +33,12 @@ struct TCommandEnvironment {
   std::function<bool(const std::string& module, int32_t date)> CheckVersion;
   // Settings/MaxDateDiff plus one.
   int MaxDateDiff = 4;
+  // Settings/ConfigCommands: false turns `sys getconfig` and `sys setconfig`
+  // off for every peer.
+  bool ConfigCommands = true;
+  // Settings/AdminFrom: the peers that may run `sys getconfig` and
+  // `sys setconfig` (empty: every peer).
+  TAddressFilter AdminFrom;
 };
 
 // The table in dispatch order: sql quit get open close info test tran prep

@@ -4,11 +4,14 @@
 #include <memory>
 
 #include "commands/command_table.h"
+#include "commands/password_file.h"
 #include "commands/password_scramble.h"
 #include "common/clock.h"
 #include "common/exceptions.h"
 #include "common/ini_file.h"
+#include "common/text.h"
 #include "dataset/query.h"
+#include "odbc/connect_string.h"
 #include "odbc/odbc_database.h"
 #include "protocol/command_invocation.h"
 #include "protocol/db_context.h"
@@ -55,8 +58,30 @@ TcsODBCDatabase& EnsureDatabase(TDBContext& context, const std::string& name) {
   return *context.Database();
 }
 
-void Parameterise(TDBContext& context, TcsODBCDatabase& database, const TIniFile* config,
-                  const TOpenParams& open) {
+// Values from the client go into the connection string brace-quoted, but
+// the SQLite ODBC driver reads connection strings without brace quoting: to
+// it a ";" followed by "keyword=" starts a keyword even inside braces. Such
+// a value is refused before any driver sees it.
+void RequireOneValue(const char* what, const std::string& value) {
+  if (!ReadsAsOneValue(value)) {
+    throw Exception(Format("The %s may not hold ';' followed by '='", what));
+  }
+}
+
+// The section's password: from its PasswordFile when it names one, else
+// the scrambled Password.
+std::string SectionPassword(const TIniFile& config, const std::string& section,
+                            const std::string& config_path) {
+  const std::string file = Trim(config.ReadString(section, "PasswordFile", ""));
+  if (!file.empty()) return ReadPasswordFile(ResolvePasswordFilePath(file, config_path));
+  return UnscramblePassword(config.ReadString(section, "Password", ""));
+}
+
+void Parameterise(TDBContext& context, TcsODBCDatabase& database,
+                  const TCommandEnvironment& environment, const TOpenParams& open) {
+  const TIniFile* config = environment.Config;
+  RequireOneValue("user id", open.user_id);
+  RequireOneValue("password", open.password);
   database.SetLoginPrompt(false);
   // Each `open` describes the whole connection anew: nothing of an earlier
   // `open` on the connection (its driver parameters, its data source) may
@@ -66,6 +91,7 @@ void Parameterise(TDBContext& context, TcsODBCDatabase& database, const TIniFile
   TStringList& params = database.Params();
   const std::string& section = open.open_name;
   if (config == nullptr || !config->SectionExists(section)) {
+    RequireOneValue("data source name", section);
     database.SetCharset("UTF-8");
     database.SetDSN(section);
     params.SetValue("UID", open.user_id);
@@ -79,7 +105,7 @@ void Parameterise(TDBContext& context, TcsODBCDatabase& database, const TIniFile
     params.SetValue("PWD", open.password);
   } else {
     params.SetValue("UID", config->ReadString(section, "Username", ""));
-    params.SetValue("PWD", UnscramblePassword(config->ReadString(section, "Password", "")));
+    params.SetValue("PWD", SectionPassword(*config, section, environment.ConfigPath));
   }
   database.SetDSN(config->ReadString(section, "DSN", ""));
   if (database.DSN().empty()) {
@@ -99,14 +125,15 @@ void Parameterise(TDBContext& context, TcsODBCDatabase& database, const TIniFile
       static_cast<int32_t>(config->ReadInteger(section, "ServerTimeZone", 0)));
 }
 
-void CreateDatabaseState(TDBContext& context, const TIniFile* config, const TOpenParams& open) {
+void CreateDatabaseState(TDBContext& context, const TCommandEnvironment& environment,
+                         const TOpenParams& open) {
   const std::string name =
       BuildDatabaseComponentName(open.open_name, ConnectionNumber(context), GetTickCount());
   TcsODBCDatabase& database = EnsureDatabase(context, name);
   // The previous query goes first, giving back its connection before the
   // database is re-parameterised under it.
   context.SetQuery(nullptr);
-  Parameterise(context, database, config, open);
+  Parameterise(context, database, environment, open);
   // The new query is bound to the name under which the database is actually
   // registered (the list may have changed it), so it always finds it.
   TDBContext::TQueryPtr query(new TcsQuery());
@@ -189,7 +216,7 @@ void OpenCommand(TCommandInvocation& invocation, const TCommandEnvironment& envi
   }
   TDBContext& context = invocation.DBContext();
   try {
-    CreateDatabaseState(context, environment.Config, open);
+    CreateDatabaseState(context, environment, open);
   } catch (const std::exception& error) {
     invocation.SetReply(503, error.what());
   }

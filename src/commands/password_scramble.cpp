@@ -3,6 +3,7 @@
 #include <istream>
 #include <ostream>
 
+#include "common/cp1252.h"
 #include "common/exceptions.h"
 #include "common/text.h"
 
@@ -81,6 +82,10 @@ std::string IniLineValue(std::string_view scrambled) {
   return std::string(scrambled);
 }
 
+bool SurvivesLineProtocol(std::string_view scrambled) {
+  return FromWire(ToWire(scrambled)) == scrambled;
+}
+
 int RunScramblePasswordTool(std::istream& in, std::ostream& out, std::ostream& err) {
   std::string password;
   if (!std::getline(in, password)) {
@@ -100,6 +105,12 @@ int RunScramblePasswordTool(std::istream& in, std::ostream& out, std::ostream& e
     err << "The scrambled password contains " << why
         << " and cannot be stored in the INI file; choose another password\n";
     return 1;
+  }
+  if (!SurvivesLineProtocol(scrambled)) {
+    err << "Warning: the scrambled value holds bytes (0x80-0x9F) that the line protocol sends as "
+           "'?': a 'sys getconfig' followed by 'sys setconfig' destroys this password. Keep it "
+           "in a file named by the section's PasswordFile key instead, or choose another "
+           "password\n";
   }
   out << IniLineValue(scrambled) << '\n';
   out.flush();

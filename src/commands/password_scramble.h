@@ -42,12 +42,18 @@ bool IsStorableOnIniLine(std::string_view scrambled, std::string& why);
 // or strip a matching pair of quotes. REQUIRES: IsStorableOnIniLine.
 std::string IniLineValue(std::string_view scrambled);
 
+// False when the scrambled value holds bytes that the line protocol cannot
+// carry (the code page 1252 bytes 0x80-0x9F go out as '?'), so that the
+// value does not survive `sys getconfig` followed by `sys setconfig`.
+bool SurvivesLineProtocol(std::string_view scrambled);
+
 // `velquarn --scramble-password`: reads one line (the password, without its
 // LF or CR LF) from `in` and writes its scrambled value alone on one line to
 // `out` as IniLineValue gives it; returns 0. Returns 1 with a message on
 // `err`, writing nothing to `out`, when no line could be read, the password
 // is longer than kMaxScrambledPasswordBytes, or its scrambled value contains
-// CR, LF or NUL.
+// CR, LF or NUL. A value that SurvivesLineProtocol refuses is written all
+// the same, with a warning on `err` that points to PasswordFile.
 int RunScramblePasswordTool(std::istream& in, std::ostream& out, std::ostream& err);
 
 }  // namespace velquarn

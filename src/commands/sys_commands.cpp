@@ -10,6 +10,8 @@
 #include "common/text.h"
 #include "odbc/odbc_database.h"
 #include "protocol/command_invocation.h"
+#include "protocol/connection.h"
+#include "protocol/ip_address.h"
 
 namespace velquarn {
 
@@ -17,6 +19,7 @@ namespace {
 
 constexpr int kMissingOperand = 581;
 constexpr int kBadOperand = 582;
+constexpr int kNotAllowed = 583;
 
 // The server asks for data sources with these fixed values; the ODBC driver
 // does not use them.
@@ -42,6 +45,24 @@ void SetConfig(TCommandInvocation& invocation, const std::string& path) {
   TStringList lines;
   for (std::string& line : invocation.ReadCountedLines()) lines.Add(std::move(line));
   WriteConfigurationLines(path, lines);
+}
+
+// getconfig hands out every stored credential and setconfig replaces them,
+// so both answer only where the operator allows them. A refused setconfig
+// still reads the lines its client sends after the command line, so that
+// they are not taken for commands.
+bool ConfigCommandAllowed(TCommandInvocation& invocation, const TCommandEnvironment& environment,
+                          bool reads_lines) {
+  const char* refusal = nullptr;
+  if (!environment.ConfigCommands) {
+    refusal = "Configuration commands are turned off";
+  } else if (!environment.AdminFrom.Allows(PeerAddressOf(invocation.Connection().Socket().Fd()))) {
+    refusal = "Configuration commands are not allowed from this address";
+  }
+  if (refusal == nullptr) return true;
+  if (reads_lines) invocation.ReadCountedLines();
+  invocation.SetReply(kNotAllowed, refusal);
+  return false;
 }
 
 void DataSourceNames(TCommandInvocation& invocation, const std::string& path) {
@@ -151,9 +172,9 @@ void SysCommand(TCommandInvocation& invocation, const TCommandEnvironment& envir
   const std::string& path = environment.ConfigPath;
   const std::string& operand = params[0];
   if (SameText(operand, "getconfig")) {
-    GetConfig(invocation, path);
+    if (ConfigCommandAllowed(invocation, environment, false)) GetConfig(invocation, path);
   } else if (SameText(operand, "setconfig")) {
-    SetConfig(invocation, path);
+    if (ConfigCommandAllowed(invocation, environment, true)) SetConfig(invocation, path);
   } else if (SameText(operand, "datasourcenames")) {
     DataSourceNames(invocation, path);
   } else if (SameText(operand, "databasenames")) {

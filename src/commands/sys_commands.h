@@ -5,7 +5,10 @@
 // List operands answer 200 and then a data block, always terminated: an
 // empty list is the reply followed by the "." line alone. A missing operand
 // answers 581, an unknown one or a missing table or index name 582; errors
-// of the file or the catalog leave the handler and become 500.
+// of the file or the catalog leave the handler and become 500. getconfig and
+// setconfig answer 583 when Settings/ConfigCommands turned them off or the
+// peer is outside Settings/AdminFrom; the file is then neither read nor
+// written (a refused setconfig still consumes the lines that follow it).
 //
 // Runs on the connection's thread. The configuration file is read and
 // written at the time of the command without a lock; the in-memory

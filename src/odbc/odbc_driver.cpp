@@ -7,6 +7,7 @@
 
 #include "common/exceptions.h"
 #include "dataset/database.h"
+#include "odbc/connect_string.h"
 #include "odbc/odbc_diagnostics.h"
 #include "odbc/odbc_entry_points.h"
 
@@ -75,20 +76,29 @@ std::string TcsODBCDriver::BuildConnectString() const {
   }
   static const TStringList kNoParams;
   const TStringList& params = database_ != nullptr ? database_->Params() : kNoParams;
+  // Every value is quoted: user ids and passwords come from clients, and a
+  // value left bare could end early and name keywords of its own.
   std::string text;
   auto translate = [&](const char* name, const char* key) {
     std::string value = params.Values(name);
-    if (!value.empty()) text += std::string(key) + "=" + value + ";";
+    if (!value.empty()) text += std::string(key) + "=" + QuoteConnectValue(value) + ";";
   };
   translate("Database Name", "DBQ");
-  std::string server = params.Values("Server Name");
+  std::string server = QuoteConnectValue(params.Values("Server Name"));
   if (!server.empty()) text += "Server=" + server + ";System=" + server + ";";
   translate("User Name", "UID");
   translate("Password", "PWD");
-  for (int i = 0; i < params.Count(); ++i) text += params[i] + ";";
-  for (int i = 0; i < driver_params_.Count(); ++i) text += driver_params_[i] + ";";
-  if (!dsn_.empty()) text += "DSN=" + dsn_;
-  if (!odbc_driver_name_.empty()) text += "Driver={" + odbc_driver_name_ + "}";
+  for (int i = 0; i < params.Count(); ++i) text += QuoteConnectPair(params[i]) + ";";
+  for (int i = 0; i < driver_params_.Count(); ++i) {
+    text += QuoteConnectPair(driver_params_[i]) + ";";
+  }
+  if (!dsn_.empty()) text += "DSN=" + QuoteConnectValue(dsn_);
+  if (!odbc_driver_name_.empty()) {
+    // Driver names are always written in braces, as the driver manager
+    // expects for names with blanks.
+    const std::string name = QuoteConnectValue(odbc_driver_name_);
+    text += "Driver=" + (IsBraceQuoted(name) ? name : "{" + name + "}");
+  }
   return text;
 }
 

@@ -112,10 +112,14 @@ class TcsODBCDriver : public TcsCustomSQLDriver {
 
  private:
   // Binds params to the statement, executes it (SQLExecute when prepared)
-  // and sends data-at-execution values; returns the execution's result.
-  // Output parameters take their returned values.
+  // and sends data-at-execution values; returns the execution's result, or
+  // raises its diagnostics (CheckExecution). Output parameters take their
+  // returned values. The bindings are removed on return.
   SQLRETURN ExecWithParams(TConnectionHandle& connection, TParams& params,
                            const std::string& driver_sql, bool prepared);
+  // Raises the statement's diagnostics unless the execution's result is
+  // success, success with info or no data.
+  void CheckExecution(SQLHSTMT stmt, SQLRETURN result);
   // The COLUMN_SIZE the data source reports for SQL_CHAR (0 if none),
   // capped at kParamValueSize; asked once per driver.
   int CharColumnSize(TConnectionHandle& connection);

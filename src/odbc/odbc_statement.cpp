@@ -177,6 +177,8 @@ SQLRETURN TcsODBCDriver::ExecWithParams(TConnectionHandle& connection, TParams& 
     std::string value = DriverValue(params[index], charset_);
     ODBC().SQLPutData(stmt, value.data(), static_cast<SQLLEN>(value.size()));
   }
+  // Read here, before the unbinding resets the statement's diagnostics.
+  CheckExecution(stmt, result);
 
   for (int i = 0; i < params.Count(); ++i) {
     TParam& param = params[i];
@@ -199,6 +201,12 @@ SQLRETURN TcsODBCDriver::ExecWithParams(TConnectionHandle& connection, TParams& 
   return result;
 }
 
+void TcsODBCDriver::CheckExecution(SQLHSTMT stmt, SQLRETURN result) {
+  if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO && result != SQL_NO_DATA) {
+    CheckStmtResult(*this, stmt, result);
+  }
+}
+
 int TcsODBCDriver::ExecSQL(const std::string& sql, TParams* params, TcsDataset* dataset) {
   column_count_ = -1;
   TConnectionHandle* connection = nullptr;
@@ -218,23 +226,19 @@ int TcsODBCDriver::ExecSQL(const std::string& sql, TParams* params, TcsDataset* 
   SQLHSTMT stmt = connection->Stmt();
   std::string driver_sql = charset_.ToDriver(sql);
   SQLRETURN result;
-  if (params != nullptr && params->Count() > 0) {
-    result = ExecWithParams(*connection, *params, driver_sql, prepared);
-  } else {
-    result =
-        ODBC().SQLExecDirect(stmt, Text(driver_sql), static_cast<SQLINTEGER>(driver_sql.size()));
-  }
-  if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO && result != SQL_NO_DATA) {
-    try {
-      CheckStmtResult(*this, stmt, result);
-    } catch (...) {
-      // A failed statement may leave the connection in any state: it is
-      // closed, not pooled.
-      if (result == SQL_ERROR && dataset != nullptr && dataset->Connection() != nullptr) {
-        dataset->ReleaseConnection(true);
-      }
-      throw;
+  try {
+    if (params != nullptr && params->Count() > 0) {
+      result = ExecWithParams(*connection, *params, driver_sql, prepared);
+    } else {
+      result = ODBC().SQLExecDirect(stmt, Text(driver_sql),
+                                    static_cast<SQLINTEGER>(driver_sql.size()));
+      CheckExecution(stmt, result);
     }
+  } catch (...) {
+    // A failed statement may leave the connection in any state: it is
+    // closed, not pooled.
+    if (dataset != nullptr && dataset->Connection() != nullptr) dataset->ReleaseConnection(true);
+    throw;
   }
   int rows = 0;
   while (result != SQL_NO_DATA) {

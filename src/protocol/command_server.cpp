@@ -99,7 +99,9 @@ void TCommandServer::Activate() {
     help_added_ = true;
   }
   std::vector<TSocket> sockets;
-  for (auto family : bindings_) sockets.push_back(ListenOn(family, default_port_, listen_queue_));
+  for (const auto& binding : bindings_) {
+    sockets.push_back(ListenOn(binding, default_port_, listen_queue_));
+  }
   stop_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (stop_fd_ < 0) throw ESocketError(errno, "eventfd");
   listen_sockets_ = std::move(sockets);
@@ -218,20 +220,12 @@ void TCommandServer::Listen(size_t binding) {
 }
 
 void TCommandServer::Accept(TSocket socket) {
-  std::unique_ptr<TContext> context;
-  std::list<TSlot>::iterator slot;
-  const std::string host = socket.PeerHost();
-  const TReply* refusal = nullptr;
-  {
-    std::scoped_lock lock(mutex_);
-    refusal = Admit(host);
-  }
-  if (refusal != nullptr) {
-    std::string wire = refusal->FormatWire();
-    ::send(socket.Fd(), wire.data(), wire.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (OnRefused) OnRefused(host, *refusal);
+  if (accept_filter_ && !accept_filter_(PeerAddressOf(socket.Fd()))) {
+    std::string refusal = refused_reply_.FormatWire();
+    ::send(socket.Fd(), refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     return;
   }
+  const std::string host = socket.PeerHost();
   // Options on an accepted socket fail only when the peer is already gone;
   // the command loop then ends at its first read.
   try {
@@ -239,15 +233,30 @@ void TCommandServer::Accept(TSocket socket) {
     socket.SetKeepAlive(kKeepAliveIdleMs, kKeepAliveIntervalMs);
   } catch (const ESocketError&) {
   }
-  context = context_factory_ ? context_factory_() : std::make_unique<TContext>();
+  std::unique_ptr<TContext> context =
+      context_factory_ ? context_factory_() : std::make_unique<TContext>();
   context->AttachConnection(
       std::make_unique<TConnection>(std::move(socket), max_line_length_, read_timeout_ms_));
+  // The limits are checked and the connection counted under one lock, so
+  // that listeners accepting at the same time cannot both take the last place.
+  std::list<TSlot>::iterator slot;
+  const TReply* refusal = nullptr;
   {
     std::scoped_lock lock(mutex_);
-    slots_.push_back(TSlot{std::move(context), host});
-    slot = std::prev(slots_.end());
-    ++running_threads_;
-    ++per_host_[host];
+    refusal = Admit(host);
+    if (refusal == nullptr) {
+      slots_.push_back(TSlot{std::move(context), host});
+      slot = std::prev(slots_.end());
+      ++running_threads_;
+      ++per_host_[host];
+    }
+  }
+  if (refusal != nullptr) {
+    std::string wire = refusal->FormatWire();
+    ::send(context->Connection().Socket().Fd(), wire.data(), wire.size(),
+           MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (OnRefused) OnRefused(host, *refusal);
+    return;
   }
   auto start = std::make_unique<TStart>(TStart{this, slot});
   pthread_attr_t attributes;

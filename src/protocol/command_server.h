@@ -21,12 +21,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "protocol/command_handler.h"
 #include "protocol/connection_context.h"
+#include "protocol/ip_address.h"
 #include "protocol/reply.h"
 #include "protocol/socket.h"
 
@@ -39,6 +41,8 @@ class TCommandServer {
   // context is null when the failure happened before a context existed.
   using TExceptionEvent = std::function<void(TContext* context, const std::exception& error)>;
   using TErrorEvent = std::function<void(const std::exception& error)>;
+  // peer is empty when the kernel could not tell the peer's address.
+  using TAcceptFilter = std::function<bool(const std::optional<TIpAddress>& peer)>;
 
   static constexpr uint16_t kDefaultPort = 8888;
   static constexpr int kListenQueue = 1000;
@@ -66,8 +70,8 @@ class TCommandServer {
   void SetDefaultPort(uint16_t port) { default_port_ = port; }
   uint16_t DefaultPort() const { return default_port_; }
   void ClearBindings() { bindings_.clear(); }
-  void AddBinding(TAddressFamily family) { bindings_.push_back(family); }
-  const std::vector<TAddressFamily>& Bindings() const { return bindings_; }
+  void AddBinding(TBinding binding) { bindings_.push_back(std::move(binding)); }
+  const std::vector<TBinding>& Bindings() const { return bindings_; }
   void SetListenQueue(int backlog) { listen_queue_ = backlog; }
   // 0 or less: no limit.
   void SetMaxConnections(int count) { max_connections_ = count; }
@@ -90,11 +94,18 @@ class TCommandServer {
   TReply& HelpReply() { return help_reply_; }
   TReply& MaxConnectionReply() { return max_connection_reply_; }
   TReply& MaxAddressConnectionReply() { return max_address_connection_reply_; }
+  // Sent to a peer that the accept filter refuses.
+  TReply& RefusedReply() { return refused_reply_; }
 
   void SetCommandTable(TCommandTable table) { table_ = std::move(table); }
   const TCommandTable& CommandTable() const { return table_; }
   // Creates the context of every accepted connection (default: TContext).
   void SetContextFactory(TContextFactory factory) { context_factory_ = std::move(factory); }
+  // Asked on the listener thread for every accepted connection, before the
+  // connection limit is checked: false refuses the peer, which receives
+  // RefusedReply and is closed before a command is read. Empty (the
+  // default): every peer is accepted.
+  void SetAcceptFilter(TAcceptFilter filter) { accept_filter_ = std::move(filter); }
 
   // Connect runs on the connection's thread before the greeting; disconnect
   // after its last command; exception when an exception ended a connection's
@@ -161,7 +172,7 @@ class TCommandServer {
   void ReportApplicationError(const std::exception& error) noexcept;
 
   uint16_t default_port_ = kDefaultPort;
-  std::vector<TAddressFamily> bindings_;
+  std::vector<TBinding> bindings_;
   int listen_queue_ = kListenQueue;
   int max_connections_ = kMaxConnections;
   int max_connections_per_address_ = 0;
@@ -175,6 +186,8 @@ class TCommandServer {
   TReply help_reply_{100, "Help follows"};
   TReply max_connection_reply_{300, "Max connections reached"};
   TReply max_address_connection_reply_{300, "Max connections per address reached"};
+  TReply refused_reply_{301, "Connections from this address are not allowed"};
+  TAcceptFilter accept_filter_;
   TCommandTable table_;
   TContextFactory context_factory_;
   bool help_added_ = false;

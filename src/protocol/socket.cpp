@@ -126,34 +126,47 @@ std::string TSocket::PeerHost() const {
   return PeerAddress(fd_, host, port) ? host : std::string();
 }
 
-TSocket ListenOn(TAddressFamily family, uint16_t port, int backlog) {
-  int domain = family == TAddressFamily::kIPv6 ? AF_INET6 : AF_INET;
-  TSocket socket(::socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0));
+std::string TBinding::ToString() const {
+  if (address) return address->IsV4() ? address->ToString() : "[" + address->ToString() + "]";
+  return family == TAddressFamily::kIPv6 ? "[::]" : "0.0.0.0";
+}
+
+TSocket ListenOn(const TBinding& binding, uint16_t port, int backlog) {
+  const bool v6 = binding.family == TAddressFamily::kIPv6;
+  TSocket socket(::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!socket.Valid()) throw ESocketError(errno, "socket");
   int on = 1;
   // SO_REUSEADDR lets a restarted service bind while old connections linger
   // in TIME_WAIT; Linux still refuses a port that another socket listens on.
   ::setsockopt(socket.Fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
   socket.SetNoDelay();
-  int result;
-  if (family == TAddressFamily::kIPv6) {
-    if (::setsockopt(socket.Fd(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on)) != 0) {
-      throw ESocketError(errno, "setsockopt(IPV6_V6ONLY)");
-    }
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_any;
-    address.sin6_port = htons(port);
-    result = ::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  } else {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(port);
-    result = ::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  if (v6 && ::setsockopt(socket.Fd(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on)) != 0) {
+    throw ESocketError(errno, "setsockopt(IPV6_V6ONLY)");
   }
-  if (result != 0) {
-    throw ESocketError(errno, Format("Could not bind socket to port %u", unsigned(port)));
+  sockaddr_storage address{};
+  socklen_t length;
+  if (binding.address) {
+    length = binding.address->ToSockAddr(port, address);
+  } else if (v6) {
+    auto* any = reinterpret_cast<sockaddr_in6*>(&address);
+    any->sin6_family = AF_INET6;
+    any->sin6_addr = in6addr_any;
+    any->sin6_port = htons(port);
+    length = sizeof(sockaddr_in6);
+  } else {
+    auto* any = reinterpret_cast<sockaddr_in*>(&address);
+    any->sin_family = AF_INET;
+    any->sin_addr.s_addr = htonl(INADDR_ANY);
+    any->sin_port = htons(port);
+    length = sizeof(sockaddr_in);
+  }
+  if (::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), length) != 0) {
+    const int error = errno;
+    if (binding.address) {
+      throw ESocketError(error, Format("Could not bind socket to %s port %u",
+                                       binding.ToString().c_str(), unsigned(port)));
+    }
+    throw ESocketError(error, Format("Could not bind socket to port %u", unsigned(port)));
   }
   if (::listen(socket.Fd(), backlog) != 0) throw ESocketError(errno, "listen");
   return socket;

@@ -6,12 +6,31 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "protocol/ip_address.h"
 
 namespace velquarn {
 
 enum class TAddressFamily { kIPv4, kIPv6 };
+
+// One listening socket of the server: every local address of a family, or
+// one local address (whose family then decides).
+struct TBinding {
+  TAddressFamily family = TAddressFamily::kIPv4;
+  std::optional<TIpAddress> address;  // empty: every address of the family
+
+  TBinding() = default;
+  // Implicit, so that AddBinding(TAddressFamily::kIPv4) still reads as it did.
+  TBinding(TAddressFamily every_address_of) : family(every_address_of) {}
+  explicit TBinding(const TIpAddress& one)
+      : family(one.IsV4() ? TAddressFamily::kIPv4 : TAddressFamily::kIPv6), address(one) {}
+  // "0.0.0.0", "[::]" or the address ("127.0.0.1", "[::1]").
+  std::string ToString() const;
+  friend bool operator==(const TBinding&, const TBinding&) = default;
+};
 
 class TSocket {
  public:
@@ -48,10 +67,11 @@ class TSocket {
   int fd_ = -1;
 };
 
-// A listening socket on every local address of the family (IPv6 with
+// A listening socket on the binding's address or addresses (IPv6 with
 // IPV6_V6ONLY, so an IPv4 listener can share the port), Nagle off.
-// Raises ESocketError when it cannot bind or listen.
-TSocket ListenOn(TAddressFamily family, uint16_t port, int backlog);
+// Raises ESocketError when it cannot bind or listen; the text names the
+// address and the port.
+TSocket ListenOn(const TBinding& binding, uint16_t port, int backlog);
 
 // The port a bound socket listens on.
 uint16_t LocalPort(const TSocket& socket);

@@ -51,6 +51,20 @@ std::string ClassNameOf(const std::exception& error) {
 }
 
 int SecondsToMs(int seconds) { return seconds > INT32_MAX / 1000 ? INT32_MAX : seconds * 1000; }
+// Settings/ConfigCommands: a switch that closes a door must not fall back
+// to "open" on a typing error, so only these words count.
+bool ParseSwitch(std::string_view key, const std::string& value, bool fallback) {
+  const std::string text = Trim(value);
+  if (text.empty()) return fallback;
+  for (const char* on : {"1", "true", "yes", "on"}) {
+    if (SameText(text, on)) return true;
+  }
+  for (const char* off : {"0", "false", "no", "off"}) {
+    if (SameText(text, off)) return false;
+  }
+  throw Exception(Format("Settings/%.*s: '%s' is not 0 or 1", static_cast<int>(key.size()),
+                         key.data(), text.c_str()));
+}
 
 }  // namespace
 
@@ -147,10 +161,55 @@ void TVelquarnSvc::Execute() {
       // listens on whatever it has.
     }
   }
+  ApplyAccessSettings();
   gate_.ReadSettings(*config_);
   environment_.MaxDateDiff = static_cast<int>(gate_.MaxDateDiff());
   if (server_.CommandTable().empty()) server_.SetCommandTable(BuildCommandTable(environment_));
   server_.Activate();
+}
+
+void TVelquarnSvc::ApplyAccessSettings() {
+  if (!server_.Active()) {
+    const std::string listen = config_->ReadString("Settings", "ListenAddress", "");
+    if (!Trim(listen).empty()) {
+      const bool ipv6 = config_->ReadBool("Settings", "IPV6", false);
+      server_.ClearBindings();
+      for (const TBinding& binding : ParseListenAddresses("ListenAddress", listen, ipv6)) {
+        server_.AddBinding(binding);
+      }
+    }
+    TAddressFilter allowed =
+        TAddressFilter::Parse("AllowFrom", config_->ReadString("Settings", "AllowFrom", ""));
+    if (allowed.Empty()) {
+      server_.SetAcceptFilter(nullptr);
+    } else {
+      server_.SetAcceptFilter(
+          [this, allowed = std::move(allowed)](const std::optional<TIpAddress>& peer) {
+            return AllowPeer(allowed, peer);
+          });
+    }
+  }
+  environment_.AdminFrom =
+      TAddressFilter::Parse("AdminFrom", config_->ReadString("Settings", "AdminFrom", ""));
+  environment_.ConfigCommands =
+      ParseSwitch("ConfigCommands", config_->ReadString("Settings", "ConfigCommands", ""), true);
+}
+
+bool TVelquarnSvc::AllowPeer(const TAddressFilter& allowed, const std::optional<TIpAddress>& peer) {
+  if (allowed.Allows(peer)) return true;
+  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+  uint64_t held_back = 0;
+  if (refusal_log_limit_.Admit(static_cast<uint64_t>(now.count()), held_back)) {
+    std::string text = Format("Connection from %s refused: not in Settings/AllowFrom",
+                              peer ? peer->ToString().c_str() : "an unknown address");
+    if (held_back > 0) {
+      text += Format(" (%llu more refused and not logged before this one)",
+                     static_cast<unsigned long long>(held_back));
+    }
+    event_log_.Write(kEventSourceServer, text);
+  }
+  return false;
 }
 
 void TVelquarnSvc::Stop() {

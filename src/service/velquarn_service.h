@@ -18,6 +18,7 @@
 #include "commands/command_table.h"
 #include "protocol/command_server.h"
 #include "service/event_log.h"
+#include "service/rate_limiter.h"
 #include "service/version_gate.h"
 
 namespace velquarn {
@@ -73,6 +74,13 @@ class TVelquarnSvc {
   static std::string ApplicationErrorText(const std::exception& error);
 
  private:
+  // Reads Settings/ListenAddress, AllowFrom, AdminFrom and ConfigCommands
+  // into the server and the command environment. Raises Exception naming the
+  // key and the value when one does not parse: the service then does not
+  // start rather than listen wider or admit more peers than configured.
+  void ApplyAccessSettings();
+  // The accept filter of Settings/AllowFrom; logs refusals, rate-limited.
+  bool AllowPeer(const TAddressFilter& allowed, const std::optional<TIpAddress>& peer);
   void OnException(TContext* context, const std::exception& error);
   void OnListenException(const std::exception& error);
   void OnDisconnect(TContext& context);
@@ -90,6 +98,9 @@ class TVelquarnSvc {
   TCommandEnvironment environment_;
   TCommandServer server_;
   int idle_timeout_seconds_ = 0;
+  // Refused peers logged: at most kRefusalLogBurst entries a minute.
+  static constexpr int kRefusalLogBurst = 10;
+  TRateLimiter refusal_log_limit_{kRefusalLogBurst, 60000};
 };
 
 }  // namespace velquarn

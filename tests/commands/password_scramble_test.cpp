@@ -140,3 +140,39 @@ TEST(ScramblePasswordTool, RefusesWhatCannotBeStored) {
 
 }  // namespace
 }  // namespace velquarn
+
+namespace velquarn {
+namespace {
+
+// The first password "pw<n>" whose scrambled form the line protocol cannot
+// carry, found rather than hard-wired so the test follows the constants.
+std::string PasswordWithUnsendableScramble() {
+  for (int n = 0; n < 10000; ++n) {
+    const std::string candidate = "pw" + std::to_string(n);
+    std::string why;
+    const std::string scrambled = ScramblePassword(candidate);
+    if (!SurvivesLineProtocol(scrambled) && IsStorableOnIniLine(scrambled, why)) return candidate;
+  }
+  return "";
+}
+
+TEST(ScramblePasswordTool, WarnsWhenTheValueWouldNotSurviveGetconfigAndSetconfig) {
+  EXPECT_TRUE(SurvivesLineProtocol(ScramblePassword("hunter2")));
+  EXPECT_FALSE(SurvivesLineProtocol(Bytes({'a', 0x80})));  // the euro sign goes as '?'
+  EXPECT_FALSE(SurvivesLineProtocol(Bytes({0x9F})));
+  EXPECT_TRUE(SurvivesLineProtocol(Bytes({0xA0, 0xE5, 0xFF})));
+
+  const std::string password = PasswordWithUnsendableScramble();
+  ASSERT_FALSE(password.empty());
+  std::istringstream in(password + "\n");
+  std::ostringstream out, err;
+  EXPECT_EQ(RunScramblePasswordTool(in, out, err), 0);
+  EXPECT_EQ(out.str(), IniLineValue(ScramblePassword(password)) + "\n");
+  EXPECT_NE(err.str().find("Warning: the scrambled value holds bytes (0x80-0x9F)"),
+            std::string::npos)
+      << err.str();
+  EXPECT_NE(err.str().find("PasswordFile"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velquarn

@@ -53,6 +53,22 @@ TEST(ConnectString, FullOrderWithPasswordDriverParamsAndDriverName) {
             "PWD=pw;password=pw;Extra=1;User Name=;StepAPI=1;Driver={SQLite3}");
 }
 
+TEST(ConnectString, EveryValueIsQuotedSoNoneAddsAKeyword) {
+  TcsODBCDatabase db;
+  db.Params().SetValue("UID", "u;Database=/some/other/file.db");
+  db.Params().SetValue("PWD", "ab;cd}e");
+  db.Params().Add("Server Name=host;x=1");
+  db.ODBCDriver()->DriverParams().Add("Database= /srv/a.db");
+  db.SetDSN("lite;Driver=x");
+  EXPECT_EQ(db.ODBCDriver()->BuildConnectString(),
+            "Server={host;x=1};System={host;x=1};UID={u;Database=/some/other/file.db};"
+            "PWD={ab;cd}}e};Server Name={host;x=1};Database={ /srv/a.db};DSN={lite;Driver=x}");
+  db.SetODBCDriverName("Odd}Driver");
+  EXPECT_EQ(db.ODBCDriver()->BuildConnectString().substr(
+                db.ODBCDriver()->BuildConnectString().rfind(';') + 1),
+            "Driver={Odd}}Driver}");
+}
+
 TEST(ConnectString, DsnAndDriverNameAreExclusive) {
   TcsODBCDatabase db;
   db.SetDSN("A");

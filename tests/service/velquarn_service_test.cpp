@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "common/exceptions.h"
 #include "protocol/connection_errors.h"
 #include "protocol/db_context.h"
 #include "support/velquarn_process.h"
@@ -115,6 +116,23 @@ TEST_F(VelquarnServiceTest, Ipv6BindingOnlyForANonZeroNumber) {
   } catch (const ESocketError& error) {
     GTEST_SKIP() << "no IPv6 here: " << error.what();
   }
+}
+
+TEST_F(VelquarnServiceTest, ListenAddressReplacesTheDefaultBindings) {
+  const auto& bindings = Start("ListenAddress=127.0.0.1\nIPV6=1").Server().Bindings();
+  ASSERT_EQ(bindings.size(), 1u);
+  EXPECT_EQ(bindings[0].ToString(), "127.0.0.1");
+  EXPECT_EQ(Start("ListenAddress=*").Server().Bindings().size(), 1u);
+  EXPECT_EQ(Start("ListenAddress=").Server().Bindings()[0].ToString(), "0.0.0.0");
+}
+
+TEST_F(VelquarnServiceTest, AccessSettingsThatDoNotParseStopTheStart) {
+  for (const char* settings : {"ListenAddress=127.0.0.1;127.0.0.2", "AllowFrom=10.0.0.0/99",
+                               "AllowFrom=,", "AdminFrom=anyone", "ConfigCommands=maybe"}) {
+    EXPECT_THROW(Start(settings), Exception) << settings;
+    EXPECT_FALSE(service_->Server().Active()) << settings;
+  }
+  EXPECT_NO_THROW(Start("AllowFrom=127.0.0.1\nAdminFrom=::1\nConfigCommands=off"));
 }
 
 TEST_F(VelquarnServiceTest, PortAndLineLimitComeFromSettings) {
