@@ -1,0 +1,154 @@
+// Thousands of sessions that end by every path must leave the server as
+// they found it: no descriptor, thread, memory or database connection of a
+// finished session may stay behind.
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/velquarn_client.h"
+#include "e2e/backend_e2e_fixture.h"
+
+namespace velquarn::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSessionsPerKind = 5000;
+constexpr int kClientThreads = 4;
+
+struct TProcessUsage {
+  size_t descriptors = 0;
+  size_t threads = 0;
+  long resident_kib = 0;
+};
+
+TProcessUsage UsageOf(pid_t pid) {
+  namespace fs = std::filesystem;
+  const fs::path proc = fs::path("/proc") / std::to_string(pid);
+  TProcessUsage usage;
+  for (auto it = fs::directory_iterator(proc / "fd"); it != fs::directory_iterator(); ++it) {
+    ++usage.descriptors;
+  }
+  for (auto it = fs::directory_iterator(proc / "task"); it != fs::directory_iterator(); ++it) {
+    ++usage.threads;
+  }
+  std::ifstream status(proc / "status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) usage.resident_kib = std::stol(line.substr(6));
+  }
+  return usage;
+}
+
+class SessionResourcesE2E : public BackendE2E {
+ protected:
+  // Runs count sessions from a few client threads at once.
+  void RunSessions(int count, const std::function<void(TVelquarnClient&)>& session) {
+    std::atomic<int> next{0};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kClientThreads; ++t) {
+      threads.emplace_back([&] {
+        while (next.fetch_add(1) < count) {
+          try {
+            TVelquarnClient client;
+            client.SetReadTimeoutMs(30000);
+            client.Connect("127.0.0.1", server_->Port());
+            if (client.ReadLine() != "200 Velquarn 2.1") ++failures;
+            session(client);
+          } catch (const std::exception&) {
+            ++failures;
+          }
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures.load(), 0);
+  }
+
+  // The database's backends as PostgreSQL counts them, from a fresh session.
+  int BackendCount() {
+    TVelquarnClient client = Open();
+    const std::string rows =
+        Rows(client, "select count(*) from pg_stat_activity where datname = current_database()");
+    return std::stoi(rows);
+  }
+
+  // Waits until the server's threads and descriptors are back where they
+  // were (sessions end on the server a moment after their clients), then
+  // compares.
+  void ExpectBackTo(const TProcessUsage& before, const char* kind) {
+    TProcessUsage after;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    do {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      after = UsageOf(server_->Pid());
+    } while ((after.descriptors > before.descriptors || after.threads > before.threads) &&
+             Clock::now() < deadline);
+    EXPECT_LE(after.descriptors, before.descriptors) << kind;
+    EXPECT_LE(after.threads, before.threads) << kind;
+    // A leak of even 4 KiB a session would show as 20 MiB; the allocator may
+    // keep some freed memory for its threads' arenas.
+    EXPECT_LT(after.resident_kib - before.resident_kib, 16 * 1024) << kind;
+  }
+
+  void CheckKind(const char* kind, const std::function<void(TVelquarnClient&)>& session) {
+    RunSessions(50, session);  // drivers loaded, caches and arenas warm
+    const int backends_before = IsPostgres() ? BackendCount() : 0;
+    const TProcessUsage before = UsageOf(server_->Pid());
+    RunSessions(kSessionsPerKind, session);
+    ExpectBackTo(before, kind);
+    if (IsPostgres()) {
+      int backends_after = BackendCount();
+      for (int i = 0; i < 50 && backends_after > backends_before; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        backends_after = BackendCount();
+      }
+      EXPECT_EQ(backends_after, backends_before) << kind;
+    }
+  }
+};
+
+TEST_P(SessionResourcesE2E, SessionsEndingByQuitLeaveNothingBehind) {
+  const std::string open = OpenLine();
+  CheckKind("quit after sql", [&](TVelquarnClient& client) {
+    if (client.Command(open).Code != 200) throw std::runtime_error("open failed");
+    client.Command("sql select 1 as n");
+    client.Command("execsql2 select 1");
+    client.SendLine("quit");
+    client.WaitForClose(5000);
+  });
+}
+
+TEST_P(SessionResourcesE2E, SessionsDroppedMidWorkLeaveNothingBehind) {
+  TVelquarnClient setup = Open();
+  const std::string table = Table(setup, "tdrop");
+  Exec(setup, "create table " + table + " (id int)");
+  for (int i = 0; i < 5; ++i)
+    Exec(setup, "insert into " + table + " values(" + std::to_string(i) + ")");
+  const std::string open = OpenLine();
+  // Dropped with a half-read result on the query's connection and an open
+  // transaction with an unfinished result on the main connection.
+  CheckKind("dropped after sql", [&](TVelquarnClient& client) {
+    if (client.Command(open).Code != 200) throw std::runtime_error("open failed");
+    client.Command("tran start");
+    client.Command("execsql2 select id from " + table);
+    client.Command("sql select id from " + table);
+    if (client.Command("get 1").Code == 200) client.ReadCountedBlock();
+  });
+  // Nothing of the dropped transactions was kept.
+  EXPECT_EQ(Rows(setup, "select count(*) from " + table), RowsOf({"5"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SessionResourcesE2E,
+                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+
+}  // namespace
+}  // namespace velquarn::testing
