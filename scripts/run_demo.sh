@@ -45,6 +45,11 @@ AllowFrom=127.0.0.0/8, ::1
 ; Peers that may read and replace this file with sys getconfig / setconfig.
 AdminFrom=127.0.0.1
 ConfigCommands=1
+; Connection limits: in all, per client address (0: no limit), seconds
+; without a command before a connection is closed (0: never).
+MaxConnections=2000
+MaxConnectionsPerAddress=200
+IdleTimeout=0
 
 [CustomData]
 Owner=Velquarn demo
