@@ -99,7 +99,7 @@ class Connection:
 
     def _check(self, reply):
         if not reply.ok:
-            raise error_for_reply(reply.code, reply.text)
+            raise error_for_reply(reply.code, "\n".join(reply.lines))
         return reply
 
     def _command(self, line):
