@@ -89,7 +89,8 @@ else
 fi
 tmux send-keys -t "$session" "quit" Enter
 sleep 0.5
-if grep -qx "select \* from customer" "$home/.velquarn_history" 2>/dev/null; then
+# libedit writes blanks as \040.
+if grep -qE "^select( |\\\\040)\\*( |\\\\040)from( |\\\\040)customer$" "$home/.velquarn_history" 2>/dev/null; then
   check ok "history kept in ~/.velquarn_history"
 else
   check failed "history kept in ~/.velquarn_history"
