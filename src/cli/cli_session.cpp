@@ -27,9 +27,9 @@ constexpr int kDataBlockWaitMs = 200;
 // one of them is sent as it is.
 const std::vector<std::string>& CommandWords() {
   static const std::vector<std::string> words = {
-      "addrec", "call", "clear", "close",    "crtf",     "exec",     "execsql2", "execsql3",
-      "get",    "getjson", "help", "info",   "infojson", "open",     "prep",     "quit",
-      "sndf",   "sql",   "sqlbatch", "sys",  "test",     "tran"};
+      "addrec", "call",    "clear",    "close", "crtf",     "exec", "execsql2", "execsql3",
+      "get",    "getjson", "help",     "info",  "infojson", "open", "prep",     "quit",
+      "sndf",   "sql",     "sqlbatch", "sys",   "test",     "tran"};
   return words;
 }
 
@@ -67,8 +67,9 @@ bool TCliSession::Run(const std::string& typed, const TLineSource& more) {
     RunSqlBatch(line, more);
   } else if (word == "sndf" || word == "crtf" || word == "addrec" ||
              (word == "sys" && LowerCase(line).find("setconfig") != std::string::npos)) {
-    Refuse(word + ": file uploads and configuration replacement are not supported by "
-                  "velquarn-cli");
+    Refuse(word +
+           ": file uploads and configuration replacement are not supported by "
+           "velquarn-cli");
   } else {
     RunPlain(line, word);
   }
@@ -90,8 +91,8 @@ void TCliSession::PrintReply(const TClientReply& reply) {
   if (reply.Code >= 300) had_error_ = true;
   if (reply.Lines.empty()) stream << reply.Code << '\n';
   for (size_t i = 0; i < reply.Lines.size(); ++i) {
-    stream << reply.Code << (i + 1 < reply.Lines.size() ? '-' : ' ')
-           << Utf8FromWire(reply.Lines[i]) << '\n';
+    stream << reply.Code << (i + 1 < reply.Lines.size() ? '-' : ' ') << Utf8FromWire(reply.Lines[i])
+           << '\n';
   }
   stream.flush();
 }
@@ -111,8 +112,7 @@ void TCliSession::RunQuery(const std::string& statement) {
       PrintBlock({IntToStr(result.RowsAffected)});
     }
   } else if (result.RowsAffected >= 0) {
-    out_ << result.RowsAffected << (result.RowsAffected == 1 ? " row" : " rows")
-         << " affected\n";
+    out_ << result.RowsAffected << (result.RowsAffected == 1 ? " row" : " rows") << " affected\n";
   }
   if (!result.HasResultSet) return;
   columns_ = result.Columns;

@@ -152,7 +152,8 @@ class TJsonPrinter : public TResultPrinter {
   explicit TJsonPrinter(std::ostream& out) : out_(out) {}
   void Begin(const std::vector<TColumnDef>& columns) override {
     names_.clear();
-    for (const TColumnDef& column : columns) names_.push_back(JsonString(Cp1252ToUtf8(column.Name)));
+    for (const TColumnDef& column : columns)
+      names_.push_back(JsonString(Cp1252ToUtf8(column.Name)));
     out_ << '[';
     first_ = true;
   }

@@ -37,7 +37,18 @@ struct TColumnDef {
   TColumnKind Kind = TColumnKind::kText;
 };
 
-enum class TValueKind { kNull, kInteger, kFloat, kDecimal, kBoolean, kDate, kTime, kDateTime, kText, kBytes };
+enum class TValueKind {
+  kNull,
+  kInteger,
+  kFloat,
+  kDecimal,
+  kBoolean,
+  kDate,
+  kTime,
+  kDateTime,
+  kText,
+  kBytes
+};
 
 // A calendar date and a time of day; a date alone has the time 0, a time
 // alone the date 0-0-0.
@@ -49,8 +60,8 @@ struct TCivilTime {
 
 struct TClientValue {
   TValueKind Kind = TValueKind::kNull;
-  int64_t Integer = 0;  // kInteger
-  double Float = 0;     // kFloat
+  int64_t Integer = 0;   // kInteger
+  double Float = 0;      // kFloat
   bool Boolean = false;  // kBoolean
   TCivilTime Time;       // kDate, kTime, kDateTime
   std::string Text;      // kText, kBytes (raw bytes), kDecimal (the digits)

@@ -228,8 +228,7 @@ double NumberOf(const TJson& json, size_t row, const TColumnDef& column) {
   if (json.text == "NAN") return std::numeric_limits<double>::quiet_NaN();
   if (json.text == "INF") return std::numeric_limits<double>::infinity();
   if (json.text == "-INF") return -std::numeric_limits<double>::infinity();
-  const auto result =
-      std::from_chars(json.text.data(), json.text.data() + json.text.size(), value);
+  const auto result = std::from_chars(json.text.data(), json.text.data() + json.text.size(), value);
   if (result.ec != std::errc() || result.ptr != json.text.data() + json.text.size()) {
     FailValue(row, column, "a number, got " + json.text);
   }
@@ -307,9 +306,8 @@ TClientValue ValueOf(const TJson& json, const TColumnDef& column, int32_t zone_h
           TValueKind::kDateTime,
           DateOfMilliseconds(NumberOf(json, row, column), zone_hours, row, column));
     case TColumnKind::kTime:
-      return TClientValue::OfTime(
-          TValueKind::kTime,
-          TimeOfMilliseconds(NumberOf(json, row, column), zone_hours, row, column));
+      return TClientValue::OfTime(TValueKind::kTime, TimeOfMilliseconds(NumberOf(json, row, column),
+                                                                        zone_hours, row, column));
     case TColumnKind::kBlob: {
       if (json.kind != TJson::TKind::kString || json.text.size() % 2 != 0) {
         FailValue(row, column, "a string of hexadecimal digits");
@@ -317,7 +315,8 @@ TClientValue ValueOf(const TJson& json, const TColumnDef& column, int32_t zone_h
       std::string bytes;
       for (size_t i = 0; i < json.text.size(); i += 2) {
         unsigned value = 0;
-        const auto result = std::from_chars(json.text.data() + i, json.text.data() + i + 2, value, 16);
+        const auto result =
+            std::from_chars(json.text.data() + i, json.text.data() + i + 2, value, 16);
         if (result.ec != std::errc() || result.ptr != json.text.data() + i + 2) {
           FailValue(row, column, "a string of hexadecimal digits");
         }
@@ -363,8 +362,8 @@ std::vector<TClientRow> DecodeJsonRows(const std::vector<TColumnDef>& columns,
   for (const TJson& item : rows->items) {
     const size_t row_number = result.size() + 1;
     if (item.kind != TJson::TKind::kObject || item.members.size() != columns.size()) {
-      throw EDecodeError("JSON rows: row " + std::to_string(row_number) + ": expected an object of " +
-                         std::to_string(columns.size()) + " members");
+      throw EDecodeError("JSON rows: row " + std::to_string(row_number) +
+                         ": expected an object of " + std::to_string(columns.size()) + " members");
     }
     TClientRow row;
     row.reserve(columns.size());

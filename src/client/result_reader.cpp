@@ -25,8 +25,7 @@ TStatementResult RunSql(TVelquarnClient& client, std::string_view statement) {
   return result;
 }
 
-TFetchResult FetchRows(TVelquarnClient& client, const std::vector<TColumnDef>& columns,
-                       int count) {
+TFetchResult FetchRows(TVelquarnClient& client, const std::vector<TColumnDef>& columns, int count) {
   TFetchResult result;
   result.Reply = client.Command("get " + std::to_string(count));
   if (result.Reply.Code == 522) {
@@ -49,8 +48,7 @@ std::vector<TColumnDef> ReadColumns(TVelquarnClient& client) {
 }
 
 std::vector<TClientRow> ReadJsonRows(TVelquarnClient& client,
-                                     const std::vector<TColumnDef>& columns,
-                                     int32_t zone_hours) {
+                                     const std::vector<TColumnDef>& columns, int32_t zone_hours) {
   const TClientReply reply = client.Command("getJSON");
   if (reply.Code != 200) {
     throw EDecodeError("getJSON: expected 200 and a row document, got " +

@@ -38,8 +38,7 @@ struct TFetchResult {
 
 // Sends `get count` and decodes the counted block by columns. A 522 reply
 // gives no rows and AtEnd; other error replies are returned with no rows.
-TFetchResult FetchRows(TVelquarnClient& client, const std::vector<TColumnDef>& columns,
-                       int count);
+TFetchResult FetchRows(TVelquarnClient& client, const std::vector<TColumnDef>& columns, int count);
 
 // Sends `info` and parses the document; raises EDecodeError when the reply
 // is not 200 with a field-definition document.

@@ -160,8 +160,8 @@ class TRowReader {
   void AddRaw(size_t column, size_t offset, std::vector<TReading>& out) const {
     const size_t size = static_cast<size_t>(columns_[column].Size);
     if (size > 0 && offset + size <= payload_.size() && SeparatorAt(column, offset + size)) {
-      out.push_back({TClientValue::OfBytes(std::string(payload_.substr(offset, size))),
-                     offset + size});
+      out.push_back(
+          {TClientValue::OfBytes(std::string(payload_.substr(offset, size))), offset + size});
     }
   }
 

@@ -23,9 +23,9 @@ TColumnDef Column(const std::string& data_type, int precision = -1) {
 
 TEST(JsonRowDecoderTest, ReadsEachTypeAsTheServerWritesIt) {
   const std::vector<TColumnDef> columns = {
-      Column("int32"), Column("string"), Column("double"), Column("boolean"), Column("date"),
-      Column("datetime"), Column("time"), Column("blob"), Column("bytes"), Column("memo"),
-      Column("double", 10)};
+      Column("int32"), Column("string"),   Column("double"),    Column("boolean"),
+      Column("date"),  Column("datetime"), Column("time"),      Column("blob"),
+      Column("bytes"), Column("memo"),     Column("double", 10)};
   // 1970-01-01 is 86400000; 2000-03-01 12:00 is 951912000000 (moved back by
   // 1969 years); 12:00 is 43200000.
   const std::string document =

@@ -49,9 +49,8 @@ TEST(RowDecoderTest, ReadsEachTypeAsTheServerWritesIt) {
 }
 
 TEST(RowDecoderTest, NullsEmptyValuesAndMidnight) {
-  const std::vector<TColumnDef> columns = {Column("string", 5), Column("int16"), Column("blob"),
-                                           Column("datetime"), Column("boolean"),
-                                           Column("memo")};
+  const std::vector<TColumnDef> columns = {Column("string", 5), Column("int16"),   Column("blob"),
+                                           Column("datetime"),  Column("boolean"), Column("memo")};
   // A NULL string and boolean are 0xFF, a NULL number is 0, an empty blob
   // is nothing, a date-time at midnight is the date alone.
   const std::string payload = "\xFF,0,,\"2020-01-02\",\xFF,\xFF\0\"\",0,\xFF,\xFF,False,\0"s;
@@ -97,8 +96,9 @@ TEST(RowDecoderTest, QuotedTextMayHoldCommasZeroLookalikesAndFF) {
 
 TEST(RowDecoderTest, FloatsInTheGeneralFormat) {
   const std::vector<TColumnDef> columns = {Column("double")};
-  const std::vector<TClientRow> rows =
-      DecodeRows(columns, "1E20\0-2.5\0" "0\0NAN\0-INF\0"s);
+  const std::vector<TClientRow> rows = DecodeRows(columns,
+                                                  "1E20\0-2.5\0"
+                                                  "0\0NAN\0-INF\0"s);
   ASSERT_EQ(rows.size(), 5u);
   EXPECT_EQ(rows[0][0].Float, 1e20);
   EXPECT_EQ(rows[1][0].Float, -2.5);
@@ -127,7 +127,10 @@ TEST(RowDecoderTest, BadBlocksNameWhatWasExpected) {
   EXPECT_NE(message("1,\"ab\"").find("column 2"), std::string::npos);
   EXPECT_NE(message("x,\"ab\"\0"s).find("column 1"), std::string::npos);
   EXPECT_NE(message("1\0"s).find("','"), std::string::npos);
-  EXPECT_NE(message("1,\"ab\"\0" "2,\"unclosed\0"s).find("row 2"), std::string::npos);
+  EXPECT_NE(message("1,\"ab\"\0"
+                    "2,\"unclosed\0"s)
+                .find("row 2"),
+            std::string::npos);
   EXPECT_THROW(DecodeRows({}, "x"), EDecodeError);
   EXPECT_TRUE(DecodeRows(columns, "").empty());
 }

@@ -37,7 +37,9 @@ std::string Describe(const TClientRow& row) {
   return text;
 }
 
-TClientValue Date(int y, int m, int d) { return TClientValue::OfTime(TValueKind::kDate, {y, m, d}); }
+TClientValue Date(int y, int m, int d) {
+  return TClientValue::OfTime(TValueKind::kDate, {y, m, d});
+}
 TClientValue Time(int h, int mi, int s) {
   return TClientValue::OfTime(TValueKind::kTime, {0, 0, 0, h, mi, s});
 }
@@ -52,9 +54,8 @@ TEST_P(ClientRowsE2E, EveryFieldTypeRoundTripsThroughGetAndGetJson) {
                    " (k integer, i integer, sm smallint, bi bigint, s varchar(30), f " +
                    DoubleType() + ", b boolean, d date, tm time, ts timestamp, bin " +
                    BinaryType() + ", bl " + BlobType() + ", m text)");
-  Exec(client, "insert into " + t +
-                   " values(1, -7, 12, 9007199254740993, 'say \"hi\", ok', 0.5, " + Bool(true) +
-                   ", '2024-02-29', '13:04:05', '1999-12-31 23:59:58', " +
+  Exec(client, "insert into " + t + " values(1, -7, 12, 9007199254740993, 'say \"hi\", ok', 0.5, " +
+                   Bool(true) + ", '2024-02-29', '13:04:05', '1999-12-31 23:59:58', " +
                    BlobLiteral("00FF2C220041") + ", " + BlobLiteral("00FF2C0A") +
                    ", 'memo, \"x\"')");
   Exec(client, "insert into " + t +
@@ -114,17 +115,31 @@ TEST_P(ClientRowsE2E, EveryFieldTypeRoundTripsThroughGetAndGetJson) {
                                 TClientValue::OfBytes(""),
                                 TClientValue::OfText("")};
   for (const auto& [name, decoded] :
-       {std::pair{"get", &rows}, std::pair{"getJSON", &json_rows}}) {
+       {std::pair<const char*, const std::vector<TClientRow>*>{"get", &rows},
+        std::pair<const char*, const std::vector<TClientRow>*>{"getJSON", &json_rows}}) {
     SCOPED_TRACE(std::string(name) + " with types " + types);
     const bool json = std::string(name) == "getJSON";
     TClientRow first = (*decoded)[0];
     TClientRow third = (*decoded)[2];
+    TClientRow want1 = expected1;
+    TClientRow want3 = expected3;
+    for (size_t i = 0; i < result.Columns.size(); ++i) {
+      if (result.Columns[i].DataType != "string") continue;
+      for (TClientValue* want : {&want1[i], &want3[i]}) {
+        // The PostgreSQL driver describes booleans as characters.
+        if (want->Kind == TValueKind::kBoolean)
+          *want = TClientValue::OfText(want->Boolean ? "1" : "0");
+        // A variable binary column is a "string": in JSON its bytes are a
+        // JSON string, read back as text of the same bytes.
+        if (want->Kind == TValueKind::kBytes && json) *want = TClientValue::OfText(want->Text);
+      }
+    }
     // A 29 February comes back from the JSON count as the 28th.
     if (json) {
       first[6].Time.Day = first[6].Time.Day == 28 ? 29 : first[6].Time.Day;
     }
-    EXPECT_EQ(first, expected1) << Describe(first);
-    EXPECT_EQ(third, expected3) << Describe(third);
+    EXPECT_TRUE(first == want1) << Describe(first) << " != " << Describe(want1);
+    EXPECT_TRUE(third == want3) << Describe(third) << " != " << Describe(want3);
     const TClientRow& nulls = (*decoded)[1];
     for (size_t i = 0; i < nulls.size(); ++i) {
       const bool numeric = i <= 2 || i == 4;
@@ -144,8 +159,8 @@ TEST_P(ClientRowsE2E, RowsSplitAcrossPagesAndErrorsAreReplies) {
   const std::string t = Table(client, "pages");
   Exec(client, "create table " + t + " (k integer, s varchar(10))");
   for (int i = 1; i <= 5; ++i) {
-    Exec(client, "insert into " + t + " values(" + std::to_string(i) + ", '," +
-                     std::to_string(i) + "\"')");
+    Exec(client,
+         "insert into " + t + " values(" + std::to_string(i) + ", '," + std::to_string(i) + "\"')");
   }
   const TStatementResult result = RunSql(client, "select k, s from " + t + " order by k");
   ASSERT_TRUE(result.HasResultSet);
