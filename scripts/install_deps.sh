@@ -12,6 +12,8 @@ packages=(
   xvfb libgtk-3-dev
   sqlite3
   lintian systemd man-db
+  libedit-dev tmux
+  python3 python3-venv python3-pip python3-pandas
 )
 
 missing=()

@@ -30,7 +30,14 @@ step "cmake --install into $prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 
 expected="bin/velquarn
+bin/velquarn-cli
 etc/velquarn/velquarn.ini
+include/velquarn/client/client_value.h
+include/velquarn/client/decode_error.h
+include/velquarn/client/field_defs.h
+include/velquarn/client/json_row_decoder.h
+include/velquarn/client/result_reader.h
+include/velquarn/client/row_decoder.h
 include/velquarn/client/velquarn_client.h
 include/velquarn/common/exceptions.h
 lib/cmake/Velquarn/VelquarnConfig.cmake

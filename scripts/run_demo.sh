@@ -10,8 +10,11 @@ cd "$root"
 scripts/install_deps.sh
 
 build="${VELQUARN_BUILD_DIR:-$root/build-release}"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build "$build" --target velquarn
+# A build folder that is already configured keeps its build type.
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+fi
+cmake --build "$build" --target velquarn velquarn-cli
 
 run="$build/demo"
 mkdir -p "$run"
@@ -72,5 +75,5 @@ INI
 fi
 
 echo "run_demo: configuration $run/velquarn.ini"
-echo "run_demo: Velquarn listens on port 8888; try: printf 'test\\r\\nhelp\\r\\nquit\\r\\n' | telnet 127.0.0.1 8888"
+echo "run_demo: Velquarn listens on port 8888; try: $build/src/cli/velquarn-cli -d demo"
 exec "$build/src/service/velquarn" --config "$run/velquarn.ini" --event-log /dev/stderr

@@ -33,3 +33,8 @@ ctest --output-on-failure
 
 # What `cmake --install` and the Debian package deliver, and the unit.
 "$root/scripts/install_test.sh" "$build"
+
+# The clients: the Python module against the real binary (SQLite, and
+# PostgreSQL while the cluster runs), and the README's try-it lines.
+"$root/scripts/python_client_test.sh" "$build"
+"$root/scripts/readme_test.sh" "$build"

@@ -241,10 +241,31 @@ std::string TVelquarnClient::ReadBytes(size_t count) {
 }
 
 std::string TVelquarnClient::ReadCountedBlock() {
-  std::string prefix = ReadBytes(4);
+  std::string prefix;
+  try {
+    prefix = ReadBytes(4);
+  } catch (const Exception& error) {
+    throw Exception("Counted block: expected a 4-byte length, " + std::string(error.what()));
+  }
   uint32_t count = 0;
   for (char c : prefix) count = count << 8 | static_cast<unsigned char>(c);
-  return ReadBytes(count);
+  try {
+    return ReadBytes(count);
+  } catch (const Exception& error) {
+    throw Exception("Counted block: expected " + std::to_string(count) + " bytes, got " +
+                    std::to_string(buffer_.size() - start_) + ": " + error.what());
+  }
+}
+
+bool TVelquarnClient::DataPending(int timeout_ms) {
+  if (buffer_.size() > start_) return true;
+  if (fd_ < 0) return false;
+  pollfd poll_fd{fd_, POLLIN, 0};
+  int ready;
+  do {
+    ready = ::poll(&poll_fd, 1, timeout_ms);
+  } while (ready < 0 && errno == EINTR);
+  return ready > 0;
 }
 
 bool TVelquarnClient::WaitForClose(int timeout_ms) {

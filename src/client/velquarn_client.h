@@ -54,7 +54,11 @@ class TVelquarnClient {
   // A data block: lines until "." alone, with dot-stuffing undone.
   std::vector<std::string> ReadDataBlock();
   // A counted block: 4-byte unsigned big-endian count, then the payload.
+  // A block that ends early raises Exception naming the announced length.
   std::string ReadCountedBlock();
+  // True when unread bytes are buffered or arrive within timeout_ms (0: do
+  // not wait); a closed connection counts as pending, its read raises.
+  bool DataPending(int timeout_ms);
   // Exactly count raw bytes.
   std::string ReadBytes(size_t count);
   // True when the server closed the connection: waits up to timeout_ms for
