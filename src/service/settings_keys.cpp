@@ -23,20 +23,17 @@ constexpr TSettingKey kSettings[] = {
     {"AllowFrom", TSettingKind::kText, ""},
     {"AdminFrom", TSettingKind::kText, ""},
     {"ConfigCommands", TSettingKind::kText, ""},
+    {"ShutdownGraceSec", TSettingKind::kInteger, "0"},
+    {"SlowQueryMs", TSettingKind::kInteger, "0"},
 };
 
 constexpr TSettingKey kDatabaseSection[] = {
-    {"DatabaseName", TSettingKind::kText, ""},
-    {"ServerName", TSettingKind::kText, ""},
-    {"Username", TSettingKind::kText, ""},
-    {"Password", TSettingKind::kText, ""},
-    {"DSN", TSettingKind::kText, ""},
-    {"DriverName", TSettingKind::kText, ""},
-    {"DriverParams", TSettingKind::kText, ""},
-    {"LoginTimeout", TSettingKind::kInteger, "30"},
-    {"QueryTimeout", TSettingKind::kInteger, "30"},
-    {"ServerTimeZone", TSettingKind::kInteger, "0"},
-    {"Charset", TSettingKind::kText, "UTF-8"},
+    {"DatabaseName", TSettingKind::kText, ""},       {"ServerName", TSettingKind::kText, ""},
+    {"Username", TSettingKind::kText, ""},           {"Password", TSettingKind::kText, ""},
+    {"PasswordFile", TSettingKind::kText, ""},       {"DSN", TSettingKind::kText, ""},
+    {"DriverName", TSettingKind::kText, ""},         {"DriverParams", TSettingKind::kText, ""},
+    {"LoginTimeout", TSettingKind::kInteger, "30"},  {"QueryTimeout", TSettingKind::kInteger, "30"},
+    {"ServerTimeZone", TSettingKind::kInteger, "0"}, {"Charset", TSettingKind::kText, "UTF-8"},
 };
 
 }  // namespace
