@@ -52,7 +52,9 @@ std::string SlowStatementText(std::string_view section, std::string_view peer, u
   return Format("Slow statement on database section %.*s for %.*s: %llu ms (SlowQueryMs %d): ",
                 static_cast<int>(section.size()), section.data(), static_cast<int>(peer.size()),
                 peer.data(), static_cast<unsigned long long>(elapsed_ms), threshold_ms) +
-         std::string(sql.substr(0, kSlowStatementQuote));
+         // The dataset hands the driver its SQL lines joined, with a blank
+         // after the last.
+         Trim(sql).substr(0, kSlowStatementQuote);
 }
 
 TcsODBCDriver::TEvents SessionDriverEvents(const TCommandEnvironment& environment,

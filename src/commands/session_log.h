@@ -30,7 +30,8 @@ std::string ConnectFailureText(std::string_view section, std::string_view peer,
 TLogPriority ConnectFailurePriority(const std::exception& error);
 
 // "Slow statement on database section S for PEER: N ms (SlowQueryMs M): "
-// and the first kSlowStatementQuote characters of the statement.
+// and the first kSlowStatementQuote characters of the statement, without
+// leading and trailing blanks and line breaks.
 std::string SlowStatementText(std::string_view section, std::string_view peer, uint64_t elapsed_ms,
                               int threshold_ms, std::string_view sql);
 

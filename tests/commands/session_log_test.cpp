@@ -38,7 +38,10 @@ TEST(SessionLog, RefusedLoginsAreWarnings) {
 }
 
 TEST(SessionLog, SlowStatementQuotesTheFirst200Characters) {
-  const std::string sql = std::string(199, 'a') + "bc";
+  const std::string sql = "\r\n " + std::string(199, 'a') + "bc";
+  EXPECT_EQ(SlowStatementText("lite", "127.0.0.1:5", 1234, 1000, "select 1 "),
+            "Slow statement on database section lite for 127.0.0.1:5: 1234 ms (SlowQueryMs "
+            "1000): select 1");
   EXPECT_EQ(SlowStatementText("lite", "127.0.0.1:5", 1234, 1000, sql),
             "Slow statement on database section lite for 127.0.0.1:5: 1234 ms (SlowQueryMs "
             "1000): " +
