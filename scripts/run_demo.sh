@@ -50,6 +50,10 @@ ConfigCommands=1
 MaxConnections=2000
 MaxConnectionsPerAddress=200
 IdleTimeout=0
+; Seconds a stop (Ctrl+C) lets running commands finish (0: close at once),
+; and statements slower than this many milliseconds are logged (0: off).
+ShutdownGraceSec=0
+SlowQueryMs=1000
 
 [CustomData]
 Owner=Velquarn demo
@@ -72,5 +76,6 @@ INI
 fi
 
 echo "run_demo: configuration $run/velquarn.ini"
-echo "run_demo: Velquarn listens on port 8888; try: printf 'test\\r\\nhelp\\r\\nquit\\r\\n' | telnet 127.0.0.1 8888"
+echo "run_demo: Velquarn listens on port 8888; try from another terminal:"
+echo "  bash -c 'exec 3<>/dev/tcp/127.0.0.1/8888; printf \"test\\r\\nhelp\\r\\nquit\\r\\n\" >&3; cat <&3'"
 exec "$build/src/service/velquarn" --config "$run/velquarn.ini" --event-log /dev/stderr
