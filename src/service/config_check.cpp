@@ -143,6 +143,15 @@ class TConfigChecker {
 
   void CheckValue(const TIniKeyLine& line, const TSettingKey& key, const std::string& where) {
     if (key.Kind == TSettingKind::kText) return;
+    if (key.Kind == TSettingKind::kLimit) {
+      int32_t limit = 0;
+      const std::string text = Trim(line.value);
+      if (!text.empty() && (!TryStrToInt32(text, limit) || limit < key.Minimum)) {
+        Add(line.line, Format("%s=%s: not a whole number from %d on; the service does not start",
+                              where.c_str(), line.value.c_str(), key.Minimum));
+      }
+      return;
+    }
     const std::string fallback = key.Default.empty() ? std::string("its default")
                                                      : "the default " + std::string(key.Default);
     int64_t value = 0;
