@@ -205,6 +205,8 @@ void TVelquarnSvc::Execute() {
 }
 
 bool TVelquarnSvc::Reload() {
+  // Only a running service has settings to replace.
+  if (config_ == nullptr) return false;
   std::shared_ptr<const TIniFile> config;
   TServiceSettings settings;
   try {

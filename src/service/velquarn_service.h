@@ -59,7 +59,7 @@ class TVelquarnSvc {
   // Settings key but Port, IPV6 and ListenAddress; database sections for
   // the next `open`), logging what changed. A file that cannot be read or
   // holds a value that does not parse changes nothing; the entry says why.
-  // Returns whether the file was applied.
+  // Returns whether the file was applied (false before Execute succeeded).
   bool Reload();
   // Deactivates the command server (waiting for every connection thread up
   // to the stop timeout), frees the process-wide database list and the
