@@ -232,6 +232,10 @@ void OpenCommand(TCommandInvocation& invocation, const TCommandEnvironment& envi
     CreateDatabaseState(context, environment, open);
   } catch (const std::exception& error) {
     invocation.SetReply(503, error.what());
+    if (environment.LogAt) {
+      environment.LogAt(TLogPriority::kWarning, "Velquarn",
+                        OpenFailureText(open.open_name, PeerOf(context), error));
+    }
   }
 }
 

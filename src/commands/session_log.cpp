@@ -41,6 +41,13 @@ std::string ConnectFailureText(std::string_view section, std::string_view peer,
                 peer.data(), state.c_str(), FirstLine(message).c_str());
 }
 
+std::string OpenFailureText(std::string_view section, std::string_view peer,
+                            const std::exception& error) {
+  return Format("Open of database section %.*s for %.*s failed: %s",
+                static_cast<int>(section.size()), section.data(), static_cast<int>(peer.size()),
+                peer.data(), FirstLine(error.what()).c_str());
+}
+
 TLogPriority ConnectFailurePriority(const std::exception& error) {
   const TcsError* record = FirstRecord(error);
   if (record != nullptr && record->SqlState().rfind("28", 0) == 0) return TLogPriority::kWarning;

@@ -24,7 +24,12 @@ inline constexpr size_t kSlowStatementQuote = 200;
 // that carries no diagnostic record.
 std::string ConnectFailureText(std::string_view section, std::string_view peer,
                                const std::exception& error);
-// The priority of that entry: a warning for a refused login (SQLSTATE class
+// "Open of database section S for PEER failed: TEXT" (the first line), for
+// an `open` refused before any connect (an unreadable PasswordFile, a user
+// id the connection string cannot carry).
+std::string OpenFailureText(std::string_view section, std::string_view peer,
+                            const std::exception& error);
+// The priority of the connect entry: a warning for a refused login (SQLSTATE class
 // 28, the client's credentials), an error for everything else (the database
 // or the configuration is at fault).
 TLogPriority ConnectFailurePriority(const std::exception& error);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands/command_table.h"
+#include "common/exceptions.h"
 #include "dataset/sql_errors.h"
 
 namespace velquarn {
@@ -28,6 +29,11 @@ TEST(SessionLog, ErrorsWithoutSqlstateSayNone) {
             "database");
   EXPECT_EQ(ConnectFailureText("lite", "p", EcsSQLError(-1, "General SQL Error")),
             "Connect to database section lite for p failed: SQLSTATE none: General SQL Error");
+}
+
+TEST(SessionLog, OpenFailureKeepsTheFirstLine) {
+  EXPECT_EQ(OpenFailureText("sales", "10.0.0.1:3", Exception("Cannot open file x.pw\r\nmore")),
+            "Open of database section sales for 10.0.0.1:3 failed: Cannot open file x.pw");
 }
 
 TEST(SessionLog, RefusedLoginsAreWarnings) {

@@ -144,6 +144,18 @@ TEST_F(OperationsE2E, FailedConnectIsLoggedWithSectionPeerAndSqlstate) {
   EXPECT_NE(Log().find("Data source name not found"), std::string::npos) << Log();
 }
 
+TEST_F(OperationsE2E, OpenRefusedBeforeAnyConnectIsWarned) {
+  Start("", SqliteSection("lite"));
+  TVelquarnClient client = ConnectGreeted(*server_, 10000);
+  EXPECT_EQ(client.Command("open lite a;uid=b pw").Code, 503);
+  EXPECT_TRUE(server_->WaitForEventLog(
+      "warning Velquarn Open of database section lite for 127.0.0.1:", 5000))
+      << Log();
+  EXPECT_NE(Log().find(" failed: The user id may not hold ';' followed by '='\n"),
+            std::string::npos)
+      << Log();
+}
+
 TEST_F(OperationsE2E, RefusedPostgresLoginIsLoggedWithItsSqlstate) {
   if (!PostgresAvailable()) GTEST_SKIP() << "PostgreSQL not available (VELQUARN_PG_* unset)";
   Start("");
