@@ -53,6 +53,10 @@ ConfigCommands=1
 MaxConnections=2000
 MaxConnectionsPerAddress=200
 IdleTimeout=0
+; Seconds a stop (Ctrl+C) lets running commands finish (0: close at once),
+; and statements slower than this many milliseconds are logged (0: off).
+ShutdownGraceSec=0
+SlowQueryMs=1000
 
 [CustomData]
 Owner=Velquarn demo

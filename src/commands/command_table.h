@@ -6,8 +6,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
+#include "common/log_priority.h"
 #include "protocol/address_filter.h"
 #include "protocol/command_handler.h"
 
@@ -15,17 +18,34 @@ namespace velquarn {
 
 class TIniFile;
 
+// The settings a reload (SIGHUP) may replace while connections run. A
+// snapshot is immutable; the service swaps in a new one whole.
+struct TLiveSettings {
+  // The configuration file as last loaded (database sections for `open`).
+  std::shared_ptr<const TIniFile> Config;
+  // Settings/ConfigCommands: false turns `sys getconfig` and `sys setconfig`
+  // off for every peer.
+  bool ConfigCommands = true;
+  // Settings/AdminFrom: the peers that may run `sys getconfig` and
+  // `sys setconfig` (empty: every peer).
+  TAddressFilter AdminFrom;
+  // Settings/SlowQueryMs: statements running longer are logged; 0: off.
+  int SlowQueryMs = 0;
+};
+
 // What the handlers share with the service. The service fills it before it
 // activates the command server and keeps it alive until after deactivation;
-// handlers only read it.
+// handlers only read it. Live() and SetLive lock mutex_; everything else is
+// written before the server is activated.
 struct TCommandEnvironment {
-  // The configuration loaded at service start (borrowed; may be null before).
-  const TIniFile* Config = nullptr;
   // The configuration file's path, for the commands that read or write the
   // file itself.
   std::string ConfigPath;
   // Writes an error entry to the event log under the given source.
   std::function<void(const std::string& source, const std::string& text)> LogEvent;
+  // Writes an entry of the given priority to the event log.
+  std::function<void(TLogPriority priority, const std::string& source, const std::string& text)>
+      LogAt;
   // Checks a client's module name and its packed DOS module date against the
   // accepted versions: false refuses the module (`open` answers 599); an
   // error of the list or of a date conversion is raised (the client gets
@@ -33,12 +53,21 @@ struct TCommandEnvironment {
   std::function<bool(const std::string& module, int32_t date)> CheckVersion;
   // Settings/MaxDateDiff plus one.
   int MaxDateDiff = 4;
-  // Settings/ConfigCommands: false turns `sys getconfig` and `sys setconfig`
-  // off for every peer.
-  bool ConfigCommands = true;
-  // Settings/AdminFrom: the peers that may run `sys getconfig` and
-  // `sys setconfig` (empty: every peer).
-  TAddressFilter AdminFrom;
+
+  // The current live settings; never null.
+  std::shared_ptr<const TLiveSettings> Live() const {
+    std::scoped_lock lock(mutex_);
+    return live_;
+  }
+  void SetLive(std::shared_ptr<const TLiveSettings> live) {
+    std::scoped_lock lock(mutex_);
+    live_ = std::move(live);
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::shared_ptr<const TLiveSettings> live_ =
+      std::make_shared<const TLiveSettings>();  // Guarded by mutex_
 };
 
 // The table in dispatch order: sql quit get open close info test tran prep

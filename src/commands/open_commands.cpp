@@ -6,6 +6,7 @@
 #include "commands/command_table.h"
 #include "commands/password_file.h"
 #include "commands/password_scramble.h"
+#include "commands/session_log.h"
 #include "common/clock.h"
 #include "common/exceptions.h"
 #include "common/ini_file.h"
@@ -68,6 +69,12 @@ void RequireOneValue(const char* what, const std::string& value) {
   }
 }
 
+// The peer as the session's log entries name it; unit tests run `open` on
+// contexts without a connection.
+std::string PeerOf(const TDBContext& context) {
+  return context.HasConnection() ? context.Connection().PeerName() : "an unconnected session";
+}
+
 // The section's password: from its PasswordFile when it names one, else
 // the scrambled Password.
 std::string SectionPassword(const TIniFile& config, const std::string& section,
@@ -79,7 +86,9 @@ std::string SectionPassword(const TIniFile& config, const std::string& section,
 
 void Parameterise(TDBContext& context, TcsODBCDatabase& database,
                   const TCommandEnvironment& environment, const TOpenParams& open) {
-  const TIniFile* config = environment.Config;
+  // One snapshot for the whole `open`: a reload meanwhile cannot mix two
+  // files' values.
+  const std::shared_ptr<const TIniFile> config = environment.Live()->Config;
   RequireOneValue("user id", open.user_id);
   RequireOneValue("password", open.password);
   database.SetLoginPrompt(false);
@@ -96,6 +105,9 @@ void Parameterise(TDBContext& context, TcsODBCDatabase& database,
     database.SetDSN(section);
     params.SetValue("UID", open.user_id);
     params.SetValue("PWD", open.password);
+    if (TcsODBCDriver* driver = database.ODBCDriver()) {
+      driver->SetEvents(SessionDriverEvents(environment, section, PeerOf(context)));
+    }
     return;
   }
   params.SetValue("Database Name", config->ReadString(section, "DatabaseName", ""));
@@ -116,6 +128,7 @@ void Parameterise(TDBContext& context, TcsODBCDatabase& database,
   }
   database.SetCharset(config->ReadString(section, "Charset", "UTF-8"));
   if (TcsODBCDriver* driver = database.ODBCDriver()) {
+    driver->SetEvents(SessionDriverEvents(environment, section, PeerOf(context)));
     driver->SetLoginTimeout(
         static_cast<int>(config->ReadInteger(section, "LoginTimeout", kDefaultLoginTimeout)));
     driver->SetQueryTimeout(
@@ -219,6 +232,10 @@ void OpenCommand(TCommandInvocation& invocation, const TCommandEnvironment& envi
     CreateDatabaseState(context, environment, open);
   } catch (const std::exception& error) {
     invocation.SetReply(503, error.what());
+    if (environment.LogAt) {
+      environment.LogAt(TLogPriority::kWarning, "Velquarn",
+                        OpenFailureText(open.open_name, PeerOf(context), error));
+    }
   }
 }
 

@@ -54,9 +54,10 @@ void SetConfig(TCommandInvocation& invocation, const std::string& path) {
 bool ConfigCommandAllowed(TCommandInvocation& invocation, const TCommandEnvironment& environment,
                           bool reads_lines) {
   const char* refusal = nullptr;
-  if (!environment.ConfigCommands) {
+  const std::shared_ptr<const TLiveSettings> live = environment.Live();
+  if (!live->ConfigCommands) {
     refusal = "Configuration commands are turned off";
-  } else if (!environment.AdminFrom.Allows(PeerAddressOf(invocation.Connection().Socket().Fd()))) {
+  } else if (!live->AdminFrom.Allows(PeerAddressOf(invocation.Connection().Socket().Fd()))) {
     refusal = "Configuration commands are not allowed from this address";
   }
   if (refusal == nullptr) return true;

@@ -118,10 +118,7 @@ std::unique_ptr<TConnectionHandle> TcsODBCDriver::NewConnection() {
   SQLRETURN result =
       ODBC().SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(driver_text.data()), SQL_NTS,
                               nullptr, 0, &out_length, SQL_DRIVER_NOPROMPT);
-  if (result == SQL_NO_DATA) throw EODBCDriverError(kUnableToConnect);
-  if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) {
-    CheckDbcResult(*this, dbc, result);
-  }
+  if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) RaiseConnectError(dbc, result);
   connection->MarkConnected();
 
   if (!current_catalog_.empty()) {
@@ -146,6 +143,16 @@ std::unique_ptr<TConnectionHandle> TcsODBCDriver::NewConnection() {
   ODBC().SQLSetStmtOption(stmt, SQL_QUERY_TIMEOUT, static_cast<SQLULEN>(query_timeout_));
   ODBC().SQLSetStmtAttr(stmt, SQL_ATTR_NOSCAN, IntAttribute(SQL_NOSCAN_ON), 0);
   return connection;
+}
+
+void TcsODBCDriver::RaiseConnectError(SQLHDBC dbc, SQLRETURN result) {
+  try {
+    if (result == SQL_NO_DATA) throw EODBCDriverError(kUnableToConnect);
+    RaiseDiagnostics(*this, SQL_HANDLE_DBC, dbc, result);
+  } catch (const std::exception& error) {
+    if (events_.ConnectFailed) events_.ConnectFailed(error);
+    throw;
+  }
 }
 
 TConnectionHandle& TcsODBCDriver::MainConnection() {

@@ -10,6 +10,9 @@
 
 #include <sql.h>
 
+#include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -110,6 +113,18 @@ class TcsODBCDriver : public TcsCustomSQLDriver {
   // it found no result set.
   int ColumnCount() const { return column_count_; }
 
+  // Observers of the driver's work for the service's log, set by whoever
+  // opens the database: a connection attempt that the driver manager or the
+  // driver refused (called with the error before it is raised), and every
+  // statement ExecSQL ran, with its text (code page 1252) and how long the
+  // driver took, failed or not. They run on the thread using the driver and
+  // must not throw.
+  struct TEvents {
+    std::function<void(const std::exception& error)> ConnectFailed;
+    std::function<void(const std::string& sql, uint64_t elapsed_ms)> StatementRan;
+  };
+  void SetEvents(TEvents events) { events_ = std::move(events); }
+
  private:
   // Binds params to the statement, executes it (SQLExecute when prepared)
   // and sends data-at-execution values; returns the execution's result, or
@@ -120,6 +135,9 @@ class TcsODBCDriver : public TcsCustomSQLDriver {
   // Raises the statement's diagnostics unless the execution's result is
   // success, success with info or no data.
   void CheckExecution(SQLHSTMT stmt, SQLRETURN result);
+  // Raises the diagnostics of a failed SQLDriverConnect, after telling
+  // events_.ConnectFailed.
+  [[noreturn]] void RaiseConnectError(SQLHDBC dbc, SQLRETURN result);
   // The COLUMN_SIZE the data source reports for SQL_CHAR (0 if none),
   // capped at kParamValueSize; asked once per driver.
   int CharColumnSize(TConnectionHandle& connection);
@@ -144,6 +162,7 @@ class TcsODBCDriver : public TcsCustomSQLDriver {
   TcsConnectionPool pool_;  // owns the connections it lists
   SQLSMALLINT column_count_ = -1;
   int char_column_size_ = -1;  // -1 until asked
+  TEvents events_;
 };
 
 }  // namespace velquarn

@@ -1,6 +1,7 @@
 #include <sqlext.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -225,13 +226,26 @@ int TcsODBCDriver::ExecSQL(const std::string& sql, TParams* params, TcsDataset* 
   CloseStatement(connection);
   SQLHSTMT stmt = connection->Stmt();
   std::string driver_sql = charset_.ToDriver(sql);
+  // Timed from here, after any connect, to the end of the results' counts,
+  // on every path: a statement that fails slowly is as worth logging.
+  struct TReportOnExit {
+    const TEvents& events;
+    const std::string& sql;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    ~TReportOnExit() {
+      if (!events.StatementRan) return;
+      const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - started);
+      events.StatementRan(sql, static_cast<uint64_t>(elapsed.count()));
+    }
+  } report_on_exit{events_, sql};
   SQLRETURN result;
   try {
     if (params != nullptr && params->Count() > 0) {
       result = ExecWithParams(*connection, *params, driver_sql, prepared);
     } else {
-      result = ODBC().SQLExecDirect(stmt, Text(driver_sql),
-                                    static_cast<SQLINTEGER>(driver_sql.size()));
+      result =
+          ODBC().SQLExecDirect(stmt, Text(driver_sql), static_cast<SQLINTEGER>(driver_sql.size()));
       CheckExecution(stmt, result);
     }
   } catch (...) {

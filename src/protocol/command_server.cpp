@@ -29,18 +29,22 @@ bool IsConnectionFailure(const std::exception& error) {
          dynamic_cast<const EReadTimeout*>(&error) != nullptr;
 }
 
-// Marks a context busy with one command for as long as it runs.
+// Marks a context busy with one command for as long as it runs; Started()
+// is false when the context was draining and the command must not run.
 class TCommandActivity {
  public:
-  TCommandActivity(TContext& context, const std::string& line) : context_(context) {
-    context_.BeginCommand(line);
+  TCommandActivity(TContext& context, const std::string& line)
+      : context_(context), started_(context.BeginCommand(line)) {}
+  ~TCommandActivity() {
+    if (started_) context_.EndCommand();
   }
-  ~TCommandActivity() { context_.EndCommand(); }
   TCommandActivity(const TCommandActivity&) = delete;
   TCommandActivity& operator=(const TCommandActivity&) = delete;
+  bool Started() const { return started_; }
 
  private:
   TContext& context_;
+  const bool started_;
 };
 
 }  // namespace
@@ -59,6 +63,16 @@ TCommandServer::~TCommandServer() {
   if (abandoned_) {
     for (auto& slot : slots_) (void)slot.context.release();
   }
+}
+
+void TCommandServer::SetMaxConnections(int count) {
+  std::scoped_lock lock(mutex_);
+  max_connections_ = count;
+}
+
+void TCommandServer::SetMaxConnectionsPerAddress(int count) {
+  std::scoped_lock lock(mutex_);
+  max_connections_per_address_ = count;
 }
 
 int TCommandServer::ConnectionCount() const {
@@ -128,11 +142,19 @@ void TCommandServer::Deactivate() {
   std::vector<TStuckSession> stuck;
   {
     std::unique_lock lock(mutex_);
+    auto all_ended = [this] { return running_threads_ == 0; };
+    if (shutdown_grace_ms_ > 0) {
+      // Idle connections close now; running commands may finish within the
+      // grace period, after which their connections end on their own.
+      for (auto& slot : slots_) {
+        if (slot.context->Drain()) slot.context->Connection().Shutdown();
+      }
+      all_ended_.wait_for(lock, std::chrono::milliseconds(shutdown_grace_ms_), all_ended);
+    }
     for (auto& slot : slots_) slot.context->Connection().Shutdown();
     // A thread inside a driver call that never returns cannot be woken by
     // closing its socket; the stop gives up on it after the timeout instead
     // of hanging the whole service.
-    auto all_ended = [this] { return running_threads_ == 0; };
     if (stop_timeout_ms_ < 0) {
       all_ended_.wait(lock, all_ended);
     } else if (!all_ended_.wait_for(lock, std::chrono::milliseconds(stop_timeout_ms_), all_ended)) {
@@ -235,8 +257,8 @@ void TCommandServer::Accept(TSocket socket) {
   }
   std::unique_ptr<TContext> context =
       context_factory_ ? context_factory_() : std::make_unique<TContext>();
-  context->AttachConnection(
-      std::make_unique<TConnection>(std::move(socket), max_line_length_, read_timeout_ms_));
+  context->AttachConnection(std::make_unique<TConnection>(
+      std::move(socket), max_line_length_.load(), read_timeout_ms_.load()));
   // The limits are checked and the connection counted under one lock, so
   // that listeners accepting at the same time cannot both take the last place.
   std::list<TSlot>::iterator slot;
@@ -331,16 +353,22 @@ void TCommandServer::RunConnection(TContext& context) {
   try {
     if (OnConnect) OnConnect(context);
     if (connection.Connected()) connection.Write(greeting_.FormatWire());
-    const int wait_ms = idle_timeout_ms_ > 0 ? idle_timeout_ms_ : connection.ReadTimeoutMs();
+    // Read once: a reload that changes IdleTimeout applies to later
+    // connections.
+    const int idle_timeout_ms = idle_timeout_ms_;
+    const int wait_ms = idle_timeout_ms > 0 ? idle_timeout_ms : connection.ReadTimeoutMs();
     while (connection.Connected()) {
       std::optional<std::string> line = connection.TryReadLine(wait_ms);
-      if (!line && idle_timeout_ms_ > 0) {
+      if (!line && idle_timeout_ms > 0) {
         if (OnIdleTimeout) OnIdleTimeout(context);
         break;
       }
       if (!line || line->empty()) continue;
       TCommandActivity activity(context, *line);
+      if (!activity.Started()) break;
       DispatchLine(context, *line);
+      // A graceful stop let this command finish; the connection ends now.
+      if (context.Draining()) break;
     }
   } catch (const std::exception& error) {
     try {

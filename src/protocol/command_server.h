@@ -5,7 +5,11 @@
 // of the command table, and answers with a reply and an optional data block.
 //
 // Thread-safety: settings, the command table, the replies and the events are
-// set while the server is inactive and only read while it is active.
+// set while the server is inactive and only read while it is active, except
+// the live settings (the connection limits, idle and read timeouts, line
+// length, stop timeout and shutdown grace), which the controlling thread may
+// change at any time; the timeouts and the line length then apply to
+// connections accepted afterwards.
 // Activate and Deactivate are called from one controlling thread. The list of
 // live contexts is guarded by mutex_; ConnectionCount may be called from any
 // thread. Events run on listener or connection threads.
@@ -13,6 +17,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -74,15 +79,19 @@ class TCommandServer {
   const std::vector<TBinding>& Bindings() const { return bindings_; }
   void SetListenQueue(int backlog) { listen_queue_ = backlog; }
   // 0 or less: no limit.
-  void SetMaxConnections(int count) { max_connections_ = count; }
+  void SetMaxConnections(int count);
   // Live connections from one peer host; 0 or less: no limit.
-  void SetMaxConnectionsPerAddress(int count) { max_connections_per_address_ = count; }
+  void SetMaxConnectionsPerAddress(int count);
   // A connection that sends no line for this long is closed (OnIdleTimeout
   // first); 0 or less: never.
   void SetIdleTimeoutMs(int milliseconds) { idle_timeout_ms_ = milliseconds; }
   // How long Deactivate waits for connection threads after closing their
   // connections; negative: without limit.
   void SetStopTimeoutMs(int milliseconds) { stop_timeout_ms_ = milliseconds; }
+  // How long Deactivate lets running commands finish before it closes their
+  // connections (idle ones close at once, and no new command starts); 0 or
+  // less: every connection closes at once.
+  void SetShutdownGraceMs(int milliseconds) { shutdown_grace_ms_ = milliseconds; }
   void SetMaxLineLength(size_t bytes) { max_line_length_ = bytes; }
   size_t MaxLineLength() const { return max_line_length_; }
   // Negative: reads wait without limit.
@@ -135,8 +144,9 @@ class TCommandServer {
   // ESocketError when a binding cannot be set up; nothing is left listening
   // then.
   void Activate();
-  // Stops listening, closes every connection and waits until every
-  // connection thread has ended, at most the stop timeout. Threads still
+  // Stops listening, lets running commands finish within the shutdown grace
+  // period, closes every connection and waits until every connection thread
+  // has ended, at most the stop timeout. Threads still
   // running then (stuck inside a driver) are reported to OnStopDeadline and
   // abandoned: HasAbandonedThreads() turns true, and the owner must end the
   // process without destroying the server or anything those sessions use.
@@ -174,12 +184,13 @@ class TCommandServer {
   uint16_t default_port_ = kDefaultPort;
   std::vector<TBinding> bindings_;
   int listen_queue_ = kListenQueue;
-  int max_connections_ = kMaxConnections;
-  int max_connections_per_address_ = 0;
-  int idle_timeout_ms_ = 0;
+  int max_connections_ = kMaxConnections;  // Guarded by mutex_
+  int max_connections_per_address_ = 0;    // Guarded by mutex_
+  std::atomic<int> idle_timeout_ms_ = 0;
   int stop_timeout_ms_ = kDefaultStopTimeoutMs;
-  size_t max_line_length_ = kDefaultMaxLineLength;
-  int read_timeout_ms_ = kReadTimeoutMs;
+  int shutdown_grace_ms_ = 0;
+  std::atomic<size_t> max_line_length_ = kDefaultMaxLineLength;
+  std::atomic<int> read_timeout_ms_ = kReadTimeoutMs;
   TReply greeting_{200, "Velquarn 2.1"};
   TReply exception_reply_{500, "Unknown Internal Error"};
   TReply reply_unknown_command_{400, "unknown command"};

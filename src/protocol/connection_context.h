@@ -37,14 +37,23 @@ class TContext {
     std::string command;  // empty between commands
     std::chrono::steady_clock::time_point since;
   };
-  void BeginCommand(const std::string& line);
+  // False, and nothing recorded, once the context is draining: the command
+  // must not start.
+  bool BeginCommand(const std::string& line);
   void EndCommand();
   TActivity Activity() const;
+
+  // A graceful stop: from now on no command may begin. True when no command
+  // runs, so that the connection can be closed at once; false when one runs
+  // and may finish first. Any thread may call it.
+  bool Drain();
+  bool Draining() const;
 
  private:
   std::unique_ptr<TConnection> connection_;
   mutable std::mutex activity_mutex_;
-  TActivity activity_;  // Guarded by activity_mutex_
+  TActivity activity_;     // Guarded by activity_mutex_
+  bool draining_ = false;  // Guarded by activity_mutex_
 };
 
 }  // namespace velquarn

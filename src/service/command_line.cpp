@@ -99,6 +99,8 @@ const char* UsageText() {
          "/install, /uninstall and /silent begin with / or - in any letter case.\n";
 }
 
+const char* VersionNumber() { return VELQUARN_VERSION; }
+
 std::string VersionText() {
   return std::string("velquarn " VELQUARN_VERSION "\n") +
          "compiler: "

@@ -40,5 +40,7 @@ const char* UsageText();
 // The --version text: name and version, compiler, build type (several
 // lines, each ended by a line feed).
 std::string VersionText();
+// The version number alone ("1.2.0").
+const char* VersionNumber();
 
 }  // namespace velquarn

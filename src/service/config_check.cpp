@@ -53,7 +53,8 @@ std::string FirstLine(std::string_view text) {
 // Reads the file and section structure once; the checks add findings.
 class TConfigChecker {
  public:
-  TConfigChecker(const std::string& path, bool connect) : path_(path), connect_(connect) {}
+  TConfigChecker(const std::string& path, bool connect, bool ask_driver_manager)
+      : path_(path), connect_(connect), ask_driver_manager_(ask_driver_manager) {}
 
   TConfigCheckResult Run() {
     try {
@@ -142,6 +143,15 @@ class TConfigChecker {
 
   void CheckValue(const TIniKeyLine& line, const TSettingKey& key, const std::string& where) {
     if (key.Kind == TSettingKind::kText) return;
+    if (key.Kind == TSettingKind::kLimit) {
+      int32_t limit = 0;
+      const std::string text = Trim(line.value);
+      if (!text.empty() && (!TryStrToInt32(text, limit) || limit < key.Minimum)) {
+        Add(line.line, Format("%s=%s: not a whole number from %d on; the service does not start",
+                              where.c_str(), line.value.c_str(), key.Minimum));
+      }
+      return;
+    }
     const std::string fallback = key.Default.empty() ? std::string("its default")
                                                      : "the default " + std::string(key.Default);
     int64_t value = 0;
@@ -250,6 +260,7 @@ class TConfigChecker {
   // The driver manager's lists, asked once; null (with one finding) when
   // the driver manager cannot be asked.
   const TODBCSources* Sources(int line) {
+    if (!ask_driver_manager_) return nullptr;
     if (!sources_asked_) {
       sources_asked_ = true;
       try {
@@ -301,6 +312,7 @@ class TConfigChecker {
 
   const std::string& path_;
   const bool connect_;
+  const bool ask_driver_manager_;
   TIniFile config_;
   TConfigCheckResult result_;
   bool sources_asked_ = false;
@@ -336,8 +348,8 @@ size_t NameDistance(std::string_view a, std::string_view b) {
   return previous[b.size()];
 }
 
-TConfigCheckResult CheckConfigFile(const std::string& path, bool connect) {
-  return TConfigChecker(path, connect).Run();
+TConfigCheckResult CheckConfigFile(const std::string& path, bool connect, bool ask_driver_manager) {
+  return TConfigChecker(path, connect, ask_driver_manager).Run();
 }
 
 std::string FormatFinding(std::string_view path, const TConfigFinding& finding) {

@@ -38,7 +38,10 @@ struct TConfigCheckResult {
   int Connected = 0;  // sections opened with connect
 };
 
-TConfigCheckResult CheckConfigFile(const std::string& path, bool connect);
+// ask_driver_manager false leaves out the checks that ask the ODBC driver
+// manager (whether a DSN or driver exists), as the service does at start.
+TConfigCheckResult CheckConfigFile(const std::string& path, bool connect,
+                                   bool ask_driver_manager = true);
 
 // "FILE:LINE: text", or "FILE: text" for line 0.
 std::string FormatFinding(std::string_view path, const TConfigFinding& finding);

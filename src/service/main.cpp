@@ -58,14 +58,17 @@ void RaiseOpenFileLimit() {
 
 int RunService(const TCommandLine& command_line) {
   // Blocked before any thread starts, so every thread inherits the mask and
-  // only the signalfd sees the stop signals.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGTERM);
-  sigaddset(&stop_signals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  // only the signalfd sees them: SIGTERM and SIGINT stop, SIGHUP reloads,
+  // SIGUSR1 logs a status entry and SIGUSR2 is ignored (neither ends the
+  // process, as their default action would).
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2}) {
+    sigaddset(&signals, signal_number);
+  }
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
-  int stop_fd = ::signalfd(-1, &stop_signals, SFD_CLOEXEC);
+  int stop_fd = ::signalfd(-1, &signals, SFD_CLOEXEC);
   if (stop_fd < 0) {
     std::perror("signalfd");
     return 1;

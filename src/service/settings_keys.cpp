@@ -8,35 +8,33 @@ namespace {
 
 // ListenAddress, AllowFrom, AdminFrom and ConfigCommands have readers of
 // their own that reject a bad value at start; the check only knows the names.
+// The limits and timeouts (kLimit) are refused at start too.
 constexpr TSettingKey kSettings[] = {
     {"IPV6", TSettingKind::kBoolean, "0"},
     {"Port", TSettingKind::kPort, "8888"},
     {"MaxDateDiff", TSettingKind::kInteger, "3"},
     {"UpdateURL", TSettingKind::kText, ""},
     {"MaxLineLength", TSettingKind::kPositive, "67108864"},
-    {"MaxConnections", TSettingKind::kPositive, "2000"},
-    {"MaxConnectionsPerAddress", TSettingKind::kInteger, "0"},
-    {"IdleTimeout", TSettingKind::kInteger, "0"},
-    {"ReadTimeout", TSettingKind::kPositive, "60"},
-    {"StopTimeout", TSettingKind::kPositive, "10"},
+    {"MaxConnections", TSettingKind::kLimit, "2000", 1},
+    {"MaxConnectionsPerAddress", TSettingKind::kLimit, "0", 0},
+    {"IdleTimeout", TSettingKind::kLimit, "0", 0},
+    {"ReadTimeout", TSettingKind::kLimit, "60", 1},
+    {"StopTimeout", TSettingKind::kLimit, "10", 1},
     {"ListenAddress", TSettingKind::kText, ""},
     {"AllowFrom", TSettingKind::kText, ""},
     {"AdminFrom", TSettingKind::kText, ""},
     {"ConfigCommands", TSettingKind::kText, ""},
+    {"ShutdownGraceSec", TSettingKind::kLimit, "0", 0},
+    {"SlowQueryMs", TSettingKind::kLimit, "0", 0},
 };
 
 constexpr TSettingKey kDatabaseSection[] = {
-    {"DatabaseName", TSettingKind::kText, ""},
-    {"ServerName", TSettingKind::kText, ""},
-    {"Username", TSettingKind::kText, ""},
-    {"Password", TSettingKind::kText, ""},
-    {"DSN", TSettingKind::kText, ""},
-    {"DriverName", TSettingKind::kText, ""},
-    {"DriverParams", TSettingKind::kText, ""},
-    {"LoginTimeout", TSettingKind::kInteger, "30"},
-    {"QueryTimeout", TSettingKind::kInteger, "30"},
-    {"ServerTimeZone", TSettingKind::kInteger, "0"},
-    {"Charset", TSettingKind::kText, "UTF-8"},
+    {"DatabaseName", TSettingKind::kText, ""},       {"ServerName", TSettingKind::kText, ""},
+    {"Username", TSettingKind::kText, ""},           {"Password", TSettingKind::kText, ""},
+    {"PasswordFile", TSettingKind::kText, ""},       {"DSN", TSettingKind::kText, ""},
+    {"DriverName", TSettingKind::kText, ""},         {"DriverParams", TSettingKind::kText, ""},
+    {"LoginTimeout", TSettingKind::kInteger, "30"},  {"QueryTimeout", TSettingKind::kInteger, "30"},
+    {"ServerTimeZone", TSettingKind::kInteger, "0"}, {"Charset", TSettingKind::kText, "UTF-8"},
 };
 
 }  // namespace

@@ -19,12 +19,14 @@ enum class TSettingKind {
   kInteger,   // decimal or hexadecimal ("$", "0x")
   kPositive,  // an integer above 0; 0 or less means the default
   kPort,      // an integer 1..65535
+  kLimit,     // a whole number from Minimum on; anything else stops the start
 };
 
 struct TSettingKey {
   std::string_view Name;
   TSettingKind Kind;
   std::string_view Default;  // as the service uses it when the value is unusable
+  int Minimum = 0;           // kLimit only
 };
 
 // The keys of [Settings].

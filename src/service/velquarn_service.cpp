@@ -2,11 +2,14 @@
 
 #include <cxxabi.h>
 #include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <typeinfo>
@@ -18,6 +21,8 @@
 #include "dataset/database_list.h"
 #include "protocol/connection_errors.h"
 #include "protocol/db_context.h"
+#include "service/command_line.h"
+#include "service/config_check.h"
 #include "service/log_file.h"
 #include "service/paths.h"
 #include "service/service_notify.h"
@@ -25,20 +30,6 @@
 namespace velquarn {
 
 namespace {
-
-// A limit of the Settings section: a whole number from minimum up, or the
-// default when the key is absent or empty. Anything else stops the start:
-// a limit that silently fell back to "none" would leave the door open.
-int ReadLimit(const TIniFile& config, const char* key, int fallback, int minimum) {
-  const std::string text = Trim(config.ReadString("Settings", key, ""));
-  if (text.empty()) return fallback;
-  int32_t value = 0;
-  if (!TryStrToInt32(text, value) || value < minimum) {
-    throw Exception(Format("Settings/%s: '%s' is not a valid value (a whole number from %d on)",
-                           key, text.c_str(), minimum));
-  }
-  return value;
-}
 
 std::string ClassNameOf(const std::exception& error) {
   if (auto* own = dynamic_cast<const Exception*>(&error)) return own->ClassName();
@@ -51,19 +42,25 @@ std::string ClassNameOf(const std::exception& error) {
 }
 
 int SecondsToMs(int seconds) { return seconds > INT32_MAX / 1000 ? INT32_MAX : seconds * 1000; }
-// Settings/ConfigCommands: a switch that closes a door must not fall back
-// to "open" on a typing error, so only these words count.
-bool ParseSwitch(std::string_view key, const std::string& value, bool fallback) {
-  const std::string text = Trim(value);
-  if (text.empty()) return fallback;
-  for (const char* on : {"1", "true", "yes", "on"}) {
-    if (SameText(text, on)) return true;
+
+std::string SignalName(uint32_t signal_number) {
+  switch (signal_number) {
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGINT:
+      return "SIGINT";
+    default:
+      return "signal " + std::to_string(signal_number);
   }
-  for (const char* off : {"0", "false", "no", "off"}) {
-    if (SameText(text, off)) return false;
+}
+
+std::string JoinTexts(const std::vector<std::string>& texts, const char* separator) {
+  std::string joined;
+  for (const std::string& text : texts) {
+    if (!joined.empty()) joined += separator;
+    joined += text;
   }
-  throw Exception(Format("Settings/%.*s: '%s' is not 0 or 1", static_cast<int>(key.size()),
-                         key.data(), text.c_str()));
+  return joined;
 }
 
 }  // namespace
@@ -82,6 +79,10 @@ TVelquarnSvc::TVelquarnSvc(std::string config_path, std::string event_log_path)
   environment_.LogEvent = [this](const std::string& source, const std::string& text) {
     event_log_.Write(source, text);
   };
+  environment_.LogAt = [this](TLogPriority priority, const std::string& source,
+                              const std::string& text) {
+    event_log_.Write(priority, source, text);
+  };
   environment_.CheckVersion = [this](const std::string& module, int32_t date) {
     return gate_.Check(module, date);
   };
@@ -92,10 +93,15 @@ TVelquarnSvc::TVelquarnSvc(std::string config_path, std::string event_log_path)
   server_.OnListenException = [this](const std::exception& error) { OnListenException(error); };
   server_.OnDisconnect = [this](TContext& context) { OnDisconnect(context); };
   server_.OnApplicationError = [this](const std::exception& error) { OnApplicationError(error); };
+  server_.OnRefused = [this](const std::string& peer, const TReply& reply) {
+    OnRefused(peer, reply);
+  };
+  server_.SetAcceptFilter(
+      [this](const std::optional<TIpAddress>& peer) { return AllowPeer(peer); });
   server_.OnIdleTimeout = [this](TContext& context) {
-    event_log_.Write(kEventSourceServer,
+    event_log_.Write(TLogPriority::kInfo, kEventSourceServer,
                      Format("Idle connection from %s closed after IdleTimeout (%d s)",
-                            context.Connection().PeerName().c_str(), idle_timeout_seconds_));
+                            context.Connection().PeerName().c_str(), idle_timeout_seconds_.load()));
   };
   server_.OnStopDeadline = [this](const std::vector<TCommandServer::TStuckSession>& sessions) {
     OnStopDeadline(sessions);
@@ -126,90 +132,157 @@ void TVelquarnSvc::FreeDatabaseList() noexcept {
   }
 }
 
-void TVelquarnSvc::ReadConnectionLimits() {
-  server_.SetMaxConnections(
-      ReadLimit(*config_, "MaxConnections", TCommandServer::kMaxConnections, 1));
-  server_.SetMaxConnectionsPerAddress(ReadLimit(*config_, "MaxConnectionsPerAddress", 0, 0));
-  idle_timeout_seconds_ = ReadLimit(*config_, "IdleTimeout", 0, 0);
-  server_.SetIdleTimeoutMs(idle_timeout_seconds_ > 0 ? SecondsToMs(idle_timeout_seconds_) : 0);
-  server_.SetReadTimeoutMs(
-      SecondsToMs(ReadLimit(*config_, "ReadTimeout", TCommandServer::kReadTimeoutMs / 1000, 1)));
-  const int stop_seconds =
-      ReadLimit(*config_, "StopTimeout", TCommandServer::kDefaultStopTimeoutMs / 1000, 1);
-  server_.SetStopTimeoutMs(SecondsToMs(stop_seconds));
+void TVelquarnSvc::ApplySettings(const TServiceSettings& settings,
+                                 std::shared_ptr<const TIniFile> config) {
+  server_.SetMaxConnections(settings.MaxConnections);
+  server_.SetMaxConnectionsPerAddress(settings.MaxConnectionsPerAddress);
+  idle_timeout_seconds_ = settings.IdleTimeoutSec;
+  server_.SetIdleTimeoutMs(settings.IdleTimeoutSec > 0 ? SecondsToMs(settings.IdleTimeoutSec) : 0);
+  server_.SetReadTimeoutMs(SecondsToMs(settings.ReadTimeoutSec));
+  server_.SetStopTimeoutMs(SecondsToMs(settings.StopTimeoutSec));
+  server_.SetShutdownGraceMs(SecondsToMs(settings.ShutdownGraceSec));
+  server_.SetMaxLineLength(settings.MaxLineLength);
+  {
+    std::scoped_lock lock(settings_mutex_);
+    allow_from_ = settings.AllowFrom;
+  }
+  auto live = std::make_shared<TLiveSettings>();
+  live->Config = config;
+  live->ConfigCommands = settings.ConfigCommands;
+  live->AdminFrom = settings.AdminFrom;
+  live->SlowQueryMs = settings.SlowQueryMs;
+  environment_.SetLive(std::move(live));
+  config_ = std::move(config);
+  gate_.ReadSettings(*config_);
+  settings_ = settings;
+}
+
+void TVelquarnSvc::LogConfigFindings() {
+  // Only the file's own findings: whether a DSN or driver exists is the
+  // driver manager's to say at `open`, and --check-config reports it.
+  const TConfigCheckResult result = CheckConfigFile(config_path_, false, false);
+  size_t logged = 0;
+  for (const TConfigFinding& finding : result.Findings) {
+    if (logged == kMaxLoggedFindings) {
+      event_log_.Write(TLogPriority::kWarning, kEventSourceService,
+                       Format("Configuration: %zu more finding(s); run velquarn --check-config",
+                              result.Findings.size() - logged));
+      break;
+    }
+    event_log_.Write(TLogPriority::kWarning, kEventSourceService,
+                     "Configuration: " + FormatFinding(config_path_, finding));
+    ++logged;
+  }
+}
+
+void TVelquarnSvc::ReadBindings() {
+  server_.ClearBindings();
+  long long port = config_->ReadInteger("Settings", "Port", TCommandServer::kDefaultPort);
+  if (port < 0 || port > 65535) port = TCommandServer::kDefaultPort;
+  server_.SetDefaultPort(static_cast<uint16_t>(port));
+  const bool ipv6 = config_->ReadBool("Settings", "IPV6", false);
+  const std::string listen = config_->ReadString("Settings", "ListenAddress", "");
+  if (Trim(listen).empty()) {
+    server_.AddBinding(TAddressFamily::kIPv4);
+    if (ipv6) server_.AddBinding(TAddressFamily::kIPv6);
+    return;
+  }
+  for (const TBinding& binding : ParseListenAddresses("ListenAddress", listen, ipv6)) {
+    server_.AddBinding(binding);
+  }
 }
 
 void TVelquarnSvc::Execute() {
-  config_ = std::make_unique<TIniFile>(config_path_);
-  environment_.Config = config_.get();
-  ReadConnectionLimits();
+  LogConfigFindings();
+  auto config = std::make_shared<const TIniFile>(config_path_);
+  const TServiceSettings settings = ReadServiceSettings(*config);
+  ApplySettings(settings, std::move(config));
   RefreshVersionList();
-  if (!server_.Active()) {
-    try {
-      server_.ClearBindings();
-      long long port = config_->ReadInteger("Settings", "Port", TCommandServer::kDefaultPort);
-      if (port < 0 || port > 65535) port = TCommandServer::kDefaultPort;
-      server_.SetDefaultPort(static_cast<uint16_t>(port));
-      server_.AddBinding(TAddressFamily::kIPv4);
-      if (config_->ReadBool("Settings", "IPV6", false)) server_.AddBinding(TAddressFamily::kIPv6);
-      long long max_line =
-          config_->ReadInteger("Settings", "MaxLineLength", TCommandServer::kDefaultMaxLineLength);
-      if (max_line <= 0) max_line = TCommandServer::kDefaultMaxLineLength;
-      server_.SetMaxLineLength(static_cast<size_t>(max_line));
-    } catch (const std::exception&) {
-      // Bindings that could not be set up are left as they are; the server
-      // listens on whatever it has.
-    }
-  }
-  ApplyAccessSettings();
-  gate_.ReadSettings(*config_);
+  if (!server_.Active()) ReadBindings();
   environment_.MaxDateDiff = static_cast<int>(gate_.MaxDateDiff());
   if (server_.CommandTable().empty()) server_.SetCommandTable(BuildCommandTable(environment_));
   server_.Activate();
 }
 
-void TVelquarnSvc::ApplyAccessSettings() {
-  if (!server_.Active()) {
-    const std::string listen = config_->ReadString("Settings", "ListenAddress", "");
-    if (!Trim(listen).empty()) {
-      const bool ipv6 = config_->ReadBool("Settings", "IPV6", false);
-      server_.ClearBindings();
-      for (const TBinding& binding : ParseListenAddresses("ListenAddress", listen, ipv6)) {
-        server_.AddBinding(binding);
-      }
-    }
-    TAddressFilter allowed =
-        TAddressFilter::Parse("AllowFrom", config_->ReadString("Settings", "AllowFrom", ""));
-    if (allowed.Empty()) {
-      server_.SetAcceptFilter(nullptr);
-    } else {
-      server_.SetAcceptFilter(
-          [this, allowed = std::move(allowed)](const std::optional<TIpAddress>& peer) {
-            return AllowPeer(allowed, peer);
-          });
-    }
+bool TVelquarnSvc::Reload() {
+  // Only a running service has settings to replace.
+  if (config_ == nullptr) return false;
+  std::shared_ptr<const TIniFile> config;
+  TServiceSettings settings;
+  try {
+    // A file that has gone or cannot be read is a mistake to report, not an
+    // empty configuration to apply.
+    TIniFile::ReadFileText(config_path_);
+    config = std::make_shared<const TIniFile>(config_path_);
+    settings = ReadServiceSettings(*config);
+  } catch (const std::exception& error) {
+    event_log_.Write(kEventSourceService,
+                     Format("Reload of %s failed, the settings in force stay: %s",
+                            config_path_.c_str(), error.what()));
+    return false;
   }
-  environment_.AdminFrom =
-      TAddressFilter::Parse("AdminFrom", config_->ReadString("Settings", "AdminFrom", ""));
-  environment_.ConfigCommands =
-      ParseSwitch("ConfigCommands", config_->ReadString("Settings", "ConfigCommands", ""), true);
+  LogConfigFindings();
+  const std::vector<std::string> changes = SettingChanges(settings_, settings);
+  const std::vector<std::string> restart_only = RestartOnlyChanges(*config_, *config);
+  const bool url_changed = settings.UpdateURL != settings_.UpdateURL;
+  ApplySettings(settings, std::move(config));
+  event_log_.Write(
+      TLogPriority::kInfo, kEventSourceService,
+      Format("Reload of %s: %s", config_path_.c_str(),
+             changes.empty() ? "no live setting changed" : JoinTexts(changes, ", ").c_str()));
+  if (!restart_only.empty()) {
+    event_log_.Write(TLogPriority::kWarning, kEventSourceService,
+                     Format("Reload of %s: %s changed in the file; that takes a restart",
+                            config_path_.c_str(), JoinTexts(restart_only, ", ").c_str()));
+  }
+  if (url_changed) RefreshVersionList();
+  return true;
 }
 
-bool TVelquarnSvc::AllowPeer(const TAddressFilter& allowed, const std::optional<TIpAddress>& peer) {
-  if (allowed.Allows(peer)) return true;
+bool TVelquarnSvc::AllowPeer(const std::optional<TIpAddress>& peer) {
+  {
+    std::scoped_lock lock(settings_mutex_);
+    if (allow_from_.Empty() || allow_from_.Allows(peer)) return true;
+  }
+  LogRefusal(Format("Connection from %s refused: not in Settings/AllowFrom",
+                    peer ? peer->ToString().c_str() : "an unknown address"));
+  return false;
+}
+
+void TVelquarnSvc::OnRefused(const std::string& peer, const TReply& reply) {
+  const std::string text = reply.Text().empty() ? std::string() : reply.Text().front();
+  LogRefusal(Format("Connection from %s refused: %s", peer.c_str(), text.c_str()));
+}
+
+void TVelquarnSvc::LogRefusal(const std::string& text) {
   const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now().time_since_epoch());
   uint64_t held_back = 0;
-  if (refusal_log_limit_.Admit(static_cast<uint64_t>(now.count()), held_back)) {
-    std::string text = Format("Connection from %s refused: not in Settings/AllowFrom",
-                              peer ? peer->ToString().c_str() : "an unknown address");
-    if (held_back > 0) {
-      text += Format(" (%llu more refused and not logged before this one)",
-                     static_cast<unsigned long long>(held_back));
-    }
-    event_log_.Write(kEventSourceServer, text);
+  if (!refusal_log_limit_.Admit(static_cast<uint64_t>(now.count()), held_back)) return;
+  std::string entry = text;
+  if (held_back > 0) {
+    entry += Format(" (%llu more refused and not logged before this one)",
+                    static_cast<unsigned long long>(held_back));
   }
-  return false;
+  event_log_.Write(TLogPriority::kWarning, kEventSourceServer, entry);
+}
+
+void TVelquarnSvc::LogStarted() {
+  std::vector<std::string> addresses;
+  for (size_t i = 0; i < server_.Bindings().size(); ++i) {
+    addresses.push_back(
+        Format("%s:%u", server_.Bindings()[i].ToString().c_str(), server_.BoundPort(i)));
+  }
+  event_log_.Write(
+      TLogPriority::kInfo, kEventSourceService,
+      Format("Service started: velquarn %s, configuration %s, listening on %s", VersionNumber(),
+             config_path_.c_str(), JoinTexts(addresses, ", ").c_str()));
+}
+
+void TVelquarnSvc::LogStatus() {
+  event_log_.Write(TLogPriority::kInfo, kEventSourceService,
+                   Format("Status: %d connection(s) open, configuration %s",
+                          server_.ConnectionCount(), config_path_.c_str()));
 }
 
 void TVelquarnSvc::Stop() {
@@ -218,11 +291,11 @@ void TVelquarnSvc::Stop() {
   // ends without freeing what they hold (see HasAbandonedSessions).
   if (server_.HasAbandonedThreads()) return;
   FreeDatabaseList();
-  environment_.Config = nullptr;
+  environment_.SetLive(std::make_shared<const TLiveSettings>());
   config_.reset();
 }
 
-int TVelquarnSvc::Run(int stop_fd) {
+int TVelquarnSvc::Run(int signal_fd) {
   try {
     Execute();
   } catch (const std::exception& error) {
@@ -233,15 +306,32 @@ int TVelquarnSvc::Run(int stop_fd) {
     Stop();
     return 1;
   }
+  LogStarted();
   NotifyServiceManager("READY=1");
   using Clock = std::chrono::steady_clock;
   auto next_tick = Clock::now() + std::chrono::milliseconds(kVersionTimerMs);
+  std::string reason = "stop requested";
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_tick - Clock::now());
-    pollfd stop{stop_fd, POLLIN, 0};
-    int ready = ::poll(&stop, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-    if (ready > 0) break;
+    pollfd signals{signal_fd, POLLIN, 0};
+    int ready = ::poll(&signals, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
     if (ready < 0 && errno != EINTR) break;
+    if (ready > 0) {
+      signalfd_siginfo info{};
+      const ssize_t got = ::read(signal_fd, &info, sizeof(info));
+      if (got < 0 && errno == EINTR) continue;
+      // Anything but a whole signalfd record is a plain stop request.
+      if (got != static_cast<ssize_t>(sizeof(info))) break;
+      if (info.ssi_signo == SIGHUP) {
+        Reload();
+      } else if (info.ssi_signo == SIGUSR1) {
+        LogStatus();
+      } else if (info.ssi_signo != SIGUSR2) {
+        reason = SignalName(info.ssi_signo);
+        break;
+      }
+      continue;
+    }
     if (Clock::now() >= next_tick) {
       // After a long stall the timer skips the missed ticks instead of
       // firing them in a burst.
@@ -255,7 +345,17 @@ int TVelquarnSvc::Run(int stop_fd) {
     }
   }
   NotifyServiceManager("STOPPING=1");
+  const int open_connections = server_.ConnectionCount();
+  if (settings_.ShutdownGraceSec > 0 && open_connections > 0) {
+    event_log_.Write(TLogPriority::kInfo, kEventSourceService,
+                     Format("Service stopping on %s: %d connection(s) open; running commands "
+                            "may finish within ShutdownGraceSec (%d s)",
+                            reason.c_str(), open_connections, settings_.ShutdownGraceSec));
+  }
   Stop();
+  event_log_.Write(
+      TLogPriority::kInfo, kEventSourceService,
+      Format("Service stopped on %s: %d connection(s) closed", reason.c_str(), open_connections));
   return 0;
 }
 
@@ -271,7 +371,8 @@ void TVelquarnSvc::OnException(TContext* context, const std::exception& error) {
   // An over-long line closes its connection; the operator learns why.
   if (dynamic_cast<const ELineTooLong*>(&error) != nullptr ||
       dynamic_cast<const EReadTimeout*>(&error) != nullptr) {
-    event_log_.Write(kEventSourceServer, std::string("TCPServerException: ") + error.what());
+    event_log_.Write(TLogPriority::kWarning, kEventSourceServer,
+                     std::string("TCPServerException: ") + error.what());
     return;
   }
   if (dynamic_cast<const EConnectionClosed*>(&error) != nullptr ||

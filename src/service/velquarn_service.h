@@ -1,17 +1,22 @@
 // TVelquarnSvc: the service object. It owns the command server with its
 // command table, the configuration loaded at start and the event log, and
 // runs the service in the foreground: Execute loads the configuration and
-// activates the server, the main thread then waits for SIGTERM or SIGINT
-// (and runs the version timer), and Stop deactivates the server and
-// frees what Execute built.
+// activates the server, the main thread then waits on the signal descriptor
+// (and runs the version timer): SIGHUP reloads the live settings, SIGUSR1
+// logs a status entry, SIGUSR2 is ignored, SIGTERM and SIGINT stop. Stop
+// deactivates the server and frees what Execute built.
 //
-// Thread-safety: Run, Execute and Stop are called from the main thread. The
-// configuration and MaxDateDiff are written before the server is activated
-// and only read by connection threads afterwards. The event log is
-// thread-safe.
+// Thread-safety: Run, Execute, Reload and Stop are called from the main
+// thread. The configuration and the live settings are published to
+// connection threads through the command environment (locked snapshots) and
+// the server's live setters; the AllowFrom filter is guarded by
+// settings_mutex_. The event log is thread-safe.
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +24,7 @@
 #include "protocol/command_server.h"
 #include "service/event_log.h"
 #include "service/rate_limiter.h"
+#include "service/service_settings.h"
 #include "service/version_gate.h"
 
 namespace velquarn {
@@ -39,15 +45,22 @@ class TVelquarnSvc {
   TVelquarnSvc& operator=(const TVelquarnSvc&) = delete;
   ~TVelquarnSvc();
 
-  // Runs the service until stop_fd becomes readable (a signalfd for SIGTERM
-  // and SIGINT in production). Returns the process exit status: 0 after a
-  // normal stop; 1 when execute failed ("Service failed on execute: %s" in
-  // the event log).
-  int Run(int stop_fd);
+  // Runs the service until a stop arrives on signal_fd: a signalfd for
+  // SIGTERM, SIGINT, SIGHUP, SIGUSR1 and SIGUSR2 in production; anything
+  // readable that is not a signalfd record (a pipe in tests) stops too.
+  // Returns the process exit status: 0 after a normal stop; 1 when execute
+  // failed ("Service failed on execute: %s" in the event log).
+  int Run(int signal_fd);
 
   // Loads the configuration, refreshes the version list, sets up the
   // bindings and activates the command server. Raises on failure.
   void Execute();
+  // Re-reads the configuration file and applies its live settings (every
+  // Settings key but Port, IPV6 and ListenAddress; database sections for
+  // the next `open`), logging what changed. A file that cannot be read or
+  // holds a value that does not parse changes nothing; the entry says why.
+  // Returns whether the file was applied (false before Execute succeeded).
+  bool Reload();
   // Deactivates the command server (waiting for every connection thread up
   // to the stop timeout), frees the process-wide database list and the
   // configuration. When sessions were abandoned stuck inside a driver, it
@@ -60,7 +73,8 @@ class TVelquarnSvc {
   TEventLog& EventLog() { return event_log_; }
   const std::string& ConfigPath() const { return config_path_; }
   std::string LogPath() const;
-  int MaxDateDiff() const { return environment_.MaxDateDiff; }
+  int MaxDateDiff() const { return static_cast<int>(gate_.MaxDateDiff()); }
+  const TServiceSettings& Settings() const { return settings_; }
   TVersionGate& VersionGate() { return gate_; }
   // Appends a line to the log file beside the configuration.
   void WriteLog(const std::string& message) const;
@@ -74,33 +88,46 @@ class TVelquarnSvc {
   static std::string ApplicationErrorText(const std::exception& error);
 
  private:
-  // Reads Settings/ListenAddress, AllowFrom, AdminFrom and ConfigCommands
-  // into the server and the command environment. Raises Exception naming the
-  // key and the value when one does not parse: the service then does not
-  // start rather than listen wider or admit more peers than configured.
-  void ApplyAccessSettings();
+  // Reads Settings/Port, IPV6 and ListenAddress into the server's bindings.
+  // Raises Exception naming ListenAddress and its value when it does not
+  // parse: the service then does not start rather than listen wider.
+  void ReadBindings();
+  // Hands the settings to the server, the command environment and the
+  // version gate, with the configuration they came from.
+  void ApplySettings(const TServiceSettings& settings, std::shared_ptr<const TIniFile> config);
+  // Logs, as warnings, what the configuration check finds in the file that
+  // makes the service use a default or ignore a line.
+  void LogConfigFindings();
   // The accept filter of Settings/AllowFrom; logs refusals, rate-limited.
-  bool AllowPeer(const TAddressFilter& allowed, const std::optional<TIpAddress>& peer);
+  bool AllowPeer(const std::optional<TIpAddress>& peer);
+  // A peer refused by a connection limit; logged, rate-limited.
+  void OnRefused(const std::string& peer, const TReply& reply);
+  // One refusal entry, unless the rate limit holds it back.
+  void LogRefusal(const std::string& text);
+  void LogStarted();
+  void LogStatus();
   void OnException(TContext* context, const std::exception& error);
   void OnListenException(const std::exception& error);
   void OnDisconnect(TContext& context);
   void OnApplicationError(const std::exception& error);
   void OnStopDeadline(const std::vector<TCommandServer::TStuckSession>& sessions);
-  // MaxConnections, MaxConnectionsPerAddress, IdleTimeout, ReadTimeout and
-  // StopTimeout of the Settings section; raises Exception naming a bad value.
-  void ReadConnectionLimits();
   void FreeDatabaseList() noexcept;
 
   std::string config_path_;
   TEventLog event_log_;
   TVersionGate gate_;
-  std::unique_ptr<TIniFile> config_;
+  std::shared_ptr<const TIniFile> config_;
+  TServiceSettings settings_;
   TCommandEnvironment environment_;
   TCommandServer server_;
-  int idle_timeout_seconds_ = 0;
+  std::atomic<int> idle_timeout_seconds_ = 0;
+  std::mutex settings_mutex_;
+  TAddressFilter allow_from_;  // Guarded by settings_mutex_
   // Refused peers logged: at most kRefusalLogBurst entries a minute.
   static constexpr int kRefusalLogBurst = 10;
   TRateLimiter refusal_log_limit_{kRefusalLogBurst, 60000};
+  // At most this many configuration findings are logged at start or reload.
+  static constexpr size_t kMaxLoggedFindings = 20;
 };
 
 }  // namespace velquarn

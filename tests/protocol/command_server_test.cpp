@@ -282,6 +282,80 @@ TEST_F(CommandServerTest, DeactivateClosesIdleConnectionsAndWaitsForThem) {
   for (auto& client : clients) EXPECT_TRUE(client.WaitForClose(5000));
 }
 
+// A server whose "nap" command takes 800 ms.
+class DrainingServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_.SetDefaultPort(0);
+    TCommandTable table;
+    table.push_back(MakeCommand("nap", ' ', [](TCommandInvocation& invocation) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(800));
+      invocation.SetReply(200, "rested");
+    }));
+    server_.SetCommandTable(std::move(table));
+    server_.Activate();
+  }
+  TVelquarnClient Client() {
+    TVelquarnClient client;
+    client.SetReadTimeoutMs(10000);
+    EXPECT_EQ(client.Open("127.0.0.1", server_.BoundPort(0)).Code, 200);
+    return client;
+  }
+  // Deactivates on another thread once the nap has begun.
+  void DeactivateDuringNap(TVelquarnClient& busy) {
+    busy.SendLine("nap");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    stopper_ = std::thread([this] { server_.Deactivate(); });
+  }
+  void TearDown() override {
+    if (stopper_.joinable()) stopper_.join();
+    server_.Deactivate();
+  }
+
+  TCommandServer server_;
+  std::thread stopper_;
+};
+
+TEST_F(DrainingServerTest, GraceLetsARunningCommandAnswerAndClosesIdleOnesAtOnce) {
+  server_.SetShutdownGraceMs(5000);
+  TVelquarnClient busy = Client();
+  TVelquarnClient idle = Client();
+  const auto start = std::chrono::steady_clock::now();
+  DeactivateDuringNap(busy);
+  EXPECT_TRUE(idle.WaitForClose(400));
+  const TClientReply reply = busy.ReadReply();
+  EXPECT_EQ(reply.Code, 200);
+  EXPECT_EQ(reply.Text(), "rested");
+  EXPECT_TRUE(busy.WaitForClose(2000));
+  stopper_.join();
+  // The stop ended with the last command, long before the grace was up.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(server_.ConnectionCount(), 0);
+}
+
+TEST_F(DrainingServerTest, CommandsSentDuringTheGraceAreNotRun) {
+  server_.SetShutdownGraceMs(5000);
+  TVelquarnClient busy = Client();
+  DeactivateDuringNap(busy);
+  // Queued behind the running command: it must not start.
+  busy.SendLine("nap");
+  EXPECT_EQ(busy.ReadReply().Code, 200);
+  EXPECT_TRUE(busy.WaitForClose(500));
+}
+
+TEST_F(DrainingServerTest, WithoutGraceARunningCommandLosesItsConnectionAtOnce) {
+  TVelquarnClient busy = Client();
+  DeactivateDuringNap(busy);
+  EXPECT_TRUE(busy.WaitForClose(400));
+}
+
+TEST_F(DrainingServerTest, AfterTheGraceRunningCommandsAreCutOff) {
+  server_.SetShutdownGraceMs(100);
+  TVelquarnClient busy = Client();
+  DeactivateDuringNap(busy);
+  EXPECT_TRUE(busy.WaitForClose(400));
+}
+
 TEST_F(CommandServerTest, ErrorsEscapingEventsAreApplicationErrors) {
   std::atomic<int> application_errors{0};
   server_.OnDisconnect = [](TContext&) { throw Exception("disconnect failed"); };

@@ -106,6 +106,20 @@ TEST_F(ConfigCheck, FindingsComeInLineOrderAndFormatWithFileAndLine) {
   EXPECT_EQ(FormatFinding("f.ini", {0, "whole"}), "f.ini: whole");
 }
 
+TEST_F(ConfigCheck, LimitsThatStopTheStartSaySo) {
+  const std::string path = Write(
+      "[Settings]\nMaxConnections=0\nIdleTimeout=-1\nSlowQueryMs=fast\nStopTimeout=\n"
+      "ShutdownGraceSec=0\n[db]\nDSN=x\nPasswordFile=db.pw\n");
+  const TConfigCheckResult checked = CheckConfigFile(path, false, false);
+  ASSERT_EQ(checked.Findings.size(), 3u);
+  EXPECT_EQ(checked.Findings[0].Text,
+            "[Settings] MaxConnections=0: not a whole number from 1 on; the service does not "
+            "start");
+  EXPECT_EQ(checked.Findings[1].Text,
+            "[Settings] IdleTimeout=-1: not a whole number from 0 on; the service does not start");
+  EXPECT_EQ(checked.Findings[2].Line, 4);
+}
+
 TEST(NameDistance, CountsEditsAndSwapsWithoutLetterCase) {
   EXPECT_EQ(NameDistance("Port", "port"), 0u);
   EXPECT_EQ(NameDistance("Port", "Prot"), 1u);

@@ -31,16 +31,18 @@ TEST(EventLog, LineBreaksAreEscaped) {
   EXPECT_EQ(EscapeLineBreaks("a\r\nb\\c\nd"), "a\\r\\nb\\\\c\\nd");
 }
 
-TEST(EventLog, EntriesAreAppendedAsSourceAndText) {
+TEST(EventLog, EntriesAreAppendedAsPrioritySourceAndText) {
   std::string path = TempPath("velquarn-event-log");
   std::filesystem::remove(path);
   TEventLog log;
   log.SetFile(path);
   log.Write(kEventSourceService, "Application error: EFoo:\r\nbroken");
-  log.Write(kEventSourceServer, "TCPServerException: x");
+  log.Write(TLogPriority::kWarning, kEventSourceServer, "TCPServerException: x");
+  log.Write(TLogPriority::kInfo, kEventSourceService, "Service started");
   EXPECT_EQ(ReadFile(path),
-            "VelquarnSvc Application error: EFoo:\\r\\nbroken\n"
-            "Velquarn TCPServerException: x\n");
+            "err VelquarnSvc Application error: EFoo:\\r\\nbroken\n"
+            "warning Velquarn TCPServerException: x\n"
+            "info VelquarnSvc Service started\n");
   std::filesystem::remove(path);
 }
 
@@ -61,8 +63,9 @@ TEST(EventLog, ConcurrentEntriesStayWhole) {
   int count = 0;
   while (std::getline(lines, line)) {
     ++count;
-    ASSERT_EQ(line.size(), 209u);
-    EXPECT_EQ(line.substr(9), std::string(200, line[9]));
+    // "err Velquarn " and the text.
+    ASSERT_EQ(line.size(), 213u);
+    EXPECT_EQ(line.substr(13), std::string(200, line[13]));
   }
   EXPECT_EQ(count, 400);
   std::filesystem::remove(path);

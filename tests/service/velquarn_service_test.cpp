@@ -160,8 +160,8 @@ TEST_F(VelquarnServiceTest, ConnectionExceptionsLoggedOnlyWhenReal) {
   on_exception(&context, Exception("boom\nagain"));
   on_exception(nullptr, ELineTooLong(10, "127.0.0.1:5"));
   EXPECT_EQ(Events(),
-            "Velquarn TCPServerException: boom\\nagain\n"
-            "Velquarn TCPServerException: Line longer than MaxLineLength (10 bytes) from "
+            "err Velquarn TCPServerException: boom\\nagain\n"
+            "warning Velquarn TCPServerException: Line longer than MaxLineLength (10 bytes) from "
             "127.0.0.1:5; connection closed\n");
 }
 
@@ -171,7 +171,7 @@ TEST_F(VelquarnServiceTest, ListenExceptionsSkipSocketErrorsAndAborts) {
   service.Server().OnListenException(EAbort());
   EXPECT_EQ(Events(), "");
   service.Server().OnListenException(Exception("listener broke"));
-  EXPECT_EQ(Events(), "Velquarn TCPListenException occured: listener broke\n");
+  EXPECT_EQ(Events(), "err Velquarn TCPListenException occured: listener broke\n");
 }
 
 TEST_F(VelquarnServiceTest, ApplicationErrorsNameTheClass) {
@@ -181,7 +181,29 @@ TEST_F(VelquarnServiceTest, ApplicationErrorsNameTheClass) {
             "Application error: std::runtime_error:\r\nplain");
   TVelquarnSvc& service = Start("");
   service.Server().OnApplicationError(Exception("escaped"));
-  EXPECT_EQ(Events(), "VelquarnSvc Application error: Exception:\\r\\nescaped\n");
+  EXPECT_EQ(Events(), "err VelquarnSvc Application error: Exception:\\r\\nescaped\n");
+}
+
+TEST_F(VelquarnServiceTest, ReloadAppliesLiveSettingsOrKeepsThemOnABadFile) {
+  TVelquarnSvc& service = Start("MaxConnections=5");
+  const std::string path = (folder_ / "velquarn.ini").string();
+  std::ofstream(path) << "[Settings]\nPort=" << port_ << "\nMaxConnections=7\nSlowQueryMs=20\n";
+  EXPECT_TRUE(service.Reload());
+  EXPECT_EQ(service.Settings().MaxConnections, 7);
+  EXPECT_EQ(service.Settings().SlowQueryMs, 20);
+  EXPECT_NE(Events().find("info VelquarnSvc Reload of " + path +
+                          ": MaxConnections: 5 -> 7, SlowQueryMs: 0 -> 20\n"),
+            std::string::npos)
+      << Events();
+
+  std::ofstream(path) << "[Settings]\nPort=" << port_ << "\nMaxConnections=9\nAllowFrom=nowhere\n";
+  EXPECT_FALSE(service.Reload());
+  EXPECT_EQ(service.Settings().MaxConnections, 7);
+  EXPECT_NE(
+      Events().find("err VelquarnSvc Reload of " + path + " failed, the settings in force stay: "),
+      std::string::npos)
+      << Events();
+  EXPECT_TRUE(service.Server().Active());
 }
 
 TEST_F(VelquarnServiceTest, RunStopsWhenTheStopDescriptorFires) {
@@ -213,7 +235,8 @@ TEST_F(VelquarnServiceTest, RunReportsAFailedExecute) {
   int stop[2];
   ASSERT_EQ(::pipe(stop), 0);
   EXPECT_EQ(second.Run(stop[0]), 1);
-  EXPECT_EQ(Events().rfind("VelquarnSvc Service failed on execute: Could not bind socket", 0), 0u)
+  EXPECT_EQ(Events().rfind("err VelquarnSvc Service failed on execute: Could not bind socket", 0),
+            0u)
       << Events();
   ::close(stop[0]);
   ::close(stop[1]);

@@ -1,0 +1,116 @@
+#include "service/service_settings.h"
+
+#include <climits>
+
+#include "common/exceptions.h"
+#include "common/ini_file.h"
+#include "common/text.h"
+
+namespace velquarn {
+
+namespace {
+
+constexpr const char* kSettings = "Settings";
+
+// A whole number from minimum up, or the default when the key is absent or
+// empty. Anything else is refused: a limit that silently fell back to
+// "none" would leave the door open.
+int ReadLimit(const TIniFile& config, const char* key, int fallback, int minimum) {
+  const std::string text = Trim(config.ReadString(kSettings, key, ""));
+  if (text.empty()) return fallback;
+  int32_t value = 0;
+  if (!TryStrToInt32(text, value) || value < minimum) {
+    throw Exception(Format("Settings/%s: '%s' is not a valid value (a whole number from %d on)",
+                           key, text.c_str(), minimum));
+  }
+  return value;
+}
+
+// Settings/ConfigCommands: a switch that closes a door must not fall back
+// to "open" on a typing error, so only these words count.
+bool ParseSwitch(const char* key, const std::string& value, bool fallback) {
+  const std::string text = Trim(value);
+  if (text.empty()) return fallback;
+  for (const char* on : {"1", "true", "yes", "on"}) {
+    if (SameText(text, on)) return true;
+  }
+  for (const char* off : {"0", "false", "no", "off"}) {
+    if (SameText(text, off)) return false;
+  }
+  throw Exception(Format("Settings/%s: '%s' is not 0 or 1", key, text.c_str()));
+}
+
+std::string FilterText(const std::string& text) { return text.empty() ? "(none)" : text; }
+
+}  // namespace
+
+TServiceSettings ReadServiceSettings(const TIniFile& config) {
+  TServiceSettings settings;
+  settings.MaxConnections = ReadLimit(config, "MaxConnections", TCommandServer::kMaxConnections, 1);
+  settings.MaxConnectionsPerAddress = ReadLimit(config, "MaxConnectionsPerAddress", 0, 0);
+  settings.IdleTimeoutSec = ReadLimit(config, "IdleTimeout", 0, 0);
+  settings.ReadTimeoutSec =
+      ReadLimit(config, "ReadTimeout", TCommandServer::kReadTimeoutMs / 1000, 1);
+  settings.StopTimeoutSec =
+      ReadLimit(config, "StopTimeout", TCommandServer::kDefaultStopTimeoutMs / 1000, 1);
+  settings.ShutdownGraceSec = ReadLimit(config, "ShutdownGraceSec", 0, 0);
+  settings.SlowQueryMs = ReadLimit(config, "SlowQueryMs", 0, 0);
+  const long long max_line =
+      config.ReadInteger(kSettings, "MaxLineLength", TCommandServer::kDefaultMaxLineLength);
+  settings.MaxLineLength =
+      max_line > 0 ? static_cast<size_t>(max_line) : TCommandServer::kDefaultMaxLineLength;
+  settings.MaxDateDiff = config.ReadInteger(kSettings, "MaxDateDiff", 3);
+  settings.UpdateURL = Trim(config.ReadString(kSettings, "UpdateURL", ""));
+  settings.AllowFromText = Trim(config.ReadString(kSettings, "AllowFrom", ""));
+  settings.AllowFrom = TAddressFilter::Parse("AllowFrom", settings.AllowFromText);
+  settings.AdminFromText = Trim(config.ReadString(kSettings, "AdminFrom", ""));
+  settings.AdminFrom = TAddressFilter::Parse("AdminFrom", settings.AdminFromText);
+  settings.ConfigCommands =
+      ParseSwitch("ConfigCommands", config.ReadString(kSettings, "ConfigCommands", ""), true);
+  return settings;
+}
+
+std::vector<std::pair<std::string, std::string>> DescribeSettings(
+    const TServiceSettings& settings) {
+  return {
+      {"MaxConnections", std::to_string(settings.MaxConnections)},
+      {"MaxConnectionsPerAddress", std::to_string(settings.MaxConnectionsPerAddress)},
+      {"IdleTimeout", std::to_string(settings.IdleTimeoutSec)},
+      {"ReadTimeout", std::to_string(settings.ReadTimeoutSec)},
+      {"StopTimeout", std::to_string(settings.StopTimeoutSec)},
+      {"ShutdownGraceSec", std::to_string(settings.ShutdownGraceSec)},
+      {"SlowQueryMs", std::to_string(settings.SlowQueryMs)},
+      {"MaxLineLength", std::to_string(settings.MaxLineLength)},
+      {"MaxDateDiff", std::to_string(settings.MaxDateDiff)},
+      {"UpdateURL", FilterText(settings.UpdateURL)},
+      {"AllowFrom", FilterText(settings.AllowFromText)},
+      {"AdminFrom", FilterText(settings.AdminFromText)},
+      {"ConfigCommands", settings.ConfigCommands ? "1" : "0"},
+  };
+}
+
+std::vector<std::string> SettingChanges(const TServiceSettings& before,
+                                        const TServiceSettings& after) {
+  const auto old_values = DescribeSettings(before);
+  const auto new_values = DescribeSettings(after);
+  std::vector<std::string> changes;
+  for (size_t i = 0; i < old_values.size(); ++i) {
+    if (old_values[i].second != new_values[i].second) {
+      changes.push_back(old_values[i].first + ": " + old_values[i].second + " -> " +
+                        new_values[i].second);
+    }
+  }
+  return changes;
+}
+
+std::vector<std::string> RestartOnlyChanges(const TIniFile& before, const TIniFile& after) {
+  std::vector<std::string> changed;
+  for (const char* key : {"Port", "IPV6", "ListenAddress"}) {
+    if (Trim(before.ReadString(kSettings, key, "")) != Trim(after.ReadString(kSettings, key, ""))) {
+      changed.emplace_back(key);
+    }
+  }
+  return changed;
+}
+
+}  // namespace velquarn

@@ -1,0 +1,61 @@
+// TServiceSettings: the Settings of the configuration file that the service
+// applies at start and again on a reload (SIGHUP) without a restart. Port,
+// IPV6 and ListenAddress are not among them: the listening sockets are
+// bound once, at start.
+//
+// Thread-safety: plain values; the service reads and applies them on its
+// main thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "protocol/address_filter.h"
+#include "protocol/command_server.h"
+
+namespace velquarn {
+
+class TIniFile;
+
+struct TServiceSettings {
+  int MaxConnections = TCommandServer::kMaxConnections;
+  int MaxConnectionsPerAddress = 0;
+  int IdleTimeoutSec = 0;
+  int ReadTimeoutSec = TCommandServer::kReadTimeoutMs / 1000;
+  int StopTimeoutSec = TCommandServer::kDefaultStopTimeoutMs / 1000;
+  int ShutdownGraceSec = 0;
+  int SlowQueryMs = 0;
+  size_t MaxLineLength = TCommandServer::kDefaultMaxLineLength;
+  long long MaxDateDiff = 3;
+  std::string UpdateURL;
+  std::string AllowFromText;  // trimmed, as configured
+  TAddressFilter AllowFrom;
+  std::string AdminFromText;  // trimmed, as configured
+  TAddressFilter AdminFrom;
+  bool ConfigCommands = true;
+};
+
+// Reads the settings of the file's Settings section. MaxLineLength,
+// MaxDateDiff and UpdateURL are read as the service always read them (an
+// unreadable number is the default). The limits and timeouts, SlowQueryMs,
+// ShutdownGraceSec, AllowFrom, AdminFrom and ConfigCommands raise Exception
+// naming the key and the value when it does not parse: a silent default
+// could admit more than the operator allowed.
+TServiceSettings ReadServiceSettings(const TIniFile& config);
+
+// Each setting by key name with its effective value as text, in a fixed
+// order ("MaxConnections", "2000"; an empty filter is "(none)").
+std::vector<std::pair<std::string, std::string>> DescribeSettings(const TServiceSettings& settings);
+
+// "Key: old -> new" for every setting whose effective value differs.
+std::vector<std::string> SettingChanges(const TServiceSettings& before,
+                                        const TServiceSettings& after);
+
+// The names of the settings read only at start (Port, IPV6, ListenAddress)
+// whose text differs between two loads of the file.
+std::vector<std::string> RestartOnlyChanges(const TIniFile& before, const TIniFile& after);
+
+}  // namespace velquarn
