@@ -12,6 +12,7 @@ packages=(
   xvfb libgtk-3-dev
   sqlite3
   lintian systemd man-db
+  clang libclang-rt-14-dev nlohmann-json3-dev
 )
 
 missing=()

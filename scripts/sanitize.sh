@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The sanitizer builds and their test runs:
+#   address   AddressSanitizer + UndefinedBehaviorSanitizer (g++): every unit
+#             test program and the end-to-end tests, which start the build's
+#             own instrumented velquarn binary. Leaks are reported; the
+#             suppressions in tests/sanitizers/lsan.supp cover only what
+#             the ODBC driver manager and drivers leak by themselves.
+#   thread    ThreadSanitizer (g++): the protocol tests (the command server,
+#             its connection threads and limits) and the service tests.
+#
+#   scripts/sanitize.sh [address|thread]...   (default: both)
+#
+# The end-to-end tests use the private PostgreSQL cluster when VELQUARN_PG_*
+# is set (scripts/test.sh starts it). The PostgreSQL session-resource test
+# (thousands of sessions, minutes even without a sanitizer) is left out; the
+# SQLite form of it runs.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+jobs="${VELQUARN_JOBS:-2}"
+kinds=("$@")
+[ ${#kinds[@]} -gt 0 ] || kinds=(address thread)
+
+configure() {
+  local build=$1 sanitize=$2
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELQUARN_WERROR=ON \
+    -DVELQUARN_SANITIZE="$sanitize" -DVELQUARN_LOGIN_GTK=OFF >/dev/null
+}
+
+run() {
+  local program=$1
+  shift
+  echo "sanitize: $(basename "$program") $*"
+  local started=$SECONDS
+  "$program" --gtest_brief=1 "$@"
+  echo "sanitize: $(basename "$program") passed in $((SECONDS - started)) s"
+}
+
+for kind in "${kinds[@]}"; do
+  case "$kind" in
+    address)
+      build="${VELQUARN_ASAN_BUILD_DIR:-$root/build-asan}"
+      configure "$build" address,undefined
+      programs=(common dataset odbc protocol commands service e2e)
+      cmake --build "$build" -j "$jobs" --target velquarn "${programs[@]/%/_tests}"
+      export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:detect_stack_use_after_return=0"
+      export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0"
+      export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+      for program in common dataset odbc protocol commands service; do
+        run "$build/tests/${program}_tests"
+      done
+      run "$build/tests/e2e_tests" --gtest_filter='-*SessionResources*PostgreSQL*'
+      unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+      ;;
+    thread)
+      build="${VELQUARN_TSAN_BUILD_DIR:-$root/build-tsan}"
+      configure "$build" thread
+      cmake --build "$build" -j "$jobs" --target protocol_tests service_tests
+      export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp"
+      run "$build/tests/protocol_tests"
+      run "$build/tests/service_tests"
+      unset TSAN_OPTIONS
+      ;;
+    *)
+      echo "sanitize: unknown kind '$kind' (address or thread)" >&2
+      exit 2
+      ;;
+  esac
+done
