@@ -33,3 +33,10 @@ ctest --output-on-failure
 
 # What `cmake --install` and the Debian package deliver, and the unit.
 "$root/scripts/install_test.sh" "$build"
+
+# The reliability checks in their short form (README: Fuzzing, sanitizers
+# and soak): every fuzz target briefly, the sanitizer builds with their
+# tests, and a short soak with a PostgreSQL outage.
+"$root/scripts/fuzz.sh" "${VELQUARN_FUZZ_SECONDS:-20}"
+"$root/scripts/sanitize.sh"
+"$root/scripts/soak.sh" "${VELQUARN_SOAK_SECONDS:-60}" 100 20 15

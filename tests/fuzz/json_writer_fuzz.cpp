@@ -6,6 +6,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -26,6 +27,16 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
+// A document that does not parse is shown before the run stops.
+nlohmann::ordered_json Parsed(std::string_view text) {
+  auto document = nlohmann::ordered_json::parse(text, nullptr, false);
+  if (document.is_discarded()) {
+    std::fprintf(stderr, "not JSON: %.*s\n", static_cast<int>(text.size()), text.data());
+    std::abort();
+  }
+  return document;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -36,8 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   TTextStream columns;
   WriteJsonColumns(columns, query);
-  const auto column_list = nlohmann::ordered_json::parse(columns.Bytes(), nullptr, false);
-  Check(!column_list.is_discarded());
+  const auto column_list = Parsed(columns.Bytes());
   Check(column_list["columns"].size() == static_cast<size_t>(query.FieldCount()));
 
   TTextStream rows;
@@ -47,8 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const EConvertError&) {
     return 0;  // a date before 1970: the command answers 500
   }
-  const auto document = nlohmann::ordered_json::parse(rows.Bytes(), nullptr, false);
-  Check(!document.is_discarded());
+  const auto document = Parsed(rows.Bytes());
   const auto& row_list = document["rows"];
   query.First();
   for (size_t r = 0; r < row_list.size(); ++r, query.Next()) {

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -22,8 +23,15 @@ namespace {
 
 using namespace velquarn;
 
+// The field being checked, shown when a check fails.
+int checked_type = -1;
+std::string_view checked_text;
+
 void Check(bool condition) {
-  if (!condition) std::abort();
+  if (condition) return;
+  std::fprintf(stderr, "field type %d written as [%.*s]\n", checked_type,
+               static_cast<int>(checked_text.size()), checked_text.data());
+  std::abort();
 }
 
 std::string Unquoted(std::string_view text) {
@@ -52,6 +60,8 @@ std::string Unhexed(std::string_view text) {
 void CheckValue(std::string_view written, TcsQuery& query, TField& field) {
   const char* data = query.GetFieldDataPtr(field);
   const TFieldType type = field.DataType();
+  checked_type = type;
+  checked_text = written;
   if (data == nullptr && type != ftBlob && type != ftMemo) {
     Check(written == "0" || written == "\xFF");
     return;
@@ -78,8 +88,10 @@ void CheckValue(std::string_view written, TcsQuery& query, TField& field) {
       } else if (std::isinf(value)) {
         Check(written == (value < 0 ? "-INF" : "INF"));
       } else {
-        const double read = std::strtod(std::string(written).c_str(), nullptr);
-        Check(std::fabs(read - value) <= 1e-14 * std::fabs(value) + 5e-324);
+        // Read as long double: the largest doubles round up past the
+        // double range at 15 digits.
+        const long double read = std::strtold(std::string(written).c_str(), nullptr);
+        Check(std::fabs(read - value) <= 1e-14L * std::fabs(value) + 5e-324L);
       }
       break;
     }
