@@ -11,9 +11,11 @@
 #   scripts/sanitize.sh [address|thread]...   (default: both)
 #
 # The end-to-end tests use the private PostgreSQL cluster when VELQUARN_PG_*
-# is set (scripts/test.sh starts it). The PostgreSQL session-resource test
-# (thousands of sessions, minutes even without a sanitizer) is left out; the
-# SQLite form of it runs.
+# is set (scripts/test.sh starts it). The session-resource tests are left
+# out: they take minutes even without a sanitizer, and their bound on resident
+# memory (16 MiB over 5000 sessions) does not hold under AddressSanitizer,
+# whose quarantine keeps freed memory by the hundred MiB; the plain test run
+# has them.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -53,7 +55,7 @@ for kind in "${kinds[@]}"; do
       for program in common dataset odbc protocol commands service; do
         run "$build/tests/${program}_tests"
       done
-      run "$build/tests/e2e_tests" --gtest_filter='-*SessionResources*PostgreSQL*'
+      run "$build/tests/e2e_tests" --gtest_filter='-*SessionResources*'
       unset LD_PRELOAD ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
       ;;
     thread)

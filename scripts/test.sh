@@ -35,8 +35,7 @@ ctest --output-on-failure
 "$root/scripts/install_test.sh" "$build"
 
 # The reliability checks in their short form (README: Fuzzing, sanitizers
-# and soak): every fuzz target briefly, the sanitizer builds with their
-# tests, and a short soak with a PostgreSQL outage.
+# and soak): every fuzz target briefly, and the sanitizer builds with their
+# tests.
 "$root/scripts/fuzz.sh" "${VELQUARN_FUZZ_SECONDS:-20}"
 "$root/scripts/sanitize.sh"
-"$root/scripts/soak.sh" "${VELQUARN_SOAK_SECONDS:-60}" 100 20 15
