@@ -92,7 +92,13 @@ class TSoak {
   }
 
   void Expect(TVelquarnClient& client, const std::string& line, int code) {
-    const TClientReply reply = client.Command(line);
+    TClientReply reply;
+    try {
+      reply = client.Command(line);
+    } catch (const std::exception& error) {
+      throw std::runtime_error(std::string(error.what()) + " after " +
+                               line.substr(0, line.find(' ')));
+    }
     if (reply.Code != code) {
       throw std::runtime_error("reply " + std::to_string(reply.Code) + " to " +
                                line.substr(0, line.find(' ')));
@@ -133,6 +139,11 @@ class TSoak {
         case 1:  // prep / exec
           Expect(client, "prep insert into soak_rows values (:id, :name)", 200);
           Expect(client, "exec " + std::to_string(id) + ", n" + std::to_string(id), 201);
+          // 201 is followed by a data block: the rows affected, then the
+          // parameters' values.
+          if (const auto block = client.ReadDataBlock(); block.empty() || block[0] != "1") {
+            throw EWrongData("exec did not insert one row");
+          }
           committed.push_back(id);
           Count("prep/exec");
           break;
