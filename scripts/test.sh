@@ -35,7 +35,7 @@ ctest --output-on-failure
 "$root/scripts/install_test.sh" "$build"
 
 # The reliability checks in their short form (README: Fuzzing, sanitizers
-# and soak): every fuzz target briefly, and the sanitizer builds with their
-# tests.
+# and soak): every fuzz target briefly, and the AddressSanitizer build with
+# the unit and end-to-end tests.
 "$root/scripts/fuzz.sh" "${VELQUARN_FUZZ_SECONDS:-20}"
-"$root/scripts/sanitize.sh"
+"$root/scripts/sanitize.sh" address
