@@ -14,6 +14,7 @@ packages=(
   lintian systemd man-db
   libedit-dev tmux
   python3 python3-venv python3-pip python3-pandas
+  clang libclang-rt-14-dev nlohmann-json3-dev
 )
 
 missing=()

@@ -6,6 +6,10 @@
 #                                         print the VELQUARN_PG_* exports
 #   scripts/postgres.sh stop              stop the cluster named by
 #                                         VELQUARN_PG_DIR and remove its folder
+#   scripts/postgres.sh halt              stop that cluster, keeping it (an
+#                                         outage for the soak run)
+#   scripts/postgres.sh resume            start a halted cluster again on
+#                                         VELQUARN_PG_PORT
 #
 # Only the export lines go to standard output; everything else goes to
 # standard error. As root, the server runs as the unprivileged user
@@ -145,11 +149,30 @@ stop() {
   log "stopped and removed $dir"
 }
 
+halt() {
+  local dir=${VELQUARN_PG_DIR:?VELQUARN_PG_DIR is not set} bin user
+  bin=$(find_bin) || { log "pg_ctl not found"; exit 1; }
+  user=$(stat -c %U "$dir")
+  as_user "$user" "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >&2
+  log "halted the cluster in $dir"
+}
+
+resume() {
+  local dir=${VELQUARN_PG_DIR:?VELQUARN_PG_DIR is not set} port=${VELQUARN_PG_PORT:?} bin user
+  bin=$(find_bin) || { log "pg_ctl not found"; exit 1; }
+  user=$(stat -c %U "$dir")
+  as_user "$user" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+    -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off" start >&2
+  log "resumed the cluster in $dir on port $port"
+}
+
 case "${1:-}" in
   start) start ;;
   stop) stop ;;
+  halt) halt ;;
+  resume) resume ;;
   *)
-    echo "usage: $0 start|stop" >&2
+    echo "usage: $0 start|stop|halt|resume" >&2
     exit 2
     ;;
 esac

@@ -38,3 +38,7 @@ ctest --output-on-failure
 # PostgreSQL while the cluster runs), and the README's try-it lines.
 "$root/scripts/python_client_test.sh" "$build"
 "$root/scripts/readme_test.sh" "$build"
+
+# The reliability checks (README: Fuzzing, sanitizers and soak) take longer
+# than this run may on two cores: scripts/fuzz.sh and scripts/sanitize.sh
+# run them on their own.

@@ -86,9 +86,18 @@ void WriteJsonValue(TTextStream& stream, TcsQuery& query, TField& field, int32_t
       AppendJsonString(stream, std::string_view(data, static_cast<size_t>(field.DataSize())));
       break;
     case ftFloat:
-    case ftCurrency:
-      AppendGeneralFloat(stream, LoadSlot<double>(data));
+    case ftCurrency: {
+      // JSON has no NaN or infinity, yet a float column can hold them
+      // (PostgreSQL's float8, SQLite's overflow to infinity): bare, "NAN"
+      // would make the whole document unreadable, so they go as their text
+      // in a JSON string.
+      const double value = LoadSlot<double>(data);
+      const bool finite = std::isfinite(value);
+      if (!finite) stream.AppendChar('"');
+      AppendGeneralFloat(stream, value);
+      if (!finite) stream.AppendChar('"');
       break;
+    }
     case ftBoolean:
       stream.AppendText(LoadSlot<int16_t>(data) != 0 ? "true" : "false");
       break;

@@ -9,7 +9,9 @@
 // date-times are millisecond counts (with the server time zone added, moved
 // back 1969 years, days from 0001-01-01 as day 1), times the fraction of a
 // day plus the zone in milliseconds. Booleans are JSON true / false and
-// blobs a JSON string of upper-case hex.
+// blobs a JSON string of upper-case hex. A float that is NaN or infinite is
+// a JSON string of its text ("NAN", "INF", "-INF"), as JSON has no number
+// for it.
 //
 // All functions are safe to call from any thread on distinct streams.
 #pragma once

@@ -128,6 +128,24 @@ TEST_F(ResultWriters, JsonRowsAndColumns) {
   EXPECT_TRUE(query_.Eof());
 }
 
+// JSON has no NaN or infinity, but a float column can hold them (SQLite
+// overflows 1E999 to infinity, PostgreSQL's float8 has all three): they go
+// as their text in a JSON string, so the document stays valid. The row
+// format of get keeps them bare.
+TEST_F(ResultWriters, JsonKeepsNonFiniteFloatsInStrings) {
+  query_.ExecSQL("insert into t (id, f) values(4, 1E999)");
+  query_.ExecSQL("insert into t (id, f) values(5, -1E999)");
+  Select("select id, f from t where id >= 4 order by id");
+  TTextStream rows;
+  WriteJsonRows(rows, query_, 0);
+  EXPECT_EQ(rows.Bytes(),
+            "{ \"rows\": [ { \"id\": 4, \"f\": \"INF\" }, { \"id\": 5, \"f\": \"-INF\" } ] }");
+  query_.First();
+  EXPECT_EQ(AllRows(), std::string("4,INF\0"
+                                   "5,-INF\0",
+                                   13));
+}
+
 // Rows are written straight from the record buffer into the reused payload:
 // once the payload has grown, writing a row allocates nothing.
 TEST_F(ResultWriters, WritingARowAllocatesNothing) {
