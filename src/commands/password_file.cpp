@@ -11,6 +11,7 @@
 
 #include "common/cp1252.h"
 #include "common/exceptions.h"
+#include "common/file_descriptor.h"
 #include "common/text.h"
 
 namespace velquarn {
@@ -19,20 +20,6 @@ namespace {
 
 // The first line is all that is wanted; a password file is small.
 constexpr size_t kMaxPasswordFileBytes = 64 * 1024;
-
-class TFileDescriptor {
- public:
-  explicit TFileDescriptor(int fd) : fd_(fd) {}
-  TFileDescriptor(const TFileDescriptor&) = delete;
-  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-  ~TFileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int Fd() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
@@ -48,14 +35,14 @@ std::string ResolvePasswordFilePath(std::string_view path, std::string_view conf
 
 std::string ReadPasswordFile(const std::string& path) {
   TFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (file.Fd() < 0) {
+  if (file.Get() < 0) {
     throw Exception(
         Format("PasswordFile %s cannot be opened: %s", path.c_str(), std::strerror(errno)));
   }
   // The mode of the opened file, not of the path, so that nothing can be
   // swapped in between the check and the read.
   struct stat status {};
-  if (::fstat(file.Fd(), &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     throw Exception(Format("PasswordFile %s is not a regular file", path.c_str()));
   }
   if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
@@ -67,7 +54,7 @@ std::string ReadPasswordFile(const std::string& path) {
   std::string text;
   char buffer[4096];
   while (text.size() < kMaxPasswordFileBytes) {
-    const ssize_t got = ::read(file.Fd(), buffer, sizeof(buffer));
+    const ssize_t got = ::read(file.Get(), buffer, sizeof(buffer));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       throw Exception(

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/exceptions.h"
+#include "common/file_descriptor.h"
 #include "common/text.h"
 
 namespace velquarn {
@@ -42,26 +43,6 @@ std::string QuoteForFile(std::string_view value) {
   }
   return std::string(value);
 }
-
-class TFileDescriptor {
- public:
-  explicit TFileDescriptor(int fd) : fd_(fd) {}
-  TFileDescriptor(const TFileDescriptor&) = delete;
-  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-  ~TFileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int Get() const { return fd_; }
-  // Closes now, reporting the result (a deferred write error shows here).
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 

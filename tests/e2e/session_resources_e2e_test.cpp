@@ -15,6 +15,7 @@
 
 #include "client/velquarn_client.h"
 #include "e2e/backend_e2e_fixture.h"
+#include "support/process_usage.h"
 
 namespace velquarn::testing {
 namespace {
@@ -28,29 +29,6 @@ constexpr bool kAddressSanitizer = true;
 #else
 constexpr bool kAddressSanitizer = false;
 #endif
-
-struct TProcessUsage {
-  size_t descriptors = 0;
-  size_t threads = 0;
-  long resident_kib = 0;
-};
-
-TProcessUsage UsageOf(pid_t pid) {
-  namespace fs = std::filesystem;
-  const fs::path proc = fs::path("/proc") / std::to_string(pid);
-  TProcessUsage usage;
-  for (auto it = fs::directory_iterator(proc / "fd"); it != fs::directory_iterator(); ++it) {
-    ++usage.descriptors;
-  }
-  for (auto it = fs::directory_iterator(proc / "task"); it != fs::directory_iterator(); ++it) {
-    ++usage.threads;
-  }
-  std::ifstream status(proc / "status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) usage.resident_kib = std::stol(line.substr(6));
-  }
-  return usage;
-}
 
 class SessionResourcesE2E : public BackendE2E {
  protected:
@@ -94,7 +72,7 @@ class SessionResourcesE2E : public BackendE2E {
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     do {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      after = UsageOf(server_->Pid());
+      after = ProcessUsageOf(server_->Pid());
     } while ((after.descriptors > before.descriptors || after.threads > before.threads) &&
              Clock::now() < deadline);
     EXPECT_LE(after.descriptors, before.descriptors) << kind;
@@ -111,7 +89,7 @@ class SessionResourcesE2E : public BackendE2E {
   void CheckKind(const char* kind, const std::function<void(TVelquarnClient&)>& session) {
     RunSessions(50, session);  // drivers loaded, caches and arenas warm
     const int backends_before = IsPostgres() ? BackendCount() : 0;
-    const TProcessUsage before = UsageOf(server_->Pid());
+    const TProcessUsage before = ProcessUsageOf(server_->Pid());
     RunSessions(kSessionsPerKind, session);
     ExpectBackTo(before, kind);
     if (IsPostgres()) {

@@ -30,6 +30,7 @@
 
 #include "client/velquarn_client.h"
 #include "support/odbc_test_env.h"
+#include "support/process_usage.h"
 #include "support/velquarn_process.h"
 
 namespace velquarn::testing {
@@ -43,29 +44,6 @@ struct TOptions {
   int outage_after = 0;  // 0: no outage
   int outage_seconds = 20;
 };
-
-struct TUsage {
-  size_t descriptors = 0;
-  size_t threads = 0;
-  long resident_kib = 0;
-};
-
-TUsage UsageOf(pid_t pid) {
-  namespace fs = std::filesystem;
-  const fs::path proc = fs::path("/proc") / std::to_string(pid);
-  TUsage usage;
-  for (auto it = fs::directory_iterator(proc / "fd"); it != fs::directory_iterator(); ++it) {
-    ++usage.descriptors;
-  }
-  for (auto it = fs::directory_iterator(proc / "task"); it != fs::directory_iterator(); ++it) {
-    ++usage.threads;
-  }
-  std::ifstream status(proc / "status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) usage.resident_kib = std::stol(line.substr(6));
-  }
-  return usage;
-}
 
 // A failed check: the data or the protocol was wrong, not merely refused.
 struct EWrongData : std::runtime_error {
@@ -250,18 +228,18 @@ class TSoak {
     Prepare();
     start_ = Clock::now();
     deadline_ = start_ + std::chrono::seconds(options_.seconds);
-    const TUsage idle = UsageOf(server_.Pid());
+    const TProcessUsage idle = ProcessUsageOf(server_.Pid());
     std::vector<std::thread> threads;
     for (int c = 0; c < options_.clients; ++c) threads.emplace_back([this, c] { Client(c); });
     std::thread outage;
     if (postgres_ && options_.outage_after > 0) outage = std::thread([this] { Outage(); });
 
-    TUsage early;
-    TUsage last;
+    TProcessUsage early;
+    TProcessUsage last;
     for (int second = 1; Clock::now() < deadline_; ++second) {
       std::this_thread::sleep_for(std::chrono::seconds(1));
       if (!server_.Running()) break;
-      last = UsageOf(server_.Pid());
+      last = ProcessUsageOf(server_.Pid());
       if (second == std::max(5, options_.seconds / 10)) early = last;
       if (second % 10 == 0) {
         Report("t=" + std::to_string(second) + "s rss=" + std::to_string(last.resident_kib) +
@@ -276,10 +254,10 @@ class TSoak {
       return Summary(idle, early, last, idle);
     }
     // The server ends a session a moment after its client.
-    TUsage after;
+    TProcessUsage after;
     for (int i = 0; i < 50; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      after = UsageOf(server_.Pid());
+      after = ProcessUsageOf(server_.Pid());
       if (after.descriptors <= idle.descriptors && after.threads <= idle.threads) break;
     }
     return Summary(idle, early, last, after);
@@ -316,7 +294,8 @@ class TSoak {
     std::fflush(stdout);
   }
 
-  int Summary(const TUsage& idle, const TUsage& early, const TUsage& last, const TUsage& after) {
+  int Summary(const TProcessUsage& idle, const TProcessUsage& early, const TProcessUsage& last,
+              const TProcessUsage& after) {
     std::scoped_lock lock(mutex_);
     std::printf("soak: %d clients, %d s, %s\n", options_.clients, options_.seconds,
                 postgres_ ? "SQLite and PostgreSQL" : "SQLite only");

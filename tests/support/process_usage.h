@@ -1,0 +1,19 @@
+// What a running process holds, read from /proc: open descriptors, threads
+// and resident memory. Leak tests compare it before and after a run.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+namespace velquarn::testing {
+
+struct TProcessUsage {
+  size_t descriptors = 0;
+  size_t threads = 0;
+  long resident_kib = 0;
+};
+
+TProcessUsage ProcessUsageOf(pid_t pid);
+
+}  // namespace velquarn::testing
