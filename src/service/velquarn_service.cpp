@@ -11,13 +11,13 @@
 #include <cstdlib>
 #include <typeinfo>
 
+#include "commands/db_context.h"
 #include "common/date_time.h"
 #include "common/exceptions.h"
 #include "common/ini_file.h"
 #include "common/text.h"
 #include "dataset/database_list.h"
 #include "protocol/connection_errors.h"
-#include "protocol/db_context.h"
 #include "service/log_file.h"
 #include "service/paths.h"
 #include "service/service_notify.h"
@@ -274,8 +274,7 @@ void TVelquarnSvc::OnException(TContext* context, const std::exception& error) {
     event_log_.Write(kEventSourceServer, std::string("TCPServerException: ") + error.what());
     return;
   }
-  if (dynamic_cast<const EConnectionClosed*>(&error) != nullptr ||
-      dynamic_cast<const ESocketError*>(&error) != nullptr ||
+  if (dynamic_cast<const EConnectionError*>(&error) != nullptr ||
       SameText(Trim(error.what()), "Disconnected.")) {
     return;
   }
