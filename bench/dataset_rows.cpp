@@ -45,6 +45,7 @@
 #include "common/exceptions.h"
 #include "dataset/field.h"
 #include "dataset/query.h"
+#include "dataset/slot_format.h"
 #include "odbc/odbc_database.h"
 #include "odbc/odbc_entry_points.h"
 

@@ -18,12 +18,18 @@ namespace {
 // A handler that reads the service's shared state.
 TCommandFunc WithEnvironment(void (*handler)(TCommandInvocation&, const TCommandEnvironment&),
                              const TCommandEnvironment& environment) {
-  return [handler, &environment](TCommandInvocation& invocation) {
-    handler(invocation, environment);
-  };
+  return
+      [handler, &environment](TCommandInvocation& invocation) { handler(invocation, environment); };
 }
 
 void Quit(TCommandInvocation& invocation) { invocation.Close(); }
+
+// A command whose errors answer `code` with their bare message instead of
+// the server's exception reply.
+TCommandHandler WithExceptionReply(TCommandHandler command, int code) {
+  command.ExceptionReply = TReply(code, "");
+  return command;
+}
 
 }  // namespace
 
@@ -37,14 +43,14 @@ TCommandTable BuildCommandTable(TCommandEnvironment& environment) {
   table.push_back(MakeCommand("info", ' ', InfoCommand));
   table.push_back(MakeCommand("test", ' ', nullptr));
   table.push_back(MakeCommand("tran", ' ', TranCommand));
-  table.push_back(MakeCommand("prep", ' ', PrepCommand));
-  table.push_back(MakeCommand("exec", ',', ExecCommand));
+  table.push_back(WithExceptionReply(MakeCommand("prep", ' ', PrepCommand), kPrepFailedReply));
+  table.push_back(WithExceptionReply(MakeCommand("exec", ',', ExecCommand), kPrepFailedReply));
   table.push_back(MakeCommand("clear", ' ', ClearCommand));
   table.push_back(MakeCommand("sys", ' ', [&environment](TCommandInvocation& invocation) {
     SysCommand(invocation, environment);
   }));
   table.push_back(MakeCommand("sndf", ' ', SndfCommand));
-  table.push_back(MakeCommand("call", ',', CallCommand));
+  table.push_back(WithExceptionReply(MakeCommand("call", ',', CallCommand), kPrepFailedReply));
   table.push_back(MakeCommand("sqlbatch", ' ', WithEnvironment(SqlBatchCommand, environment)));
   table.push_back(MakeCommand("crtf", ' ', CrtfCommand));
   table.push_back(MakeCommand("addrec", ' ', AddrecCommand));

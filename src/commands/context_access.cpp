@@ -1,8 +1,8 @@
 #include "commands/context_access.h"
 
+#include "commands/db_context.h"
 #include "common/exceptions.h"
 #include "protocol/command_invocation.h"
-#include "protocol/db_context.h"
 
 namespace velquarn {
 
@@ -12,14 +12,20 @@ constexpr const char* kNoDatabase = "No database open";
 
 }  // namespace
 
+TDBContext& DBContextOf(TCommandInvocation& invocation) {
+  auto* context = dynamic_cast<TDBContext*>(&invocation.Context());
+  if (context == nullptr) throw Exception("The connection has no database context");
+  return *context;
+}
+
 TcsQuery& RequireQuery(TCommandInvocation& invocation) {
-  TcsQuery* query = invocation.DBContext().Query();
+  TcsQuery* query = DBContextOf(invocation).Query();
   if (query == nullptr) throw Exception(kNoDatabase);
   return *query;
 }
 
 TcsODBCDatabase& RequireDatabase(TCommandInvocation& invocation) {
-  TcsODBCDatabase* database = invocation.DBContext().Database();
+  TcsODBCDatabase* database = DBContextOf(invocation).Database();
   if (database == nullptr) throw Exception(kNoDatabase);
   return *database;
 }

@@ -7,9 +7,14 @@
 namespace velquarn {
 
 class TCommandInvocation;
+class TDBContext;
 class TcsQuery;
 class TcsODBCDatabase;
 
+// The connection's context as the service's context class; raises
+// Exception "The connection has no database context" when the server was
+// given another class.
+TDBContext& DBContextOf(TCommandInvocation& invocation);
 // The connection's query; raises Exception "No database open" before `open`.
 TcsQuery& RequireQuery(TCommandInvocation& invocation);
 // The connection's database component; raises Exception "No database open"

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "commands/context_access.h"
+#include "commands/db_context.h"
 #include "commands/json_writer.h"
 #include "commands/row_writer.h"
 #include "commands/text_stream.h"
@@ -11,7 +12,6 @@
 #include "common/text.h"
 #include "dataset/query.h"
 #include "protocol/command_invocation.h"
-#include "protocol/db_context.h"
 
 namespace velquarn {
 
@@ -57,7 +57,7 @@ void SendPayload(TCommandInvocation& invocation, TTextStream& stream) {
 }  // namespace
 
 void GetCommand(TCommandInvocation& invocation) {
-  TcsQuery* query = invocation.DBContext().Query();
+  TcsQuery* query = DBContextOf(invocation).Query();
   if (query == nullptr) {
     invocation.SetReply(521, "No query active");
     return;
@@ -96,7 +96,7 @@ void InfoCommand(TCommandInvocation& invocation) {
 }
 
 void GetJsonCommand(TCommandInvocation& invocation) {
-  TcsQuery* query = invocation.DBContext().Query();
+  TcsQuery* query = DBContextOf(invocation).Query();
   if (query == nullptr) {
     invocation.SetReply(521, "No query active");
     return;
@@ -105,7 +105,7 @@ void GetJsonCommand(TCommandInvocation& invocation) {
   TPayload payload;
   TTextStream& stream = payload.Stream();
   try {
-    WriteJsonRows(stream, *query, invocation.DBContext().ServerTimeZone());
+    WriteJsonRows(stream, *query, DBContextOf(invocation).ServerTimeZone());
     stream.CountedBlock();
   } catch (const std::exception& error) {
     invocation.SetReply(500, std::string(kGetPrefix) + error.what());

@@ -1,39 +1,24 @@
 #include "commands/json_writer.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
 #include "commands/row_writer.h"
 #include "common/cp1252.h"
 #include "common/exceptions.h"
+#include "common/number_text.h"
+#include "common/text.h"
 #include "dataset/field.h"
 #include "dataset/query.h"
+#include "dataset/slot_format.h"
 
 namespace velquarn {
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-constexpr int64_t kMilliSecondsPerDay = 86400000;
 // A date-time is moved back by this many calendar years before counting.
 constexpr int kYearShift = 1969;
-
-void AppendUtf8(TTextStream& stream, char32_t code_point) {
-  char bytes[3];
-  if (code_point < 0x80) {
-    stream.AppendChar(static_cast<char>(code_point));
-  } else if (code_point < 0x800) {
-    bytes[0] = static_cast<char>(0xC0 | (code_point >> 6));
-    bytes[1] = static_cast<char>(0x80 | (code_point & 0x3F));
-    stream.Write(bytes, 2);
-  } else {
-    // cp1252 reaches no further than the Basic Multilingual Plane.
-    bytes[0] = static_cast<char>(0xE0 | (code_point >> 12));
-    bytes[1] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    bytes[2] = static_cast<char>(0x80 | (code_point & 0x3F));
-    stream.Write(bytes, 3);
-  }
-}
 
 void AppendLengthToken(TTextStream& stream, const TField& field) {
   switch (field.DataType()) {
@@ -65,13 +50,16 @@ void WriteJsonValue(TTextStream& stream, TcsQuery& query, TField& field, int32_t
     stream.AppendText("\"null\"");
     return;
   }
-  if (AppendIntegerSlot(stream, type, data)) return;
+  if (type == ftFloat || type == ftCurrency) {
+    AppendJsonFloat(stream, DecodeFloatSlot(data));
+    return;
+  }
+  if (AppendNumberSlot(stream, field, data)) return;
   switch (type) {
     case ftString:
     case ftFixedChar:
     case ftWideString:
-      AppendJsonString(
-          stream, std::string_view(data, strnlen(data, static_cast<size_t>(field.DataSize()))));
+      AppendJsonString(stream, DecodeTextSlot(data, field.DataSize()));
       break;
     case ftMemo:
       AppendJsonString(stream, query.BlobView(field));
@@ -85,31 +73,15 @@ void WriteJsonValue(TTextStream& stream, TcsQuery& query, TField& field, int32_t
     case ftVarBytes:
       AppendJsonString(stream, std::string_view(data, static_cast<size_t>(field.DataSize())));
       break;
-    case ftFloat:
-    case ftCurrency: {
-      // JSON has no NaN or infinity, yet a float column can hold them
-      // (PostgreSQL's float8, SQLite's overflow to infinity): bare, "NAN"
-      // would make the whole document unreadable, so they go as their text
-      // in a JSON string.
-      const double value = LoadSlot<double>(data);
-      const bool finite = std::isfinite(value);
-      if (!finite) stream.AppendChar('"');
-      AppendGeneralFloat(stream, value);
-      if (!finite) stream.AppendChar('"');
-      break;
-    }
     case ftBoolean:
-      stream.AppendText(LoadSlot<int16_t>(data) != 0 ? "true" : "false");
-      break;
-    case ftBCD:
-      AppendDecimal4(stream, field.AsString());
+      stream.AppendText(DecodeBooleanSlot(data) ? "true" : "false");
       break;
     case ftDate:
     case ftDateTime:
-      AppendGeneralFloat(stream, JsonDateMilliseconds(SlotDateTime(type, data), zone));
+      AppendGeneralFloat(stream, JsonDateMilliseconds(DecodeDateTimeSlot(type, data), zone));
       break;
     case ftTime:
-      AppendGeneralFloat(stream, JsonTimeMilliseconds(SlotDateTime(type, data), zone));
+      AppendGeneralFloat(stream, JsonTimeMilliseconds(DecodeDateTimeSlot(type, data), zone));
       break;
     default:
       // Types the ODBC driver never produces: their text, as a JSON string
@@ -119,6 +91,21 @@ void WriteJsonValue(TTextStream& stream, TcsQuery& query, TField& field, int32_t
 }
 
 }  // namespace
+
+void AppendJsonFloat(TTextStream& stream, double value) {
+  constexpr double kLargestFifteenDigitValue = 1.79769313486231e308;
+  if (!std::isfinite(value)) {
+    stream.AppendChar('"');
+    AppendGeneralFloat(stream, value);
+    stream.AppendChar('"');
+  } else if (std::fabs(value) > kLargestFifteenDigitValue) {
+    char text[kFloatTextBufferSize];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    stream.AppendText(std::string_view(text, static_cast<size_t>(result.ptr - text)));
+  } else {
+    AppendGeneralFloat(stream, value);
+  }
+}
 
 void WriteJsonColumns(TTextStream& stream, TcsQuery& query) {
   stream.AppendText("{ \"columns\": [ ");
@@ -223,7 +210,8 @@ void AppendJsonString(TTextStream& stream, std::string_view cp1252_text) {
               '\\', 'u', '0', '0', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]};
           stream.Write(escape, sizeof escape);
         } else {
-          AppendUtf8(stream, Cp1252ToCodePoint(byte));
+          char bytes[kMaxUtf8Bytes];
+          stream.Write(bytes, EncodeUtf8(Cp1252ToCodePoint(byte), bytes));
         }
     }
   }
@@ -241,8 +229,7 @@ double JsonDateMilliseconds(TDateTime value, int32_t zone_hours) {
   // 29 February of a leap year lands on a common year: take the month's last day.
   if (year >= 1 && month == 2 && day == 29 && !IsLeapYear(year)) day = 28;
   const TDateTime moved = EncodeDate(year, month, day);  // raises for year < 1
-  const int64_t days = DateTimeToTimeStamp(moved).date;
-  return static_cast<double>(days * kMilliSecondsPerDay + stamp.time);
+  return DateTimeSlotValue(DateTimeToTimeStamp(moved).date, stamp.time);
 }
 
 double JsonTimeMilliseconds(TDateTime value, int32_t zone_hours) {

@@ -44,6 +44,11 @@ int JsonTypeCode(TFieldType type);
 // A JSON string: the cp1252 text as UTF-8, with quote, backslash and the
 // control characters escaped.
 void AppendJsonString(TTextStream& stream, std::string_view cp1252_text);
+// A float as JSON: the general 15-digit format; NaN and the infinities as
+// strings ("NAN", "INF", "-INF"), since JSON has no token for them; and the
+// few finite values whose 15-digit text rounds beyond the double range in
+// their shortest exact form, so that a strict reader takes them.
+void AppendJsonFloat(TTextStream& stream, double value);
 // The millisecond count of a date or date-time value shifted by zone hours.
 // Raises EConvertError "Invalid argument to date encode" when the value lies
 // before 1970 after the shift.

@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "commands/command_table.h"
+#include "commands/context_access.h"
+#include "commands/db_context.h"
 #include "commands/password_file.h"
 #include "commands/password_scramble.h"
 #include "commands/session_log.h"
@@ -15,7 +17,6 @@
 #include "odbc/connect_string.h"
 #include "odbc/odbc_database.h"
 #include "protocol/command_invocation.h"
-#include "protocol/db_context.h"
 
 namespace velquarn {
 
@@ -147,10 +148,11 @@ void CreateDatabaseState(TDBContext& context, const TCommandEnvironment& environ
   // database is re-parameterised under it.
   context.SetQuery(nullptr);
   Parameterise(context, database, environment, open);
-  // The new query is bound to the name under which the database is actually
-  // registered (the list may have changed it), so it always finds it.
+  // The new query is handed its database directly: nothing of the global
+  // list (another connection's component under a like name) can come
+  // between them.
   TDBContext::TQueryPtr query(new TcsQuery());
-  query->SetDataBaseName(database.DataBaseName());
+  query->SetDatabase(&database);
   context.SetQuery(std::move(query));
 }
 
@@ -227,7 +229,7 @@ void OpenCommand(TCommandInvocation& invocation, const TCommandEnvironment& envi
     invocation.SetReply(599, ClientVersionRejectedText(open.module_name));
     return;
   }
-  TDBContext& context = invocation.DBContext();
+  TDBContext& context = DBContextOf(invocation);
   try {
     CreateDatabaseState(context, environment, open);
   } catch (const std::exception& error) {
@@ -245,12 +247,10 @@ void ClearCommand(TCommandInvocation& invocation) {
   try {
     // The whole close, not only the cursor's: a query left active over a
     // released cursor would answer `get` from rows it no longer has.
-    if (TcsQuery* query = invocation.DBContext().Query()) query->Close();
+    if (TcsQuery* query = DBContextOf(invocation).Query()) query->Close();
   } catch (...) {
     // `clear` is a tidy-up the client cannot act on; it always succeeds.
   }
 }
-
-void QuitCommand(TCommandInvocation& invocation) { invocation.Close(); }
 
 }  // namespace velquarn

@@ -49,7 +49,5 @@ void OpenCommand(TCommandInvocation& invocation, const TCommandEnvironment& envi
 void CloseCommand(TCommandInvocation& invocation);
 // Releases the query's open cursor; swallows every error.
 void ClearCommand(TCommandInvocation& invocation);
-// Closes the connection without a reply.
-void QuitCommand(TCommandInvocation& invocation);
 
 }  // namespace velquarn

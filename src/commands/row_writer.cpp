@@ -2,22 +2,18 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "common/date_time.h"
+#include "common/number_text.h"
+#include "common/text.h"
 #include "dataset/field.h"
 #include "dataset/query.h"
+#include "dataset/slot_format.h"
 
 namespace velquarn {
 
 namespace {
-
-constexpr int kSignificantDigits = 15;
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-constexpr double kMilliSecondsPerDay = 86400000.0;
 
 bool IsNumericType(TFieldType type) {
   switch (type) {
@@ -33,13 +29,6 @@ bool IsNumericType(TFieldType type) {
     default:
       return false;
   }
-}
-
-// The date-time slot holds day number * 86400000 + milliseconds.
-void SplitDateTimeSlot(double slot, int32_t& day_number, int32_t& milliseconds) {
-  const double days = std::floor(slot / kMilliSecondsPerDay);
-  day_number = static_cast<int32_t>(days);
-  milliseconds = static_cast<int32_t>(slot - days * kMilliSecondsPerDay);
 }
 
 // Columns of dates repeat their values from row to row, so each thread keeps
@@ -69,43 +58,24 @@ void AppendDateText(TTextStream& stream, int32_t day_number) {
 }
 
 void AppendTimeText(TTextStream& stream, int32_t milliseconds) {
-  stream.AppendText(TimeToStr(milliseconds / kMilliSecondsPerDay));
+  stream.AppendText(TimeToStr(milliseconds / kMSecsPerDay));
 }
 
 }  // namespace
 
-TDateTime SlotDateTime(TFieldType type, const char* data) {
-  switch (type) {
-    case ftDate:
-      return static_cast<TDateTime>(LoadSlot<int32_t>(data) - kDateDelta);
-    case ftTime:
-      return LoadSlot<int32_t>(data) / kMilliSecondsPerDay;
-    default: {
-      int32_t day_number = 0;
-      int32_t milliseconds = 0;
-      SplitDateTimeSlot(LoadSlot<double>(data), day_number, milliseconds);
-      TTimeStamp stamp;
-      stamp.date = day_number;
-      stamp.time = milliseconds;
-      return TimeStampToDateTime(stamp);
-    }
+bool AppendNumberSlot(TTextStream& stream, const TField& field, const char* data) {
+  const TFieldType type = field.DataType();
+  if (IsIntegerSlotType(type)) {
+    AppendInteger(stream, DecodeIntegerSlot(type, data));
+    return true;
   }
-}
-
-bool AppendIntegerSlot(TTextStream& stream, TFieldType type, const char* data) {
   switch (type) {
-    case ftSmallint:
-      AppendInteger(stream, LoadSlot<int16_t>(data));
+    case ftFloat:
+    case ftCurrency:
+      AppendGeneralFloat(stream, DecodeFloatSlot(data));
       return true;
-    case ftWord:
-      AppendInteger(stream, LoadSlot<uint16_t>(data));
-      return true;
-    case ftInteger:
-    case ftAutoInc:
-      AppendInteger(stream, LoadSlot<int32_t>(data));
-      return true;
-    case ftLargeint:
-      AppendInteger(stream, LoadSlot<int64_t>(data));
+    case ftBCD:
+      AppendDecimal4(stream, field.AsString());
       return true;
     default:
       return false;
@@ -132,24 +102,16 @@ void WriteRowValue(TTextStream& stream, TcsQuery& query, TField& field) {
     }
     return;
   }
-  if (AppendIntegerSlot(stream, type, data)) return;
+  if (AppendNumberSlot(stream, field, data)) return;
   switch (type) {
     case ftString:
     case ftFixedChar:
     case ftWideString:
       // Wide columns are already cp1252 in the slot (converted at fetch).
-      AppendQuoted(stream,
-                   std::string_view(data, strnlen(data, static_cast<size_t>(field.DataSize()))));
-      break;
-    case ftFloat:
-    case ftCurrency:
-      AppendGeneralFloat(stream, LoadSlot<double>(data));
+      AppendQuoted(stream, DecodeTextSlot(data, field.DataSize()));
       break;
     case ftBoolean:
-      stream.AppendText(LoadSlot<int16_t>(data) != 0 ? "True" : "False");
-      break;
-    case ftBCD:
-      AppendDecimal4(stream, field.AsString());
+      stream.AppendText(DecodeBooleanSlot(data) ? "True" : "False");
       break;
     case ftDate:
       stream.AppendChar('"');
@@ -193,97 +155,9 @@ void WriteRow(TTextStream& stream, TcsQuery& query) {
   stream.AppendChar('\0');
 }
 
-size_t FormatGeneralFloat(double value, char* out) {
-  char* p = out;
-  if (std::isnan(value)) {
-    std::memcpy(out, "NAN", 3);
-    return 3;
-  }
-  if (std::isinf(value)) {
-    if (value < 0) *p++ = '-';
-    std::memcpy(p, "INF", 3);
-    return static_cast<size_t>(p - out) + 3;
-  }
-  if (value == 0) {
-    *out = '0';
-    return 1;
-  }
-  // to_chars in scientific form rounds exactly and ignores the locale; the
-  // exponent is read after rounding, so 999999999999999.5 becomes 1E15.
-  // The shortest form that reads back as the value is tried first (it is
-  // much the faster): when it needs at most 15 significant digits, rounding
-  // to 15 digits gives the same digits, because the value lies within half
-  // a unit in the last place of it, far less than half a unit of the 15th
-  // digit (for normal values). Only longer forms are formatted again with
-  // 15 digits.
-  char sci[40];
-  auto result = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
-  const char* mantissa_end = std::find(sci, result.ptr, 'e');
-  const int mantissa_digits =
-      static_cast<int>(mantissa_end - sci) - (sci[0] == '-') - (mantissa_end - sci > 2 ? 1 : 0);
-  // Subnormal values carry fewer bits, so their shortest form can round
-  // differently; they take the long way too.
-  if (mantissa_digits > kSignificantDigits ||
-      std::fabs(value) < std::numeric_limits<double>::min()) {
-    result = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific,
-                           kSignificantDigits - 1);
-  }
-  const char* s = sci;
-  if (*s == '-') {
-    *p++ = '-';
-    ++s;
-  }
-  char digits[kSignificantDigits];
-  int count = 0;
-  for (; s < result.ptr && *s != 'e'; ++s) {
-    if (*s != '.') digits[count++] = *s;
-  }
-  ++s;  // 'e'
-  const bool negative_exponent = *s == '-';
-  ++s;  // the exponent's sign is always written
-  int exponent = 0;
-  std::from_chars(s, result.ptr, exponent);
-  if (negative_exponent) exponent = -exponent;
-  while (count > 1 && digits[count - 1] == '0') --count;
-
-  if (exponent >= -4 && exponent < kSignificantDigits) {
-    if (exponent < 0) {
-      *p++ = '0';
-      *p++ = '.';
-      for (int i = -1; i > exponent; --i) *p++ = '0';
-      std::memcpy(p, digits, static_cast<size_t>(count));
-      p += count;
-    } else if (count <= exponent + 1) {
-      std::memcpy(p, digits, static_cast<size_t>(count));
-      p += count;
-      for (int i = count; i <= exponent; ++i) *p++ = '0';
-    } else {
-      std::memcpy(p, digits, static_cast<size_t>(exponent + 1));
-      p += exponent + 1;
-      *p++ = '.';
-      std::memcpy(p, digits + exponent + 1, static_cast<size_t>(count - exponent - 1));
-      p += count - exponent - 1;
-    }
-    return static_cast<size_t>(p - out);
-  }
-  *p++ = digits[0];
-  if (count > 1) {
-    *p++ = '.';
-    std::memcpy(p, digits + 1, static_cast<size_t>(count - 1));
-    p += count - 1;
-  }
-  *p++ = 'E';
-  if (exponent < 0) {
-    *p++ = '-';
-    exponent = -exponent;
-  }
-  p = std::to_chars(p, out + kGeneralFloatBufferSize, exponent).ptr;
-  return static_cast<size_t>(p - out);
-}
-
 void AppendGeneralFloat(TTextStream& stream, double value) {
-  char buffer[kGeneralFloatBufferSize];
-  stream.Write(buffer, FormatGeneralFloat(value, buffer));
+  char buffer[kFloatTextBufferSize];
+  stream.Write(buffer, FormatFloat(value, buffer));
 }
 
 void AppendInteger(TTextStream& stream, int64_t value) {

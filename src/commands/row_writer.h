@@ -43,29 +43,16 @@ void AppendHex(TTextStream& stream, std::string_view bytes);
 void AppendInteger(TTextStream& stream, int64_t value);
 // The general float format: 15 significant digits, no trailing zeros, "."
 // as decimal separator, fixed notation for 0.0001 <= |x| < 1E15, otherwise
-// mantissa "E" exponent ("1E20", "1.5E-5"). Identical to FloatToStr.
+// mantissa "E" exponent ("1E20", "1.5E-5"): FloatToStr's text.
 void AppendGeneralFloat(TTextStream& stream, double value);
 
 // A decimal text ("-12.34567") rounded half away from zero to at most four
 // decimals, trailing zeros and a trailing point removed ("-12.3457").
 void AppendDecimal4(TTextStream& stream, std::string_view decimal_text);
 
-// Slot readers shared with the JSON writer (slot formats in field.h).
-// The T stored at a slot, which need not be aligned for T.
-template <typename T>
-T LoadSlot(const char* data) {
-  T value;
-  std::memcpy(&value, data, sizeof value);
-  return value;
-}
-// The TDateTime of an ftDate, ftTime or ftDateTime slot.
-TDateTime SlotDateTime(TFieldType type, const char* data);
-// Appends the decimal value of an integer-type slot; false for other types.
-bool AppendIntegerSlot(TTextStream& stream, TFieldType type, const char* data);
-
-// Formats value in the general float format into out (at least
-// kGeneralFloatBufferSize bytes) and returns the length.
-constexpr size_t kGeneralFloatBufferSize = 32;
-size_t FormatGeneralFloat(double value, char* out);
+// Appends the value of a number field's slot as both payloads write it:
+// integers in decimal, ftFloat and ftCurrency in the general float format,
+// ftBCD with at most four decimals. False (nothing written) for other types.
+bool AppendNumberSlot(TTextStream& stream, const TField& field, const char* data);
 
 }  // namespace velquarn

@@ -28,10 +28,9 @@ std::string ConnectFailureText(std::string_view section, std::string_view peer,
   std::string state = "none";
   std::string_view message = error.what();
   if (const TcsError* record = FirstRecord(error)) {
-    const std::string record_state = record->SqlState();
-    if (!record_state.empty()) {
-      state = record_state;
-      message = std::string_view(record->ErrorText).substr(6);
+    if (!record->SqlState.empty()) {
+      state = record->SqlState;
+      message = record->Message;
     } else {
       message = record->ErrorText;
     }
@@ -50,7 +49,7 @@ std::string OpenFailureText(std::string_view section, std::string_view peer,
 
 TLogPriority ConnectFailurePriority(const std::exception& error) {
   const TcsError* record = FirstRecord(error);
-  if (record != nullptr && record->SqlState().rfind("28", 0) == 0) return TLogPriority::kWarning;
+  if (record != nullptr && record->SqlState.rfind("28", 0) == 0) return TLogPriority::kWarning;
   return TLogPriority::kErr;
 }
 

@@ -13,7 +13,6 @@
 #include "odbc/odbc_database.h"
 #include "odbc/odbc_driver.h"
 #include "protocol/command_invocation.h"
-#include "protocol/db_context.h"
 
 namespace velquarn {
 
@@ -22,7 +21,6 @@ namespace {
 constexpr std::string_view kGuardMessage =
     "**Allvarligt fel vid uppdatering av data. Kontakta TESSIK.** ";
 
-constexpr const char* kNoDatabase = "No database open";
 constexpr const char* kEventSource = "Velquarn";
 constexpr const char* kSqlPrefix = "[Velquarn.sql]:";
 constexpr const char* kExecSql2Prefix = "[Velquarn.ExecSQL2]:";
@@ -37,12 +35,6 @@ class EWhereGuard : public Exception {
  public:
   using Exception::Exception;
 };
-
-TcsQuery& QueryOf(TCommandInvocation& invocation) {
-  TcsQuery* query = invocation.DBContext().Query();
-  if (query == nullptr) throw Exception(kNoDatabase);
-  return *query;
-}
 
 // Every statement starts from a closed query: the dataset fires its change
 // of SQL (and with it the close) only for a different text, but a client
@@ -89,7 +81,7 @@ void ExecWithRetry(TCommandInvocation& invocation, const TCommandEnvironment& en
                    std::string_view prefix, const std::string& statement, bool guarded) {
   TcsQuery* query = nullptr;
   try {
-    query = &QueryOf(invocation);
+    query = &RequireQuery(invocation);
     SetStatement(*query, statement);
     if (guarded) CheckWhereGuard(environment, query->SQL().Text());
     query->ExecSQL();
@@ -140,7 +132,13 @@ std::string WhereGuardMessage(std::string_view statement) {
 }
 
 bool IsConnectionLoss(const std::exception& error, bool include_cwbco1047) {
-  return IsConnectionLostError(error) || IsConnectionLoss(error.what(), include_cwbco1047);
+  if (IsConnectionLostError(error)) return true;
+  const auto* sql_error = dynamic_cast<const EcsSQLError*>(&error);
+  if (sql_error == nullptr) return false;
+  for (const TcsError& record : sql_error->Errors()) {
+    if (IsConnectionLoss(record.Message, include_cwbco1047)) return true;
+  }
+  return false;
 }
 
 bool IsConnectionLoss(std::string_view message, bool include_cwbco1047) {
@@ -159,7 +157,7 @@ std::string DecodeHexStatement(std::string_view hex) {
 void SqlCommand(TCommandInvocation& invocation, const TCommandEnvironment& environment) {
   TcsQuery* query = nullptr;
   try {
-    query = &QueryOf(invocation);
+    query = &RequireQuery(invocation);
     SetStatement(*query, invocation.UnparsedParams());
     CheckWhereGuard(environment, query->SQL().Text());
     query->Open();
@@ -227,7 +225,7 @@ void SqlBatchCommand(TCommandInvocation& invocation, const TCommandEnvironment& 
     if (too_large) {
       throw Exception(Format("Statement block longer than %zu bytes", kMaxBatchBytes));
     }
-    TcsQuery& query = QueryOf(invocation);
+    TcsQuery& query = RequireQuery(invocation);
     for (const std::string& line : lines) {
       SetStatement(query, line);
       query.ExecSQL();

@@ -23,12 +23,18 @@ bool PassesWhereGuard(std::string_view statement);
 // The text of the refusal, "**Allvarligt fel ...** " and the statement.
 std::string WhereGuardMessage(std::string_view statement);
 
-// True when an error message names a lost database connection. The codes
-// are matched with their surrounding blanks and with case.
+// True when a driver's message names a lost connection to a host database
+// whose client reports it only in the message text: by its message
+// identifiers CWBCO1003 (and CWBCO1047 with include_cwbco1047), matched
+// with their surrounding blanks and with case. That driver gives these
+// failures under SQLSTATEs that other failures share too, and no native
+// code is known to stand for them, so the message is the only field that
+// tells; this is the one place that reads it.
 bool IsConnectionLoss(std::string_view message, bool include_cwbco1047);
-// The same test on an error, which also counts when a diagnostic record's
-// SQLSTATE says the connection is gone (class 08, or 57P01 when the server
-// ended the session).
+// Whether a failed statement lost its connection, decided from the fields
+// of the error's diagnostic records: a SqlState of class 08 or 57P01 (the
+// server ended the session), or a Message the test above recognises. Any
+// other exception is no connection loss.
 bool IsConnectionLoss(const std::exception& error, bool include_cwbco1047);
 
 // Decodes pairs of hex digits (either case); an odd last character is

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "commands/context_access.h"
+#include "commands/db_context.h"
 #include "dataset/params.h"
 #include "dataset/query.h"
 #include "protocol/command_invocation.h"
-#include "protocol/db_context.h"
 
 namespace velquarn {
 
@@ -82,7 +82,7 @@ void SndfCommand(TCommandInvocation& invocation) {
   std::string table;
   std::string record_size;
   if (!TakeUploadParams(invocation, table, record_size)) return;
-  CreateUploadTable(invocation.DBContext().Query(), table, record_size);
+  CreateUploadTable(DBContextOf(invocation).Query(), table, record_size);
   TcsQuery& query = RequireQuery(invocation);
   RunStatement(query, "delete from " + table);
   // Each record travels as a bound parameter rather than pasted into the
@@ -99,7 +99,7 @@ void CrtfCommand(TCommandInvocation& invocation) {
   std::string table;
   std::string record_size;
   if (!TakeUploadParams(invocation, table, record_size)) return;
-  TcsQuery* query = invocation.DBContext().Query();
+  TcsQuery* query = DBContextOf(invocation).Query();
   CreateUploadTable(query, table, record_size);
   try {
     if (query != nullptr) query->ClearSQL();

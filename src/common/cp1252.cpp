@@ -52,16 +52,8 @@ constexpr std::array<char, 256> MakeFromWire() {
 constexpr auto kFromWire = MakeFromWire();
 
 inline void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
+  char bytes[kMaxUtf8Bytes];
+  out.append(bytes, EncodeUtf8(cp, bytes));
 }
 
 inline bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
@@ -156,6 +148,22 @@ char CodePointToCp1252(char32_t code_point) {
     default:
       return '?';
   }
+}
+
+size_t EncodeUtf8(char32_t code_point, char* out) {
+  if (code_point < 0x80) {
+    out[0] = static_cast<char>(code_point);
+    return 1;
+  }
+  if (code_point < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (code_point >> 6));
+    out[1] = static_cast<char>(0x80 | (code_point & 0x3F));
+    return 2;
+  }
+  out[0] = static_cast<char>(0xE0 | ((code_point >> 12) & 0x0F));
+  out[1] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+  out[2] = static_cast<char>(0x80 | (code_point & 0x3F));
+  return 3;
 }
 
 std::string Cp1252ToUtf8(std::string_view text) {

@@ -14,6 +14,11 @@ namespace velquarn {
 char32_t Cp1252ToCodePoint(unsigned char byte);
 // The cp1252 byte for a code point, or '?' when cp1252 has none.
 char CodePointToCp1252(char32_t code_point);
+// Writes the UTF-8 bytes of a code point of the Basic Multilingual Plane
+// (every code point cp1252 reaches) to out and returns their count, 1 to
+// kMaxUtf8Bytes.
+constexpr size_t kMaxUtf8Bytes = 3;
+size_t EncodeUtf8(char32_t code_point, char* out);
 
 std::string Cp1252ToUtf8(std::string_view text);
 // Each invalid, overlong or truncated sequence gives one '?'; the decoder

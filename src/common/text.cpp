@@ -199,13 +199,12 @@ int32_t StrToInt32(std::string_view text) {
 }
 
 std::string BytesToHex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string result(bytes.size() * 2, '\0');
   char* out = result.data();
   for (const char c : bytes) {
     const auto byte = static_cast<unsigned char>(c);
-    *out++ = kDigits[byte >> 4];
-    *out++ = kDigits[byte & 0x0F];
+    *out++ = kHexDigits[byte >> 4];
+    *out++ = kHexDigits[byte & 0x0F];
   }
   return result;
 }

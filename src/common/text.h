@@ -39,5 +39,7 @@ bool TryStrToInt32(std::string_view text, int32_t& value);
 
 // Upper-case hexadecimal of every byte ("0AFF").
 std::string BytesToHex(std::string_view bytes);
+// The upper-case hexadecimal digits, indexed by their value.
+inline constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 }  // namespace velquarn

@@ -11,6 +11,7 @@
 #include "dataset/blob_stream.h"
 #include "dataset/database.h"
 #include "dataset/database_list.h"
+#include "dataset/slot_format.h"
 #include "dataset/sql_driver.h"
 #include "dataset/sql_errors.h"
 
@@ -29,14 +30,6 @@ TComponent* AsComponent(Database* database) {
 }
 
 bool IsMainThread() { return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid(); }
-
-int32_t ReadInt32(const char* p) {
-  int32_t value;
-  std::memcpy(&value, p, sizeof value);
-  return value;
-}
-
-void WriteInt32(char* p, int32_t value) { std::memcpy(p, &value, sizeof value); }
 
 }  // namespace
 
@@ -139,6 +132,19 @@ void TcsDataset::SetDataBaseName(const std::string& name) {
     ForgetDatabase();
   }
   database_name_ = name;
+}
+
+void TcsDataset::SetDatabase(TcsCustomDatabase* database) {
+  if (database == database_) return;
+  if (Active()) {
+    Close();
+    ReleaseConnection(false);
+  }
+  ForgetDatabase();
+  if (database == nullptr) return;
+  database_name_ = database->DataBaseName();
+  database_ = database;
+  FreeNotification(AsComponent(database_));
 }
 
 void TcsDataset::ForgetDatabase() {
@@ -294,13 +300,22 @@ void TcsDataset::StoreBlobValue(TField& field, char* record_buffer, std::string_
     return;
   }
   char* slot = record_buffer + field_offsets_.Offset(field_no - 1);
-  const int32_t index = ReadInt32(slot + 1);
+  const int32_t index = DecodeBlobSlot(slot + 1);
   if (index != 0) {
     blob_list_->Replace(index, value);
   } else {
-    WriteInt32(slot + 1, blob_list_->Add(value));
+    EncodeBlobSlot(slot + 1, blob_list_->Add(value));
   }
   slot[0] = 1;
+}
+
+void TcsDataset::StoreBlobValue(int field_no, char* record_buffer, std::string_view value) {
+  if (TField* field = FieldByNumber(field_no)) StoreBlobValue(*field, record_buffer, value);
+}
+
+const TField* TcsDataset::ColumnField(int field_no) const {
+  const TField* field = FieldByNumber(field_no);
+  return field != nullptr && field->IsDataField() ? field : nullptr;
 }
 
 void TcsDataset::NewStores() {
@@ -400,7 +415,7 @@ bool TcsDataset::FetchOne() {
   }
   ++bookmark_counter_;
   ++loaded_count_;
-  WriteInt32(buffer + data_size_ + CalcFieldsSize(), bookmark_counter_);
+  StoreSlot<int32_t>(buffer + data_size_ + CalcFieldsSize(), bookmark_counter_);
   SetBookmarkFlag(buffer, bfCurrent);
   buffers_->Add(buffer);
   return true;
@@ -473,7 +488,7 @@ void TcsDataset::ClearCalcFields(char* buffer) {
 }
 
 int32_t TcsDataset::BufferBookmark(const char* buffer) const {
-  return ReadInt32(buffer + data_size_ + CalcFieldsSize());
+  return LoadSlot<int32_t>(buffer + data_size_ + CalcFieldsSize());
 }
 
 TBookmarkFlag TcsDataset::GetBookmarkFlag(const char* buffer) const {
@@ -498,7 +513,7 @@ void TcsDataset::InternalAddRecord(char* buffer, bool append) {
   if (append) InternalLast();
   ++bookmark_counter_;
   SetBookmarkFlag(buffer, bfCurrent);
-  WriteInt32(buffer + data_size_ + CalcFieldsSize(), bookmark_counter_);
+  StoreSlot<int32_t>(buffer + data_size_ + CalcFieldsSize(), bookmark_counter_);
   if (!append && position_ > 0 && position_ <= buffers_->Count()) {
     buffers_->Insert(position_, buffer);
   } else {
@@ -529,8 +544,8 @@ void TcsDataset::ReleaseBlobsOf(const char* row, const char* keep) {
       continue;
     }
     const int32_t offset = field_offsets_.Offset(field.FieldNo() - 1) + 1;
-    const int32_t index = ReadInt32(row + offset);
-    if (index != 0 && (keep == nullptr || ReadInt32(keep + offset) != index)) {
+    const int32_t index = DecodeBlobSlot(row + offset);
+    if (index != 0 && (keep == nullptr || DecodeBlobSlot(keep + offset) != index)) {
       blob_list_->Delete(index);
     }
   }
@@ -581,7 +596,7 @@ void TcsDataset::InternalPost() {
     const TBookmarkFlag flag = GetBookmarkFlag(buffer);
     ++bookmark_counter_;
     SetBookmarkFlag(buffer, bfCurrent);
-    WriteInt32(buffer + data_size_ + CalcFieldsSize(), bookmark_counter_);
+    StoreSlot<int32_t>(buffer + data_size_ + CalcFieldsSize(), bookmark_counter_);
     if (flag == bfEOF || position_ < 1 || position_ > buffers_->Count()) {
       position_ = buffers_->Add(buffer);
     } else {
@@ -659,7 +674,7 @@ bool TcsDataset::FindBookmark(int32_t bookmark) {
 
 void TcsDataset::InternalGotoBookmark(const TBookmark& bookmark) {
   if (bookmark.size() < static_cast<size_t>(kBookmarkSize) ||
-      !FindBookmark(ReadInt32(bookmark.data()))) {
+      !FindBookmark(LoadSlot<int32_t>(bookmark.data()))) {
     throw EDatabaseError("Bookmark not found.");
   }
 }
@@ -672,7 +687,7 @@ bool TcsDataset::BookmarkValid(const TBookmark& bookmark) {
   if (!Active()) return false;
   CursorPosChanged();
   return bookmark.size() >= static_cast<size_t>(kBookmarkSize) &&
-         FindBookmark(ReadInt32(bookmark.data()));
+         FindBookmark(LoadSlot<int32_t>(bookmark.data()));
 }
 
 int TcsDataset::CompareBookmarks(const TBookmark& a, const TBookmark& b) {
@@ -680,8 +695,8 @@ int TcsDataset::CompareBookmarks(const TBookmark& a, const TBookmark& b) {
   if (a.empty() && b.empty()) return 0;
   if (a.empty()) return -1;
   if (b.empty()) return 1;
-  const int32_t x = a.size() >= 4 ? ReadInt32(a.data()) : 0;
-  const int32_t y = b.size() >= 4 ? ReadInt32(b.data()) : 0;
+  const int32_t x = a.size() >= 4 ? LoadSlot<int32_t>(a.data()) : 0;
+  const int32_t y = b.size() >= 4 ? LoadSlot<int32_t>(b.data()) : 0;
   return x < y ? -1 : (x > y ? 1 : 0);
 }
 
@@ -800,15 +815,16 @@ void TcsDataset::SetFieldData(TField& field, const void* source) {
       slot[0] = 0;
     } else if (field.IsBlob()) {
       const auto& value = *static_cast<const std::string*>(source);
-      const int32_t index = ReadInt32(slot + 1);
+      const int32_t index = DecodeBlobSlot(slot + 1);
       // An edited row shares its items with the held row until it is posted:
       // a new value gets an item of its own, so that cancel and the old value
       // still see the stored one.
       const char* held =
           (state == dsEdit && buffers_ != nullptr) ? buffers_->Row(position_) : nullptr;
-      const bool shared = held != nullptr &&
-                          ReadInt32(held + field_offsets_.Offset(field.FieldNo() - 1) + 1) == index;
-      if (index != 0 && shared) WriteInt32(slot + 1, 0);
+      const bool shared =
+          held != nullptr &&
+          DecodeBlobSlot(held + field_offsets_.Offset(field.FieldNo() - 1) + 1) == index;
+      if (index != 0 && shared) EncodeBlobSlot(slot + 1, 0);
       StoreBlobValue(field, buffer, value);
     } else if (field.DataType() == ftString && (query_options_ & TrimAllStrings) != 0) {
       const auto* text = static_cast<const char*>(source);
@@ -834,13 +850,13 @@ std::string TcsDataset::ReadBlobValue(const TField& field, const char* record_bu
   }
   const char* slot = record_buffer + field_offsets_.Offset(field.FieldNo() - 1);
   if (slot[0] == 0) return {};
-  return blob_list_->Get(ReadInt32(slot + 1));
+  return blob_list_->Get(DecodeBlobSlot(slot + 1));
 }
 
 std::string_view TcsDataset::BlobView(const TField& field) const {
   const char* data = GetFieldDataPtr(field);
   if (data == nullptr || blob_list_ == nullptr || !field.IsBlob()) return {};
-  return blob_list_->View(ReadInt32(data));
+  return blob_list_->View(DecodeBlobSlot(data));
 }
 
 std::unique_ptr<TMemoryStream> TcsDataset::CreateBlobStream(TField& field, TBlobStreamMode mode) {
@@ -862,56 +878,15 @@ bool TcsDataset::SearchRecord(std::string_view key_fields, const std::vector<TVa
     const TVariant& value = k < key_values.size() ? key_values[k] : TVariant();
     if (value.IsNull()) return false;
     std::string key(static_cast<size_t>(field.DataSize()), '\0');
-    auto put = [&key](const void* bytes, size_t n) { std::memcpy(key.data(), bytes, n); };
+    if (EncodeScalarSlot(field.DataType(), value, key.data())) {
+      keys.push_back(std::move(key));
+      continue;
+    }
     switch (field.DataType()) {
       case ftString:
       case ftMemo:
         key = value.AsString();
         break;
-      case ftSmallint:
-      case ftWord: {
-        const auto v = static_cast<int16_t>(value.AsInteger());
-        put(&v, sizeof v);
-        break;
-      }
-      case ftInteger:
-      case ftAutoInc: {
-        const auto v = static_cast<int32_t>(value.AsInteger());
-        put(&v, sizeof v);
-        break;
-      }
-      case ftBoolean: {
-        const int16_t v = value.AsBoolean() ? 1 : 0;
-        put(&v, sizeof v);
-        break;
-      }
-      case ftFloat:
-      case ftCurrency: {
-        const double v = value.AsFloat();
-        put(&v, sizeof v);
-        break;
-      }
-      case ftDate: {
-        const int32_t v = DateTimeToTimeStamp(value.AsDateTime()).date;
-        put(&v, sizeof v);
-        break;
-      }
-      case ftTime: {
-        const int32_t v = DateTimeToTimeStamp(value.AsDateTime()).time;
-        put(&v, sizeof v);
-        break;
-      }
-      case ftDateTime: {
-        const TTimeStamp stamp = DateTimeToTimeStamp(value.AsDateTime());
-        const double v = static_cast<double>(stamp.date) * kMSecsPerDay + stamp.time;
-        put(&v, sizeof v);
-        break;
-      }
-      case ftLargeint: {
-        const int64_t v = value.AsInteger();
-        put(&v, sizeof v);
-        break;
-      }
       case ftBlob:
       case ftGraphic:
       case ftFmtMemo:
@@ -945,7 +920,7 @@ bool TcsDataset::SearchRecord(std::string_view key_fields, const std::vector<TVa
         std::string stored;
         std::string_view text;
         if (field.IsBlob()) {
-          if (value[-1] != 0) stored = blob_list_->Get(ReadInt32(value));
+          if (value[-1] != 0) stored = blob_list_->Get(DecodeBlobSlot(value));
           text = stored;
         } else {
           text = std::string_view(value, strnlen(value, static_cast<size_t>(field.DataSize())));

@@ -36,6 +36,7 @@
 #include "dataset/db_types.h"
 #include "dataset/params.h"
 #include "dataset/record_buffers.h"
+#include "dataset/record_sink.h"
 #include "dataset/update_writer.h"
 
 namespace velquarn {
@@ -74,7 +75,7 @@ class TcsDatalink : public TDetailDataLink {
   TcsDataset& query_;
 };
 
-class TcsDataset : public TDataSet {
+class TcsDataset : public TDataSet, public TRecordSink {
  public:
   TcsDataset();
   // Closes, gives a held connection back (not forced), and leaves its
@@ -100,8 +101,14 @@ class TcsDataset : public TDataSet {
   // dataset, gives its connection back and forgets its database.
   const std::string& DataBaseName() const { return database_name_; }
   void SetDataBaseName(const std::string& name);
-  // The database found by name at the first execution, or null.
+  // The database found by name at the first execution, or the one handed
+  // over with SetDatabase; null before either.
   TcsCustomDatabase* Database() const { return database_; }
+  // Binds the dataset to database directly (borrowed; the dataset is told
+  // when it is destroyed), without the lookup in the global list; the
+  // database name becomes database's. A different database closes an
+  // active dataset and gives its connection back first.
+  void SetDatabase(TcsCustomDatabase* database);
 
   // Master/detail. Raises "Recursive datalinks not allowed" for a source
   // that already leads back to this dataset.
@@ -134,7 +141,7 @@ class TcsDataset : public TDataSet {
   void RefreshParams();
 
   // Connection handling (the driver's side of the contract).
-  TConnectionHandle* Connection() const { return connection_; }
+  TConnectionHandle* Connection() const override { return connection_; }
   TConnectionHandle*& ConnectionRef() { return connection_; }
   bool Prepared() const { return prepared_; }
   // Asks the database for a connection and joins its attached datasets;
@@ -145,13 +152,14 @@ class TcsDataset : public TDataSet {
   // suppressed while the SQL text is being changed.
   void ReleaseConnection(bool force);
 
-  // Driver callbacks while describing and fetching. A duplicate column name
-  // gets the field number appended; ftAutoInc is always read-only.
+  // Driver callback while describing. A duplicate column name gets the
+  // field number appended; ftAutoInc is always read-only.
   void AddColumnDef(const std::string& name, TFieldType data_type, int size, bool required,
                     int field_no, bool read_only, int precision);
-  // Copies length bytes (at most the slot's value size) and marks the slot
-  // present; a field number without a slot does nothing.
-  void StoreFieldValue(int field_no, const void* value, char* record_buffer, int length) {
+  // The record sink of the driver's fetch (record_sink.h).
+  int ColumnCount() const override { return FieldCount(); }
+  const TField* ColumnField(int field_no) const override;
+  void StoreFieldValue(int field_no, const void* value, char* record_buffer, int length) override {
     if (field_no < 1 || field_no > field_offsets_.Count() || record_buffer == nullptr) return;
     char* slot = record_buffer + field_offsets_.Offset(field_no - 1);
     const int value_size = field_offsets_.ValueSize(field_no - 1);
@@ -161,13 +169,14 @@ class TcsDataset : public TDataSet {
     // Text is stored zero-terminated whatever the buffer held before.
     if (n < value_size) slot[1 + n] = '\0';
   }
-  void StoreFieldNull(int field_no, char* record_buffer) {
+  void StoreFieldNull(int field_no, char* record_buffer) override {
     if (field_no < 1 || field_no > field_offsets_.Count() || record_buffer == nullptr) return;
     record_buffer[field_offsets_.Offset(field_no - 1)] = 0;
   }
   // Stores a long value: replaces the slot's blob item, or adds one and
   // writes its index into the slot; marks the slot present.
   void StoreBlobValue(TField& field, char* record_buffer, std::string_view value);
+  void StoreBlobValue(int field_no, char* record_buffer, std::string_view value) override;
 
   // Fetching: one row (false at the end of the result), all rows, or up to
   // n rows (returns how many were fetched).

@@ -1,6 +1,5 @@
 #include "dataset/field.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -9,6 +8,7 @@
 #include "common/number_text.h"
 #include "common/text.h"
 #include "dataset/dataset.h"
+#include "dataset/slot_format.h"
 
 namespace velquarn {
 
@@ -18,26 +18,16 @@ int FieldValueSize(TFieldType type, int size) {
     case ftFixedChar:
     case ftWideString:
       return size + 1;
-    case ftSmallint:
-    case ftWord:
-    case ftBoolean:
-      return 2;
-    case ftInteger:
-    case ftAutoInc:
-      return 4;
-    case ftFloat:
-    case ftCurrency:
     case ftDate:
     case ftTime:
-    case ftDateTime:
-    case ftLargeint:
-      return 8;
+      return 8;  // a 4-byte value in a slot of eight
     case ftBCD:
       return 34;
     case ftBytes:
     case ftVarBytes:
       return size;
     default:
+      if (const int bytes = ScalarValueBytes(type)) return bytes;
       return IsBlobType(type) ? 4 : 0;
   }
 }
@@ -131,7 +121,7 @@ TVariant TField::NewValue() const { return ValueInState(dsNewValue); }
 std::string TStringField::AsString() const {
   const char* data = Data();
   if (data == nullptr) return {};
-  return std::string(data, strnlen(data, static_cast<size_t>(DataSize())));
+  return std::string(DecodeTextSlot(data, DataSize()));
 }
 
 TVariant TStringField::Value() const {
@@ -153,28 +143,7 @@ void TStringField::SetValue(const TVariant& value) {
 TVariant TIntegerField::Value() const {
   const char* data = Data();
   if (data == nullptr) return TVariant();
-  switch (DataType()) {
-    case ftSmallint: {
-      int16_t v;
-      std::memcpy(&v, data, sizeof v);
-      return TVariant(static_cast<int64_t>(v));
-    }
-    case ftWord: {
-      uint16_t v;
-      std::memcpy(&v, data, sizeof v);
-      return TVariant(static_cast<int64_t>(v));
-    }
-    case ftLargeint: {
-      int64_t v;
-      std::memcpy(&v, data, sizeof v);
-      return TVariant(v);
-    }
-    default: {
-      int32_t v;
-      std::memcpy(&v, data, sizeof v);
-      return TVariant(static_cast<int64_t>(v));
-    }
-  }
+  return TVariant(DecodeIntegerSlot(DataType(), data));
 }
 
 void TIntegerField::SetValue(const TVariant& value) {
@@ -203,24 +172,14 @@ void TIntegerField::SetValue(const TVariant& value) {
                static_cast<long long>(high)));
   }
   char buffer[8] = {};
-  if (DataType() == ftSmallint || DataType() == ftWord) {
-    const auto narrow = static_cast<int16_t>(v);
-    std::memcpy(buffer, &narrow, sizeof narrow);
-  } else if (DataType() == ftLargeint) {
-    std::memcpy(buffer, &v, sizeof v);
-  } else {
-    const auto narrow = static_cast<int32_t>(v);
-    std::memcpy(buffer, &narrow, sizeof narrow);
-  }
+  EncodeIntegerSlot(DataType(), v, buffer);
   SetData(buffer);
 }
 
 TVariant TBooleanField::Value() const {
   const char* data = Data();
   if (data == nullptr) return TVariant();
-  int16_t v;
-  std::memcpy(&v, data, sizeof v);
-  return TVariant(v != 0);
+  return TVariant(DecodeBooleanSlot(data));
 }
 
 void TBooleanField::SetValue(const TVariant& value) {
@@ -228,16 +187,15 @@ void TBooleanField::SetValue(const TVariant& value) {
     Clear();
     return;
   }
-  const int16_t v = value.AsBoolean() ? 1 : 0;
-  SetData(&v);
+  char buffer[2];
+  EncodeBooleanSlot(value.AsBoolean(), buffer);
+  SetData(buffer);
 }
 
 TVariant TFloatField::Value() const {
   const char* data = Data();
   if (data == nullptr) return TVariant();
-  double v;
-  std::memcpy(&v, data, sizeof v);
-  return TVariant(v);
+  return TVariant(DecodeFloatSlot(data));
 }
 
 void TFloatField::SetValue(const TVariant& value) {
@@ -245,8 +203,9 @@ void TFloatField::SetValue(const TVariant& value) {
     Clear();
     return;
   }
-  const double v = value.AsFloat();
-  SetData(&v);
+  char buffer[8];
+  EncodeFloatSlot(value.AsFloat(), buffer);
+  SetData(buffer);
 }
 
 namespace {
@@ -349,27 +308,7 @@ void TBCDField::SetValue(const TVariant& value) {
 TVariant TDateTimeField::Value() const {
   const char* data = Data();
   if (data == nullptr) return TVariant();
-  switch (DataType()) {
-    case ftDate: {
-      int32_t day;
-      std::memcpy(&day, data, sizeof day);
-      return TVariant::FromDateTime(static_cast<TDateTime>(day - kDateDelta));
-    }
-    case ftTime: {
-      int32_t ms;
-      std::memcpy(&ms, data, sizeof ms);
-      return TVariant::FromDateTime(ms / kMSecsPerDay);
-    }
-    default: {
-      double total;
-      std::memcpy(&total, data, sizeof total);
-      TTimeStamp stamp;
-      const double days = std::floor(total / kMSecsPerDay);
-      stamp.date = static_cast<int32_t>(days);
-      stamp.time = static_cast<int32_t>(total - days * kMSecsPerDay);
-      return TVariant::FromDateTime(TimeStampToDateTime(stamp));
-    }
-  }
+  return TVariant::FromDateTime(DecodeDateTimeSlot(DataType(), data));
 }
 
 std::string TDateTimeField::AsString() const {
@@ -390,16 +329,8 @@ void TDateTimeField::SetValue(const TVariant& value) {
     Clear();
     return;
   }
-  const TTimeStamp stamp = DateTimeToTimeStamp(value.AsDateTime());
   char buffer[8] = {};
-  if (DataType() == ftDate) {
-    std::memcpy(buffer, &stamp.date, sizeof stamp.date);
-  } else if (DataType() == ftTime) {
-    std::memcpy(buffer, &stamp.time, sizeof stamp.time);
-  } else {
-    const double total = static_cast<double>(stamp.date) * kMSecsPerDay + stamp.time;
-    std::memcpy(buffer, &total, sizeof total);
-  }
+  EncodeDateTimeSlot(DataType(), value.AsDateTime(), buffer);
   SetData(buffer);
 }
 

@@ -8,18 +8,7 @@
 // There is one field class per family of field types; each converts between
 // its slot bytes and TVariant, and the As... accessors go through that.
 //
-// Slot value formats (the null byte before them is the dataset's):
-//   ftString, ftFixedChar, ftWideString  size + 1 bytes, cp1252 text,
-//                                        zero-terminated (wide columns are
-//                                        converted to cp1252 when fetched)
-//   ftSmallint, ftWord, ftBoolean        2 bytes;  ftInteger, ftAutoInc 4
-//   ftFloat, ftCurrency                  double;   ftLargeint int64
-//   ftDate                               int32 day number (0001-01-01 is 1)
-//   ftTime                               int32 milliseconds since midnight
-//   ftDateTime                           double: day number * 86400000 + ms
-//   ftBCD                                34-byte packed decimal (TBcdRecord)
-//   ftBytes, ftVarBytes                  size raw bytes
-//   blob types                           int32 index into the blob store
+// The slot value formats are those of slot_format.h.
 //
 // Fields are used by the thread that uses their dataset.
 #pragma once

@@ -5,6 +5,7 @@
 #include "common/exceptions.h"
 #include "common/text.h"
 #include "dataset/field.h"
+#include "dataset/slot_format.h"
 
 namespace velquarn {
 
@@ -64,26 +65,13 @@ int TParam::GetDataSize() const {
     case ftWideString:
     case ftUnknown:
       return static_cast<int>(value_.AsString().size()) + 1;
-    case ftSmallint:
-    case ftWord:
-    case ftBoolean:
-      return 2;
-    case ftInteger:
-    case ftAutoInc:
-    case ftDate:
-    case ftTime:
-      return 4;
-    case ftFloat:
-    case ftCurrency:
-    case ftDateTime:
-    case ftLargeint:
-      return 8;
     case ftBCD:
       return 34;
     case ftBytes:
     case ftVarBytes:
       return static_cast<int>(value_.AsString().size());
     default:
+      if (const int bytes = ScalarValueBytes(data_type_)) return bytes;
       return IsBlobType(data_type_) ? static_cast<int>(value_.AsString().size()) : 0;
   }
 }
@@ -99,51 +87,8 @@ void TParam::GetData(void* buffer) const {
       std::memcpy(out, text.c_str(), text.size() + 1);
       return;
     }
-    case ftSmallint:
-    case ftWord: {
-      const auto v = static_cast<int16_t>(value_.AsInteger());
-      std::memcpy(out, &v, sizeof v);
-      return;
-    }
-    case ftBoolean: {
-      const int16_t v = value_.AsBoolean() ? 1 : 0;
-      std::memcpy(out, &v, sizeof v);
-      return;
-    }
-    case ftInteger:
-    case ftAutoInc: {
-      const auto v = static_cast<int32_t>(value_.AsInteger());
-      std::memcpy(out, &v, sizeof v);
-      return;
-    }
-    case ftLargeint: {
-      const int64_t v = value_.AsInteger();
-      std::memcpy(out, &v, sizeof v);
-      return;
-    }
-    case ftFloat:
-    case ftCurrency: {
-      const double v = value_.AsFloat();
-      std::memcpy(out, &v, sizeof v);
-      return;
-    }
-    case ftDate: {
-      const int32_t v = DateTimeToTimeStamp(value_.AsDateTime()).date;
-      std::memcpy(out, &v, sizeof v);
-      return;
-    }
-    case ftTime: {
-      const int32_t v = DateTimeToTimeStamp(value_.AsDateTime()).time;
-      std::memcpy(out, &v, sizeof v);
-      return;
-    }
-    case ftDateTime: {
-      const TTimeStamp stamp = DateTimeToTimeStamp(value_.AsDateTime());
-      const double v = static_cast<double>(stamp.date) * kMSecsPerDay + stamp.time;
-      std::memcpy(out, &v, sizeof v);
-      return;
-    }
     default: {
+      if (EncodeScalarSlot(data_type_, value_, out)) return;
       const int size = GetDataSize();
       if (size > 0) std::memcpy(out, value_.AsString().data(), static_cast<size_t>(size));
       return;
@@ -154,45 +99,18 @@ void TParam::GetData(void* buffer) const {
 void TParam::SetData(const void* buffer, int length) {
   const auto* in = static_cast<const char*>(buffer);
   const auto bounded = static_cast<size_t>(std::max(length, 0));
+  if (IsIntegerSlotType(data_type_)) {
+    value_ = TVariant(DecodeIntegerSlot(data_type_, in));
+    return;
+  }
   switch (data_type_) {
-    case ftSmallint: {
-      int16_t v;
-      std::memcpy(&v, in, sizeof v);
-      value_ = TVariant(static_cast<int64_t>(v));
+    case ftBoolean:
+      value_ = TVariant(DecodeBooleanSlot(in));
       return;
-    }
-    case ftWord: {
-      uint16_t v;
-      std::memcpy(&v, in, sizeof v);
-      value_ = TVariant(static_cast<int64_t>(v));
-      return;
-    }
-    case ftBoolean: {
-      int16_t v;
-      std::memcpy(&v, in, sizeof v);
-      value_ = TVariant(v != 0);
-      return;
-    }
-    case ftInteger:
-    case ftAutoInc: {
-      int32_t v;
-      std::memcpy(&v, in, sizeof v);
-      value_ = TVariant(static_cast<int64_t>(v));
-      return;
-    }
-    case ftLargeint: {
-      int64_t v;
-      std::memcpy(&v, in, sizeof v);
-      value_ = TVariant(v);
-      return;
-    }
     case ftFloat:
-    case ftCurrency: {
-      double v;
-      std::memcpy(&v, in, sizeof v);
-      value_ = TVariant(v);
+    case ftCurrency:
+      value_ = TVariant(DecodeFloatSlot(in));
       return;
-    }
     case ftBytes:
     case ftVarBytes:
       value_ = TVariant(std::string(in, bounded));
@@ -201,7 +119,7 @@ void TParam::SetData(const void* buffer, int length) {
       if (IsBlobType(data_type_)) {
         value_ = TVariant(std::string(in, bounded));
       } else {
-        value_ = TVariant(std::string(in, strnlen(in, bounded)));
+        value_ = TVariant(std::string(DecodeTextSlot(in, static_cast<int>(bounded))));
       }
       return;
   }

@@ -70,7 +70,7 @@ class TParam {
   // Writes GetDataSize bytes: text zero-terminated, byte strings as they
   // are, numbers in their native width (ftBoolean 0 or 1 as int16), ftDate
   // the day number, ftTime milliseconds since midnight, ftDateTime the double
-  // of day number * 86400000 + ms.
+  // of the record slot (slot_format.h).
   void GetData(void* buffer) const;
   // Reads a value of the parameter's data type from its native form, the
   // inverse of GetData. Text (ftString and every type bound as text, dates

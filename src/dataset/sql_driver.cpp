@@ -27,7 +27,10 @@ void TcsCustomSQLDriver::UnPrepare(TcsDataset&) {}
 
 void TcsCustomSQLDriver::AddError(int native_error, const std::string& error_text, int aux1,
                                   int aux2) {
-  TcsError record{native_error, error_text, aux1, aux2};
+  AddError(TcsError(native_error, error_text, aux1, aux2));
+}
+
+void TcsCustomSQLDriver::AddError(TcsError record) {
   if (pending_error_ == nullptr) {
     pending_error_ = std::make_unique<EcsSQLError>(std::move(record));
   } else {

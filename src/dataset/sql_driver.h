@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "dataset/cs_dataset.h"
 #include "dataset/db_types.h"
+#include "dataset/record_sink.h"
 #include "dataset/sql_errors.h"
 
 namespace velquarn {
@@ -65,8 +65,10 @@ class TcsCustomSQLDriver {
   virtual int ExecSQL(const std::string& sql, TParams* params, TcsDataset* dataset) = 0;
   // Calls dataset.AddColumnDef per result column. Default: returns false.
   virtual bool DescribeColumns(TcsDataset& dataset);
-  // Fetches the next row into record_buffer; false (buffer untouched) at end.
-  virtual bool FetchRecord(TcsDataset& dataset, char* record_buffer) = 0;
+  // Fetches the next row of the result on record.Connection() into
+  // record_buffer through the record's stores; false (buffer untouched) at
+  // the end.
+  virtual bool FetchRecord(TRecordSink& record, char* record_buffer) = 0;
   // Gives the connection back: closes and frees it when force is set or the
   // pool is full, else pools it. Sets connection to null; null does nothing.
   virtual void ReleaseConnection(TConnectionHandle*& connection, bool force) = 0;
@@ -85,13 +87,10 @@ class TcsCustomSQLDriver {
   // Appends a record to the pending error; when none is pending, creates it
   // with this record, whose text becomes the error's message.
   void AddError(int native_error, const std::string& error_text, int aux1, int aux2);
+  void AddError(TcsError record);
   // Raises the pending error, if any, and forgets it.
   void RaisePendingError();
   bool HasPendingError() const { return pending_error_ != nullptr; }
-  void StoreBlobValue(TcsDataset& dataset, TField& field, char* record_buffer,
-                      const std::string& value) {
-    dataset.StoreBlobValue(field, record_buffer, value);
-  }
 
   TTransIsolation TransIsolation() const { return trans_isolation_; }
   void SetTransIsolation(TTransIsolation value) { trans_isolation_ = value; }

@@ -9,13 +9,13 @@ EcsSQLError::EcsSQLError(TcsError first) : EDatabaseError(first.ErrorText) {
 }
 
 EcsSQLError::EcsSQLError(int native_error, std::string error_text, int aux1, int aux2)
-    : EcsSQLError(TcsError{native_error, std::move(error_text), aux1, aux2}) {}
+    : EcsSQLError(TcsError(native_error, std::move(error_text), aux1, aux2)) {}
 
-std::string TcsError::SqlState() const {
-  // A driver's record is "SQLSTATE:message"; a bare return code's text is
-  // its name, which never has a colon at that place.
-  if (ErrorText.size() < 6 || ErrorText[5] != ':') return std::string();
-  return ErrorText.substr(0, 5);
+TcsError DriverRecord(int native_error, std::string sql_state, std::string message) {
+  TcsError record(native_error, sql_state + ":" + message);
+  record.SqlState = std::move(sql_state);
+  record.Message = std::move(message);
+  return record;
 }
 
 void EcsSQLError::AddError(TcsError record) { errors_.push_back(std::move(record)); }
@@ -24,7 +24,7 @@ bool IsConnectionLostError(const std::exception& error) {
   const auto* sql_error = dynamic_cast<const EcsSQLError*>(&error);
   if (sql_error == nullptr) return false;
   for (const TcsError& record : sql_error->Errors()) {
-    const std::string state = record.SqlState();
+    const std::string& state = record.SqlState;
     if (state.rfind("08", 0) == 0 || state == "57P01") return true;
   }
   return false;

@@ -6,25 +6,34 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/exceptions.h"
 
 namespace velquarn {
 
-// One diagnostic record. ErrorText is "SQLSTATE:message" for a record read
-// from the driver, or the return code's name for a bare return code, in which
-// case NativeError is that return code.
+// One diagnostic record. ErrorText is the text clients receive:
+// "SQLSTATE:message" for a record read from the driver, or the return
+// code's name for a bare return code, in which case NativeError is that
+// return code. SqlState and Message are the parts of a driver's record, as
+// read; both are empty for a bare return code or a fixed text.
 struct TcsError {
+  TcsError() = default;
+  // A record of a bare return code or a fixed text.
+  TcsError(int native_error, std::string error_text, int aux1 = 0, int aux2 = 0)
+      : NativeError(native_error), ErrorText(std::move(error_text)), Aux1(aux1), Aux2(aux2) {}
+
   int NativeError = 0;
   std::string ErrorText;
-  int Aux1 = 0;  // the ODBC driver always passes 0
-  int Aux2 = 0;  // the ODBC driver always passes 0
-
-  // The five-character SQLSTATE of a record read from the driver; empty for
-  // a bare return code.
-  std::string SqlState() const;
+  int Aux1 = 0;          // the ODBC driver always passes 0
+  int Aux2 = 0;          // the ODBC driver always passes 0
+  std::string SqlState;  // five characters, or empty
+  std::string Message;   // the driver's message in code page 1252
 };
+
+// A record read from the driver: ErrorText is "SQLSTATE:message".
+TcsError DriverRecord(int native_error, std::string sql_state, std::string message);
 
 // The database error. Its message is the first record's text; records added
 // later never change it.
@@ -45,8 +54,9 @@ class EcsSQLError : public EDatabaseError {
 };
 
 // True when a record of the error says that the connection to the data
-// source is gone: SQLSTATE class 08 (connection exception) or 57P01
-// (the server terminated the session, PostgreSQL).
+// source is gone, judged from the records' SqlState fields: class 08
+// (connection exception) or 57P01 (the server terminated the session,
+// PostgreSQL).
 bool IsConnectionLostError(const std::exception& error);
 
 // Fixed failures of the ODBC driver; raised with one of the texts below.

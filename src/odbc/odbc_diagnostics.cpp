@@ -1,8 +1,10 @@
 #include "odbc/odbc_diagnostics.h"
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
+#include "dataset/sql_errors.h"
 #include "odbc/odbc_driver.h"
 #include "odbc/odbc_entry_points.h"
 
@@ -17,11 +19,11 @@ constexpr SQLSMALLINT kMessageBufferLength = 256;
 // (SQL_SUCCESS_WITH_INFO) is read again with a buffer of its full length, so
 // long messages of a data source reach the client whole.
 SQLRETURN ReadRecord(const TcsODBCDriver& driver, SQLSMALLINT handle_type, SQLHANDLE handle,
-                     SQLSMALLINT number, SQLINTEGER& native_error, std::string& text) {
+                     SQLSMALLINT number, TcsError& record) {
+  SQLINTEGER native_error = 0;
   SQLCHAR state[6] = {};
   std::vector<SQLCHAR> message(kMessageBufferLength, 0);
   SQLSMALLINT length = 0;
-  native_error = 0;
   SQLRETURN result = ODBC().SQLGetDiagRec(handle_type, handle, number, state, &native_error,
                                           message.data(), kMessageBufferLength, &length);
   if (result == SQL_SUCCESS_WITH_INFO && length >= kMessageBufferLength) {
@@ -38,8 +40,8 @@ SQLRETURN ReadRecord(const TcsODBCDriver& driver, SQLSMALLINT handle_type, SQLHA
   state[5] = 0;
   message.back() = 0;
   std::string driver_text(reinterpret_cast<const char*>(message.data()));
-  text = std::string(reinterpret_cast<const char*>(state)) + ":" +
-         driver.Charset().FromDriver(driver_text);
+  record = DriverRecord(native_error, std::string(reinterpret_cast<const char*>(state)),
+                        driver.Charset().FromDriver(driver_text));
   return SQL_SUCCESS;
 }
 
@@ -70,12 +72,10 @@ void RaiseDiagnostics(TcsODBCDriver& driver, SQLSMALLINT handle_type, SQLHANDLE 
                       SQLRETURN code) {
   bool recorded = false;
   if (code == SQL_ERROR || code == SQL_SUCCESS_WITH_INFO) {
-    SQLINTEGER native_error = 0;
-    std::string text;
+    TcsError record;
     for (SQLSMALLINT number = 1;
-         ReadRecord(driver, handle_type, handle, number, native_error, text) == SQL_SUCCESS;
-         ++number) {
-      driver.AddError(native_error, text, 0, 0);
+         ReadRecord(driver, handle_type, handle, number, record) == SQL_SUCCESS; ++number) {
+      driver.AddError(std::move(record));
       recorded = true;
       if (number == INT16_MAX) break;
     }

@@ -30,6 +30,8 @@ namespace velquarn {
 // and disconnecting take from the end. Holds the connections it lists.
 class TcsConnectionPool : public TcsThreadList<TConnectionHandle> {};
 
+struct TColumnFetch;
+
 class TcsODBCDriver : public TcsCustomSQLDriver {
  public:
   TcsODBCDriver();
@@ -52,7 +54,7 @@ class TcsODBCDriver : public TcsCustomSQLDriver {
   void SetFieldOrigins(TcsDataset& dataset) override;
   int ExecSQL(const std::string& sql, TParams* params, TcsDataset* dataset) override;
   bool DescribeColumns(TcsDataset& dataset) override;
-  bool FetchRecord(TcsDataset& dataset, char* record_buffer) override;
+  bool FetchRecord(TRecordSink& record, char* record_buffer) override;
   void Prepare(const std::string& sql, TcsDataset& dataset) override;
   void UnPrepare(TcsDataset& dataset) override;
   void GetDefaultIndexFields(const std::string& table, TStringList& list) override;
@@ -146,6 +148,8 @@ class TcsODBCDriver : public TcsCustomSQLDriver {
   TQualifiedName QualifiedTable(const std::string& table);
   // Reads a long value of column whole; false for a null value.
   bool ReadLongData(SQLHSTMT stmt, SQLUSMALLINT column, std::string& value);
+  // Fetches a blob or memo column into the record (memo text converted).
+  void FetchLongData(const TColumnFetch& fetch);
 
   bool connected_ = false;
   SQLHENV environment_ = SQL_NULL_HENV;

@@ -13,6 +13,8 @@
 #include "dataset/cs_dataset.h"
 #include "dataset/field.h"
 #include "dataset/params.h"
+#include "dataset/record_sink.h"
+#include "dataset/slot_format.h"
 #include "odbc/odbc_diagnostics.h"
 #include "odbc/odbc_driver.h"
 #include "odbc/odbc_entry_points.h"
@@ -371,192 +373,244 @@ bool TcsODBCDriver::ReadLongData(SQLHSTMT stmt, SQLUSMALLINT column, std::string
   }
 }
 
-bool TcsODBCDriver::FetchRecord(TcsDataset& dataset, char* record_buffer) {
-  if (dataset.Connection() == nullptr) throw Exception("Dataset not connected");
-  SQLHSTMT stmt = dataset.Connection()->Stmt();
+// One column of the row being fetched: where it is read from and where its
+// value goes. The readers below each handle one kind of column.
+struct TColumnFetch {
+  TcsODBCDriver& driver;
+  SQLHSTMT stmt;
+  TRecordSink& record;
+  char* record_buffer;
+  int field_no;
+  const TField& field;
+
+  SQLUSMALLINT Column() const { return static_cast<SQLUSMALLINT>(field_no); }
+  // SQLGetData into buffer, checked; false when the value is null, which is
+  // then stored.
+  bool Get(SQLSMALLINT c_type, void* buffer, SQLLEN length) const {
+    SQLLEN indicator = 0;
+    return GetWithIndicator(c_type, buffer, length, indicator);
+  }
+  bool GetWithIndicator(SQLSMALLINT c_type, void* buffer, SQLLEN length, SQLLEN& indicator) const {
+    CheckStmtResult(driver, stmt,
+                    ODBC().SQLGetData(stmt, Column(), c_type, buffer, length, &indicator));
+    if (indicator != SQL_NULL_DATA) return true;
+    StoreNull();
+    return false;
+  }
+  void Store(const void* value, int length) const {
+    record.StoreFieldValue(field_no, value, record_buffer, length);
+  }
+  void StoreNull() const { record.StoreFieldNull(field_no, record_buffer); }
+};
+
+namespace {
+
+void FetchText(const TColumnFetch& fetch) {
+  const TCharset& charset = fetch.driver.Charset();
+  const int size = fetch.field.Size();
+  // Room for the field's characters in the driver's encoding (up to four
+  // bytes each in UTF-8); the converted text is cut to the field.
+  const size_t bytes = static_cast<size_t>(size) * (charset.IsUtf8() ? 4 : 1) + 1;
+  char local[1024];
+  std::vector<char> large;
+  char* buffer = local;
+  if (bytes > sizeof local) {
+    large.resize(bytes);
+    buffer = large.data();
+  }
+  if (!fetch.Get(SQL_C_CHAR, buffer, static_cast<SQLLEN>(bytes))) return;
+  std::string_view text(buffer, strnlen(buffer, bytes));
+  std::string converted;
+  if (charset.IsUtf8() &&
+      std::any_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; })) {
+    converted = charset.FromDriver(text);
+    text = converted;
+  }
+  if (static_cast<int>(text.size()) > size) text = text.substr(0, static_cast<size_t>(size));
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
+  fetch.Store(text.data(), static_cast<int>(text.size()));
+}
+
+void FetchWideText(const TColumnFetch& fetch) {
+  const int size = fetch.field.Size();
+  SQLWCHAR local[512];
+  std::vector<SQLWCHAR> large;
+  SQLWCHAR* buffer = local;
+  const size_t units_room = static_cast<size_t>(size) + 1;
+  if (units_room > std::size(local)) {
+    large.resize(units_room);
+    buffer = large.data();
+  }
+  buffer[0] = 0;
+  if (!fetch.Get(SQL_C_WCHAR, buffer, static_cast<SQLLEN>(units_room * sizeof(SQLWCHAR)))) {
+    return;
+  }
+  size_t units = 0;
+  while (units < static_cast<size_t>(size) && buffer[units] != 0) ++units;
+  // Plain ASCII, the common case, needs no table lookup.
+  if (units <= 1024 &&
+      std::all_of(buffer, buffer + units, [](SQLWCHAR unit) { return unit < 0x80; })) {
+    char narrow[1024];
+    for (size_t i = 0; i < units; ++i) narrow[i] = static_cast<char>(buffer[i]);
+    fetch.Store(narrow, static_cast<int>(units));
+    return;
+  }
+  const std::string text = Utf16ToCp1252(reinterpret_cast<const char16_t*>(buffer), units);
+  fetch.Store(text.c_str(), static_cast<int>(text.size()));
+}
+
+// The integer and float types arrive in the slot's own width and byte
+// order, so the driver's bytes are the slot's.
+void FetchNumber(const TColumnFetch& fetch) {
+  SQLSMALLINT c_type = SQL_C_DOUBLE;
+  switch (fetch.field.DataType()) {
+    case ftSmallint:
+      c_type = SQL_C_SSHORT;
+      break;
+    case ftInteger:
+    case ftAutoInc:
+      c_type = SQL_C_SLONG;
+      break;
+    case ftLargeint:
+      c_type = SQL_C_SBIGINT;
+      break;
+    default:
+      break;
+  }
+  alignas(8) char value[8] = {};
+  if (fetch.Get(c_type, value, sizeof value)) fetch.Store(value, fetch.field.DataSize());
+}
+
+void FetchBoolean(const TColumnFetch& fetch) {
+  unsigned char bit = 0;
+  if (!fetch.Get(SQL_C_BIT, &bit, sizeof bit)) return;
+  char value[2];
+  EncodeBooleanSlot(bit != 0, value);
+  fetch.Store(value, sizeof value);
+}
+
+// Dates, times and date-times all arrive as a timestamp structure. A value
+// that is no calendar date or time of day (a driver's zero timestamp, a
+// year the day number cannot hold) is treated by kind:
+//   ftDate, ftTime: raises the date encoder's conversion error, so the
+//     client learns that the column holds something the field cannot;
+//   ftDateTime: stores nothing. The record buffer is cleared before every
+//     fetch, so the field reads as null and the rest of the row stays
+//     readable.
+void FetchDateTime(const TColumnFetch& fetch) {
+  SQL_TIMESTAMP_STRUCT stamp{};
+  if (!fetch.Get(SQL_C_TIMESTAMP, &stamp, sizeof stamp)) return;
+  const auto millisecond = static_cast<int>(stamp.fraction / 1000000);
+  int32_t day = 0;
+  const bool date_valid = TryEncodeDayNumber(stamp.year, stamp.month, stamp.day, day);
+  TDateTime time_of_day = 0;
+  const bool time_valid =
+      stamp.fraction <= 999999999 &&
+      TryEncodeTime(stamp.hour, stamp.minute, stamp.second, millisecond, time_of_day);
+  const int32_t milliseconds = static_cast<int32_t>(stamp.hour) * 3600000 +
+                               static_cast<int32_t>(stamp.minute) * 60000 +
+                               static_cast<int32_t>(stamp.second) * 1000 + millisecond;
+  char value[8];
+  switch (fetch.field.DataType()) {
+    case ftDate:
+      if (!date_valid) EncodeDate(stamp.year, stamp.month, stamp.day);  // raises
+      StoreSlot(value, day);
+      fetch.Store(value, sizeof day);
+      return;
+    case ftTime:
+      if (!time_valid) EncodeTime(stamp.hour, stamp.minute, stamp.second, millisecond);  // raises
+      StoreSlot(value, milliseconds);
+      fetch.Store(value, sizeof milliseconds);
+      return;
+    default:
+      if (!date_valid || !time_valid) return;
+      StoreSlot(value, DateTimeSlotValue(day, milliseconds));
+      fetch.Store(value, sizeof value);
+      return;
+  }
+}
+
+void FetchBinary(const TColumnFetch& fetch) {
+  const int size = fetch.field.Size();
+  std::vector<char> buffer(static_cast<size_t>(std::max(size, 1)), '\0');
+  SQLLEN indicator = 0;
+  if (!fetch.GetWithIndicator(SQL_C_BINARY, buffer.data(), static_cast<SQLLEN>(buffer.size()),
+                              indicator)) {
+    return;
+  }
+  const SQLLEN length =
+      indicator < 0 ? size : std::min<SQLLEN>(indicator, static_cast<SQLLEN>(size));
+  fetch.Store(buffer.data(), static_cast<int>(length));
+}
+
+}  // namespace
+
+void TcsODBCDriver::FetchLongData(const TColumnFetch& fetch) {
+  std::string value;
+  if (!ReadLongData(fetch.stmt, fetch.Column(), value)) {
+    fetch.StoreNull();
+    return;
+  }
+  if (fetch.field.DataType() == ftMemo) {
+    value = charset_.FromDriver(value);
+    std::string replaced;
+    replaced.reserve(value.size());
+    for (char ch : value) {
+      if (ch == '\x1A') {
+        replaced += "\r\n";
+      } else {
+        replaced += ch;
+      }
+    }
+    value = std::move(replaced);
+  }
+  fetch.record.StoreBlobValue(fetch.field_no, fetch.record_buffer, value);
+}
+
+bool TcsODBCDriver::FetchRecord(TRecordSink& record, char* record_buffer) {
+  if (record.Connection() == nullptr) throw Exception("Dataset not connected");
+  SQLHSTMT stmt = record.Connection()->Stmt();
   SQLRETURN result = ODBC().SQLFetch(stmt);
   if (result == SQL_NO_DATA) return false;
   CheckStmtResult(*this, stmt, result);
-  for (int field_no = 1; field_no <= dataset.FieldCount(); ++field_no) {
-    TField* field = dataset.FieldByNumber(field_no);
-    if (field == nullptr || !field->IsDataField()) continue;
-    const auto column = static_cast<SQLUSMALLINT>(field_no);
-    const int size = field->Size();
-    SQLLEN indicator = 0;
+  const int count = record.ColumnCount();
+  for (int field_no = 1; field_no <= count; ++field_no) {
+    const TField* field = record.ColumnField(field_no);
+    if (field == nullptr) continue;
+    const TColumnFetch fetch{*this, stmt, record, record_buffer, field_no, *field};
     switch (field->DataType()) {
-      case ftString: {
-        // Room for the field's characters in the driver's encoding (up to
-        // four bytes each in UTF-8); the converted text is cut to the field.
-        const size_t bytes = static_cast<size_t>(size) * (charset_.IsUtf8() ? 4 : 1) + 1;
-        char local[1024];
-        std::vector<char> large;
-        char* buffer = local;
-        if (bytes > sizeof local) {
-          large.resize(bytes);
-          buffer = large.data();
-        }
-        CheckStmtResult(*this, stmt,
-                        ODBC().SQLGetData(stmt, column, SQL_C_CHAR, buffer,
-                                          static_cast<SQLLEN>(bytes), &indicator));
-        if (indicator == SQL_NULL_DATA) {
-          dataset.StoreFieldNull(field_no, record_buffer);
-          break;
-        }
-        std::string_view text(buffer, strnlen(buffer, bytes));
-        std::string converted;
-        if (charset_.IsUtf8() &&
-            std::any_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; })) {
-          converted = charset_.FromDriver(text);
-          text = converted;
-        }
-        if (static_cast<int>(text.size()) > size) text = text.substr(0, static_cast<size_t>(size));
-        while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') {
-          text.remove_suffix(1);
-        }
-        dataset.StoreFieldValue(field_no, text.data(), record_buffer,
-                                static_cast<int>(text.size()));
+      case ftString:
+        FetchText(fetch);
         break;
-      }
-      case ftWideString: {
-        SQLWCHAR local[512];
-        std::vector<SQLWCHAR> large;
-        SQLWCHAR* buffer = local;
-        const size_t units_room = static_cast<size_t>(size) + 1;
-        if (units_room > std::size(local)) {
-          large.resize(units_room);
-          buffer = large.data();
-        }
-        buffer[0] = 0;
-        CheckStmtResult(
-            *this, stmt,
-            ODBC().SQLGetData(stmt, column, SQL_C_WCHAR, buffer,
-                              static_cast<SQLLEN>(units_room * sizeof(SQLWCHAR)), &indicator));
-        if (indicator == SQL_NULL_DATA) {
-          dataset.StoreFieldNull(field_no, record_buffer);
-          break;
-        }
-        size_t units = 0;
-        while (units < static_cast<size_t>(size) && buffer[units] != 0) ++units;
-        if (units <= 1024 &&
-            std::all_of(buffer, buffer + units, [](SQLWCHAR unit) { return unit < 0x80; })) {
-          char narrow[1024];
-          for (size_t i = 0; i < units; ++i) narrow[i] = static_cast<char>(buffer[i]);
-          dataset.StoreFieldValue(field_no, narrow, record_buffer, static_cast<int>(units));
-          break;
-        }
-        std::string text = Utf16ToCp1252(reinterpret_cast<const char16_t*>(buffer), units);
-        dataset.StoreFieldValue(field_no, text.c_str(), record_buffer,
-                                static_cast<int>(text.size()));
+      case ftWideString:
+        FetchWideText(fetch);
         break;
-      }
       case ftSmallint:
       case ftInteger:
       case ftAutoInc:
       case ftFloat:
       case ftCurrency:
-      case ftLargeint: {
-        SQLSMALLINT c_type = SQL_C_DOUBLE;
-        if (field->DataType() == ftSmallint) c_type = SQL_C_SSHORT;
-        if (field->DataType() == ftInteger || field->DataType() == ftAutoInc) c_type = SQL_C_SLONG;
-        if (field->DataType() == ftLargeint) c_type = SQL_C_SBIGINT;
-        alignas(8) char value[8] = {};
-        CheckStmtResult(*this, stmt,
-                        ODBC().SQLGetData(stmt, column, c_type, value, sizeof value, &indicator));
-        if (indicator == SQL_NULL_DATA) {
-          dataset.StoreFieldNull(field_no, record_buffer);
-        } else {
-          dataset.StoreFieldValue(field_no, value, record_buffer, field->DataSize());
-        }
+      case ftLargeint:
+        FetchNumber(fetch);
         break;
-      }
-      case ftBoolean: {
-        unsigned char bit = 0;
-        CheckStmtResult(*this, stmt,
-                        ODBC().SQLGetData(stmt, column, SQL_C_BIT, &bit, sizeof bit, &indicator));
-        if (indicator == SQL_NULL_DATA) {
-          dataset.StoreFieldNull(field_no, record_buffer);
-        } else {
-          const int16_t value = bit != 0 ? 1 : 0;
-          dataset.StoreFieldValue(field_no, &value, record_buffer, sizeof value);
-        }
+      case ftBoolean:
+        FetchBoolean(fetch);
         break;
-      }
       case ftDate:
       case ftTime:
-      case ftDateTime: {
-        SQL_TIMESTAMP_STRUCT stamp{};
-        CheckStmtResult(
-            *this, stmt,
-            ODBC().SQLGetData(stmt, column, SQL_C_TIMESTAMP, &stamp, sizeof stamp, &indicator));
-        if (indicator == SQL_NULL_DATA) {
-          dataset.StoreFieldNull(field_no, record_buffer);
-          break;
-        }
-        const int32_t milliseconds = static_cast<int32_t>(stamp.hour) * 3600000 +
-                                     static_cast<int32_t>(stamp.minute) * 60000 +
-                                     static_cast<int32_t>(stamp.second) * 1000 +
-                                     static_cast<int32_t>(stamp.fraction / 1000000);
-        if (field->DataType() == ftDate) {
-          int32_t day = 0;
-          if (!TryEncodeDayNumber(stamp.year, stamp.month, stamp.day, day)) {
-            EncodeDate(stamp.year, stamp.month, stamp.day);  // raises the conversion error
-          }
-          dataset.StoreFieldValue(field_no, &day, record_buffer, sizeof day);
-        } else if (field->DataType() == ftTime) {
-          EncodeTime(stamp.hour, stamp.minute, stamp.second,
-                     static_cast<int>(stamp.fraction / 1000000));
-          dataset.StoreFieldValue(field_no, &milliseconds, record_buffer, sizeof milliseconds);
-        } else {
-          int32_t day = 0;
-          if (!TryEncodeDayNumber(stamp.year, stamp.month, stamp.day, day) || stamp.hour > 23 ||
-              stamp.minute > 59 || stamp.second > 59 || stamp.fraction > 999999999) {
-            break;
-          }
-          const double value = static_cast<double>(day) * 86400000.0 + milliseconds;
-          dataset.StoreFieldValue(field_no, &value, record_buffer, sizeof value);
-        }
+      case ftDateTime:
+        FetchDateTime(fetch);
         break;
-      }
       case ftBytes:
-      case ftVarBytes: {
-        std::vector<char> buffer(static_cast<size_t>(std::max(size, 1)), '\0');
-        CheckStmtResult(*this, stmt,
-                        ODBC().SQLGetData(stmt, column, SQL_C_BINARY, buffer.data(),
-                                          static_cast<SQLLEN>(buffer.size()), &indicator));
-        if (indicator == SQL_NULL_DATA) {
-          dataset.StoreFieldNull(field_no, record_buffer);
-        } else {
-          const SQLLEN length =
-              indicator < 0 ? size : std::min<SQLLEN>(indicator, static_cast<SQLLEN>(size));
-          dataset.StoreFieldValue(field_no, buffer.data(), record_buffer, static_cast<int>(length));
-        }
+      case ftVarBytes:
+        FetchBinary(fetch);
         break;
-      }
       case ftBlob:
-      case ftMemo: {
-        std::string value;
-        if (!ReadLongData(stmt, column, value)) {
-          dataset.StoreFieldNull(field_no, record_buffer);
-          break;
-        }
-        if (field->DataType() == ftMemo) {
-          value = charset_.FromDriver(value);
-          std::string replaced;
-          replaced.reserve(value.size());
-          for (char ch : value) {
-            if (ch == '\x1A') {
-              replaced += "\r\n";
-            } else {
-              replaced += ch;
-            }
-          }
-          value = std::move(replaced);
-        }
-        StoreBlobValue(dataset, *field, record_buffer, value);
+      case ftMemo:
+        FetchLongData(fetch);
         break;
-      }
       default:
-        dataset.StoreFieldNull(field_no, record_buffer);
+        fetch.StoreNull();
         break;
     }
   }

@@ -3,7 +3,6 @@
 #include <limits>
 
 #include "common/exceptions.h"
-#include "protocol/db_context.h"
 #include "protocol/param_split.h"
 
 namespace velquarn {
@@ -28,12 +27,6 @@ TCommandInvocation::TCommandInvocation(const TCommandHandler& command, TContext&
     unparsed_params_ = raw_line_.substr(command_.Command.size() + 1);
   }
   if (command_.ParseParams) params_ = SplitParams(unparsed_params_, command_.ParamDelimiter);
-}
-
-TDBContext& TCommandInvocation::DBContext() {
-  auto* context = dynamic_cast<TDBContext*>(&context_);
-  if (context == nullptr) throw Exception("The connection has no database context");
-  return *context;
 }
 
 void TCommandInvocation::SetReply(int code, std::string_view text) { reply_.SetReply(code, text); }

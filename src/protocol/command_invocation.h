@@ -16,8 +16,6 @@
 
 namespace velquarn {
 
-class TDBContext;
-
 class TCommandInvocation {
  public:
   TCommandInvocation(const TCommandHandler& command, TContext& context, std::string raw_line);
@@ -31,9 +29,6 @@ class TCommandInvocation {
   // The raw parameter text split by the command's ParamDelimiter.
   const std::vector<std::string>& Params() const { return params_; }
   TContext& Context() { return context_; }
-  // The context as the server's context class; raises Exception when the
-  // server was given another class.
-  TDBContext& DBContext();
   TConnection& Connection() { return context_.Connection(); }
 
   TReply& Reply() { return reply_; }

@@ -23,10 +23,7 @@ namespace {
 constexpr int kReapIntervalMs = 1000;
 
 bool IsConnectionFailure(const std::exception& error) {
-  return dynamic_cast<const EConnectionClosed*>(&error) != nullptr ||
-         dynamic_cast<const ESocketError*>(&error) != nullptr ||
-         dynamic_cast<const ELineTooLong*>(&error) != nullptr ||
-         dynamic_cast<const EReadTimeout*>(&error) != nullptr;
+  return dynamic_cast<const EConnectionError*>(&error) != nullptr;
 }
 
 // Marks a context busy with one command for as long as it runs; Started()

@@ -19,13 +19,15 @@ constexpr size_t kReceiveChunk = 64 * 1024;
 }  // namespace
 
 ELineTooLong::ELineTooLong(size_t max_length, const std::string& peer)
-    : Exception(Format("Line longer than MaxLineLength (%zu bytes) from %s; connection closed",
-                       max_length, peer.empty() ? "unknown peer" : peer.c_str())) {}
+    : EConnectionError(
+          Format("Line longer than MaxLineLength (%zu bytes) from %s; connection closed",
+                 max_length, peer.empty() ? "unknown peer" : peer.c_str())) {}
 
 EReadTimeout::EReadTimeout(int timeout_ms, const std::string& peer)
-    : Exception(Format("Read timeout (%d ms) inside a block of lines from %s; command abandoned, "
-                       "connection closed",
-                       timeout_ms, peer.empty() ? "unknown peer" : peer.c_str())) {}
+    : EConnectionError(
+          Format("Read timeout (%d ms) inside a block of lines from %s; command abandoned, "
+                 "connection closed",
+                 timeout_ms, peer.empty() ? "unknown peer" : peer.c_str())) {}
 
 TConnection::TConnection(TSocket socket, size_t max_line_length, int read_timeout_ms)
     : socket_(std::move(socket)),

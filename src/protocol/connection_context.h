@@ -1,6 +1,7 @@
 // TContext: the command server's per-connection context. It owns the
 // connection; the server keeps every live context in its locked list.
-// TDBContext (db_context.h) extends it with the connection's database state.
+// The service's commands extend it with the connection's database state
+// (commands/db_context.h).
 // Used by the connection's own thread only, except that the server may call
 // Connection().Shutdown() and Activity() from another thread.
 #pragma once

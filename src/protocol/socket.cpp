@@ -15,8 +15,9 @@
 namespace velquarn {
 
 ESocketError::ESocketError(int error_code, const std::string& operation)
-    : Exception(Format("%s%s%s (Socket Error # %d)", operation.c_str(),
-                       operation.empty() ? "" : ": ", std::strerror(error_code), error_code)),
+    : EConnectionError(Format("%s%s%s (Socket Error # %d)", operation.c_str(),
+                              operation.empty() ? "" : ": ", std::strerror(error_code),
+                              error_code)),
       error_code_(error_code) {}
 
 TSocket& TSocket::operator=(TSocket&& other) noexcept {

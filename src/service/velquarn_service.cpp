@@ -14,13 +14,13 @@
 #include <cstdlib>
 #include <typeinfo>
 
+#include "commands/db_context.h"
 #include "common/date_time.h"
 #include "common/exceptions.h"
 #include "common/ini_file.h"
 #include "common/text.h"
 #include "dataset/database_list.h"
 #include "protocol/connection_errors.h"
-#include "protocol/db_context.h"
 #include "service/command_line.h"
 #include "service/config_check.h"
 #include "service/log_file.h"
@@ -375,8 +375,7 @@ void TVelquarnSvc::OnException(TContext* context, const std::exception& error) {
                      std::string("TCPServerException: ") + error.what());
     return;
   }
-  if (dynamic_cast<const EConnectionClosed*>(&error) != nullptr ||
-      dynamic_cast<const ESocketError*>(&error) != nullptr ||
+  if (dynamic_cast<const EConnectionError*>(&error) != nullptr ||
       SameText(Trim(error.what()), "Disconnected.")) {
     return;
   }

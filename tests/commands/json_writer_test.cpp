@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 #include "commands/row_writer.h"
@@ -32,6 +33,26 @@ TEST(JsonWriter, StringsAreEscapedAndUtf8) {
   EXPECT_EQ(JsonString("\xE5\xE4\xF6"), "\"\xC3\xA5\xC3\xA4\xC3\xB6\"");
   EXPECT_EQ(JsonString("\x80\x93"), "\"\xE2\x82\xAC\xE2\x80\x9C\"");
   EXPECT_EQ(JsonString("\x7F"), "\"\x7F\"");
+}
+
+std::string JsonFloat(double value) {
+  TTextStream stream;
+  AppendJsonFloat(stream, value);
+  return std::string(stream.Bytes());
+}
+
+// A float column can hold NaN and the infinities (PostgreSQL's float8,
+// SQLite's overflow), and the largest doubles round beyond the double range
+// at 15 digits; a strict JSON reader takes neither as a number.
+TEST(JsonWriter, FloatsStayReadableJson) {
+  EXPECT_EQ(JsonFloat(0.5), "0.5");
+  EXPECT_EQ(JsonFloat(1E20), "1E20");
+  EXPECT_EQ(JsonFloat(1.79769313486231E308), "1.79769313486231E308");
+  EXPECT_EQ(JsonFloat(-1.7976931348623157E308), "-1.7976931348623157e+308");
+  EXPECT_EQ(JsonFloat(1.797693134862315E308), "1.797693134862315e+308");
+  EXPECT_EQ(JsonFloat(std::numeric_limits<double>::infinity()), "\"INF\"");
+  EXPECT_EQ(JsonFloat(-std::numeric_limits<double>::infinity()), "\"-INF\"");
+  EXPECT_EQ(JsonFloat(std::numeric_limits<double>::quiet_NaN()), "\"NAN\"");
 }
 
 TEST(JsonWriter, DateMillisecondsCountFromYearOneAfterShift) {

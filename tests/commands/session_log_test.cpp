@@ -13,10 +13,10 @@ namespace velquarn {
 namespace {
 
 TEST(SessionLog, ConnectFailureNamesSectionPeerSqlstateAndFirstLine) {
-  EcsSQLError error(0,
-                    "08001:could not connect to server: Connection refused\n\tIs the server "
-                    "running?");
-  error.AddError(TcsError{0, "01S00:second record", 0, 0});
+  EcsSQLError error(DriverRecord(0, "08001",
+                                 "could not connect to server: Connection refused\n\tIs the "
+                                 "server running?"));
+  error.AddError(DriverRecord(0, "01S00", "second record"));
   EXPECT_EQ(ConnectFailureText("pg", "127.0.0.1:4000", error),
             "Connect to database section pg for 127.0.0.1:4000 failed: SQLSTATE 08001: could not "
             "connect to server: Connection refused");
@@ -37,9 +37,10 @@ TEST(SessionLog, OpenFailureKeepsTheFirstLine) {
 }
 
 TEST(SessionLog, RefusedLoginsAreWarnings) {
-  EXPECT_EQ(ConnectFailurePriority(EcsSQLError(0, "28P01:password authentication failed")),
+  EXPECT_EQ(ConnectFailurePriority(
+                EcsSQLError(DriverRecord(0, "28P01", "password authentication failed"))),
             TLogPriority::kWarning);
-  EXPECT_EQ(ConnectFailurePriority(EcsSQLError(0, "28000:invalid authorization")),
+  EXPECT_EQ(ConnectFailurePriority(EcsSQLError(DriverRecord(0, "28000", "invalid authorization"))),
             TLogPriority::kWarning);
 }
 
@@ -68,7 +69,7 @@ TEST(SessionLog, DriverEventsLogAboveTheLiveThresholdOnly) {
   environment.SetLive(live);
   events.StatementRan("select 2", 100);
   events.StatementRan("select 3", 101);
-  events.ConnectFailed(EcsSQLError(0, "28P01:no"));
+  events.ConnectFailed(EcsSQLError(DriverRecord(0, "28P01", "no")));
   EXPECT_EQ(
       entries,
       (std::vector<std::string>{

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/exceptions.h"
+#include "dataset/sql_errors.h"
+
 namespace velquarn {
 namespace {
 
@@ -43,6 +46,23 @@ TEST(ExecSql3, HexDecodesEitherCaseAndDropsAnOddDigit) {
   EXPECT_EQ(DecodeHexStatement("6a6B0d0A4"), "jk\r\n");
   EXPECT_EQ(DecodeHexStatement(""), "");
   EXPECT_EQ(DecodeHexStatement("00FF"), std::string("\0\xFF", 2));
+}
+
+TEST(ConnectionLoss, ErrorsAreJudgedByTheirRecordsFields) {
+  // Class 08 and 57P01 in any record, whatever the text says.
+  EcsSQLError link(DriverRecord(10054, "08S01", "Communication link failure"));
+  EXPECT_TRUE(IsConnectionLoss(link, false));
+  EcsSQLError later(DriverRecord(7, "HY000", "first"));
+  later.AddError(DriverRecord(0, "57P01", "terminating connection"));
+  EXPECT_TRUE(IsConnectionLoss(later, false));
+  EXPECT_FALSE(IsConnectionLoss(EcsSQLError(DriverRecord(1, "42000", "08S01 syntax")), true));
+  // Text that only looks like a record is no SQLSTATE.
+  EXPECT_FALSE(IsConnectionLoss(EcsSQLError(-1, "08S01:spoofed"), true));
+  // The host codes count in a record's message, and in no other error.
+  EcsSQLError host(DriverRecord(-99999, "HY000", "[x] CWBCO1047 - ended"));
+  EXPECT_FALSE(IsConnectionLoss(host, false));
+  EXPECT_TRUE(IsConnectionLoss(host, true));
+  EXPECT_FALSE(IsConnectionLoss(Exception("refused: delete ... CWBCO1003 ..."), true));
 }
 
 }  // namespace

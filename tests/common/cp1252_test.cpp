@@ -120,5 +120,19 @@ TEST(TCharset, NamesSelectConversionOrPassThrough) {
   EXPECT_EQ(raw.FromDriver("\xC3\xA5"), "\xC3\xA5");
 }
 
+TEST(Utf8, EncoderAgreesWithTheTextConversionForEveryByte) {
+  for (int byte = 0; byte < 256; ++byte) {
+    char bytes[kMaxUtf8Bytes];
+    const size_t length = EncodeUtf8(Cp1252ToCodePoint(static_cast<unsigned char>(byte)), bytes);
+    ASSERT_GE(length, 1u);
+    ASSERT_LE(length, kMaxUtf8Bytes);
+    EXPECT_EQ(std::string(bytes, length), Cp1252ToUtf8(std::string(1, static_cast<char>(byte))))
+        << byte;
+  }
+  char bytes[kMaxUtf8Bytes];
+  EXPECT_EQ(std::string(bytes, EncodeUtf8(0x20AC, bytes)), "\xE2\x82\xAC");
+  EXPECT_EQ(std::string(bytes, EncodeUtf8(0x7FF, bytes)), "\xDF\xBF");
+}
+
 }  // namespace
 }  // namespace velquarn

@@ -51,7 +51,7 @@ class TRecordingDriver : public TcsCustomSQLDriver {
     log_.push_back("exec " + sql);
     return 3;
   }
-  bool FetchRecord(TcsDataset&, char*) override { return false; }
+  bool FetchRecord(TRecordSink&, char*) override { return false; }
   void ReleaseConnection(TConnectionHandle*& connection, bool force) override {
     log_.push_back(std::string("release") + (force ? " forced" : ""));
     connection = nullptr;

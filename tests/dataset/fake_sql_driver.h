@@ -13,6 +13,7 @@
 #include "common/text.h"
 #include "dataset/cs_dataset.h"
 #include "dataset/database.h"
+#include "dataset/slot_format.h"
 #include "dataset/sql_driver.h"
 #include "dataset/sql_errors.h"
 
@@ -74,7 +75,7 @@ class FakeSQLDriver : public TcsCustomSQLDriver {
     return true;
   }
 
-  bool FetchRecord(TcsDataset& dataset, char* buffer) override {
+  bool FetchRecord(TRecordSink& record, char* buffer) override {
     ++fetch_calls;
     if (fetch_calls == failing_fetch) throw EcsSQLError(1, "HY000:fetch failed");
     if (!result_open_ || cursor_ >= rows.size()) return false;
@@ -82,30 +83,22 @@ class FakeSQLDriver : public TcsCustomSQLDriver {
     for (size_t c = 0; c < columns.size() && c < row.size(); ++c) {
       const int field_no = static_cast<int>(c) + 1;
       const TVariant& value = row[c];
+      const TFieldType type = columns[c].type;
+      char slot[8] = {};
       if (value.IsNull()) {
-        dataset.StoreFieldNull(field_no, buffer);
-        continue;
-      }
-      switch (columns[c].type) {
-        case ftString: {
-          const std::string text = value.AsString();
-          dataset.StoreFieldValue(field_no, text.data(), buffer, static_cast<int>(text.size()));
-          break;
-        }
-        case ftFloat: {
-          const double v = value.AsFloat();
-          dataset.StoreFieldValue(field_no, &v, buffer, sizeof v);
-          break;
-        }
-        case ftMemo:
-        case ftBlob:
-          StoreBlobValue(dataset, *dataset.FieldByNumber(field_no), buffer, value.AsString());
-          break;
-        default: {
-          const auto v = static_cast<int32_t>(value.AsInteger());
-          dataset.StoreFieldValue(field_no, &v, buffer, sizeof v);
-          break;
-        }
+        record.StoreFieldNull(field_no, buffer);
+      } else if (type == ftString) {
+        const std::string text = value.AsString();
+        record.StoreFieldValue(field_no, text.data(), buffer, static_cast<int>(text.size()));
+      } else if (type == ftFloat) {
+        EncodeFloatSlot(value.AsFloat(), slot);
+        record.StoreFieldValue(field_no, slot, buffer, sizeof(double));
+      } else if (type == ftMemo || type == ftBlob) {
+        record.StoreBlobValue(field_no, buffer, value.AsString());
+      } else {
+        // Every other column is served as a 32-bit integer.
+        EncodeIntegerSlot(ftInteger, value.AsInteger(), slot);
+        record.StoreFieldValue(field_no, slot, buffer, sizeof(int32_t));
       }
     }
     return true;

@@ -499,5 +499,29 @@ TEST_F(Editing, AddRecordStoresWithoutWriting) {
   EXPECT_TRUE(writer.kinds.empty());
 }
 
+TEST(QueryDatabase, AHandedDatabaseIsUsedWithoutTheListLookup) {
+  FakeDatabase first("HandedFirstDb");
+  FakeDatabase second("HandedSecondDb");
+  for (FakeDatabase* db : {&first, &second}) {
+    db->Driver().columns = {{"ID", ftInteger}};
+    db->Driver().rows = {{1}, {2}};
+  }
+  TcsQuery query;
+  query.SetDatabase(&first.Database());
+  EXPECT_EQ(query.Database(), &first.Database());
+  EXPECT_EQ(query.DataBaseName(), first.Name());
+  query.SetSQLText("select * from t");
+  query.Open();
+  EXPECT_EQ(first.Driver().statements.size(), 1u);
+  // Another database closes the open query first.
+  query.SetDatabase(&second.Database());
+  EXPECT_FALSE(query.Active());
+  EXPECT_EQ(query.Connection(), nullptr);
+  query.Open();
+  EXPECT_EQ(second.Driver().statements.size(), 1u);
+  EXPECT_EQ(query.FieldByName("ID").AsInteger(), 1);
+  query.Close();
+}
+
 }  // namespace
 }  // namespace velquarn

@@ -336,7 +336,7 @@ class ParamsRecordingDriver : public TcsCustomSQLDriver {
   void GetTableNames(const std::string&, const std::string&, TStringList&, bool, bool) override {}
   void GetDatabaseNames(TStringList&) override {}
   int ExecSQL(const std::string&, TParams*, TcsDataset*) override { return 0; }
-  bool FetchRecord(TcsDataset&, char*) override { return false; }
+  bool FetchRecord(TRecordSink&, char*) override { return false; }
   void ReleaseConnection(TConnectionHandle*& connection, bool) override { connection = nullptr; }
   TConnectionHandle* AcquireConnection() override { return nullptr; }
 

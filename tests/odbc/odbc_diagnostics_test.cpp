@@ -210,5 +210,24 @@ TEST_F(Diagnostics, DataSourceWithoutTransactions) {
   EXPECT_THROW(db->ODBCDriver()->ControlTransaction(1), EODBCDriverError);
 }
 
+TEST_F(Diagnostics, RecordsCarryStateNativeCodeAndMessageAsFields) {
+  odbc_testing::ScopedEntryPoints fakes(WithFakes());
+  TcsODBCDriver driver;
+  g_records = {{"08S01", 10054, "link down"}, {"01000", 3, "note"}};
+  EcsSQLError error = Raised(driver, SQL_ERROR);
+  ASSERT_EQ(error.ErrorCount(), 2);
+  EXPECT_EQ(error.Errors()[0].SqlState, "08S01");
+  EXPECT_EQ(error.Errors()[0].NativeError, 10054);
+  EXPECT_EQ(error.Errors()[0].Message, "link down");
+  EXPECT_EQ(error.Errors()[0].ErrorText, "08S01:link down");
+  EXPECT_EQ(error.Errors()[1].SqlState, "01000");
+  EXPECT_TRUE(IsConnectionLostError(error));
+  // A bare return code has no record fields.
+  EcsSQLError bare = Raised(driver, SQL_INVALID_HANDLE);
+  EXPECT_TRUE(bare.Errors()[0].SqlState.empty());
+  EXPECT_TRUE(bare.Errors()[0].Message.empty());
+  EXPECT_FALSE(IsConnectionLostError(bare));
+}
+
 }  // namespace
 }  // namespace velquarn

@@ -13,9 +13,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "commands/db_context.h"
 #include "common/exceptions.h"
 #include "protocol/connection_errors.h"
-#include "protocol/db_context.h"
 #include "support/velquarn_process.h"
 
 namespace velquarn {

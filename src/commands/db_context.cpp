@@ -1,4 +1,4 @@
-#include "protocol/db_context.h"
+#include "commands/db_context.h"
 
 #include "dataset/query.h"
 #include "odbc/odbc_database.h"
