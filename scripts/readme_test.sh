@@ -3,7 +3,8 @@
 # demo on port 8888 (with the already built BUILD_DIR), the batch line must
 # print the demo's customer table, and the interactive line is driven
 # through tmux (send-keys, capture-pane): the screen must show the same
-# table and the history file must keep the typed line.
+# table, the history file must keep the typed line, and Ctrl+C must stop a
+# long result without ending the session.
 #   scripts/readme_test.sh BUILD_DIR
 set -euo pipefail
 
@@ -86,6 +87,25 @@ if grep -qF -f "$expected" "$work/screen" && [ "$(grep -cF -f "$expected" "$work
 else
   cat "$work/screen" >&2
   check failed "$interactive_line (tmux screen shows the customer table)"
+fi
+
+# Ctrl+C during a long result stops reading it and keeps the session: the
+# next statement runs on the same connection.
+tmux send-keys -t "$session" \
+  "with recursive n(i) as (select 1 union all select i + 1 from n limit 2000000) select i from n" Enter
+sleep 1
+tmux send-keys -t "$session" C-c
+if wait_for "reading stopped by Ctrl+C"; then
+  tmux send-keys -t "$session" "select count(*) as customers from customer" Enter
+  if wait_for "(1 row)"; then
+    check ok "Ctrl+C stops a long result and the session goes on"
+  else
+    tmux capture-pane -p -t "$session" >&2
+    check failed "Ctrl+C stops a long result and the session goes on"
+  fi
+else
+  tmux capture-pane -p -t "$session" >&2
+  check failed "Ctrl+C stops a long result and the session goes on"
 fi
 tmux send-keys -t "$session" "quit" Enter
 sleep 0.5
