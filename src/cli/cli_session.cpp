@@ -18,11 +18,6 @@ namespace {
 
 volatile std::sig_atomic_t g_cancel = 0;
 
-// How long to wait for a data block after a reply that may or may not have
-// one (`exec`, `call`, `sys`, errors): the server writes it right behind the
-// reply, so any delay is its own, not the network's.
-constexpr int kDataBlockWaitMs = 200;
-
 // The command words of the protocol, in lower case; a line starting with
 // one of them is sent as it is.
 const std::vector<std::string>& CommandWords() {
@@ -236,8 +231,11 @@ void TCliSession::RunPlain(const std::string& line, const std::string& word) {
   const bool block = (reply.Code == 100 && word == "help") ||
                      (reply.Code == 201 && (word == "sql" || word == "exec"));
   const bool maybe = word == "exec" || word == "call" || word == "sys" || reply.Code >= 500;
-  if (block || (maybe && client_.DataPending(kDataBlockWaitMs))) {
+  std::vector<std::string> lines;
+  if (block) {
     PrintBlock(client_.ReadDataBlock());
+  } else if (maybe && client_.ReadOptionalDataBlock(lines)) {
+    PrintBlock(lines);
   }
 }
 

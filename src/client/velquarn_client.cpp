@@ -257,15 +257,29 @@ std::string TVelquarnClient::ReadCountedBlock() {
   }
 }
 
-bool TVelquarnClient::DataPending(int timeout_ms) {
-  if (buffer_.size() > start_) return true;
-  if (fd_ < 0) return false;
-  pollfd poll_fd{fd_, POLLIN, 0};
-  int ready;
-  do {
-    ready = ::poll(&poll_fd, 1, timeout_ms);
-  } while (ready < 0 && errno == EINTR);
-  return ready > 0;
+bool TVelquarnClient::ReadOptionalDataBlock(std::vector<std::string>& lines) {
+  // The reply does not say whether a block follows, and the server writes
+  // one right behind the reply or not at all: a `test` sent now is answered
+  // after that block, so its reply coming first means there is none. No
+  // block line can read as "200 Ok": they are row counts, "name=value"
+  // lines and catalog or configuration lines.
+  SendLine("test");
+  lines.clear();
+  std::string line = ReadLine();
+  const bool has_block = line != "200 Ok";
+  if (has_block) {
+    while (line != ".") {
+      if (!line.empty() && line[0] == '.') line.erase(0, 1);
+      lines.push_back(std::move(line));
+      line = ReadLine();
+    }
+    const TClientReply sentinel = ReadReply();
+    if (sentinel.Code != 200) {
+      throw Exception("Expected the reply to test after a data block, got " +
+                      std::to_string(sentinel.Code));
+    }
+  }
+  return has_block;
 }
 
 bool TVelquarnClient::WaitForClose(int timeout_ms) {

@@ -56,9 +56,10 @@ class TVelquarnClient {
   // A counted block: 4-byte unsigned big-endian count, then the payload.
   // A block that ends early raises Exception naming the announced length.
   std::string ReadCountedBlock();
-  // True when unread bytes are buffered or arrive within timeout_ms (0: do
-  // not wait); a closed connection counts as pending, its read raises.
-  bool DataPending(int timeout_ms);
+  // For a reply that may or may not carry a data block (`exec`, `call`,
+  // `sys`, errors): sends `test` and reads up to its reply; true, with the
+  // block's lines, when a block came first. Costs one round trip, no wait.
+  bool ReadOptionalDataBlock(std::vector<std::string>& lines);
   // Exactly count raw bytes.
   std::string ReadBytes(size_t count);
   // True when the server closed the connection: waits up to timeout_ms for

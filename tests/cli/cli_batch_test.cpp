@@ -84,5 +84,26 @@ TEST_F(CliBatchTest, FileLinesAndSqlBatchBlocks) {
   EXPECT_EQ(result.out, "0 rows affected\n200 OK\n n\n---\n 2\n(1 row)\n");
 }
 
+// exec, sys and error replies may or may not carry a data block; the one
+// that follows is shown, and the next reply is never taken for a block.
+TEST_F(CliBatchTest, RepliesWithAndWithoutDataBlocks) {
+  std::vector<std::string> arguments = {"-c", "create table v (id integer)", "-c",
+                                        "prep insert into v values (:id)"};
+  for (int i = 1; i <= 20; ++i) {
+    arguments.insert(arguments.end(), {"-c", "exec " + std::to_string(i)});
+  }
+  arguments.insert(arguments.end(), {"-c", "prep select count(*) as n from v", "-c", "exec",
+                                     "-c", "sys tablenames", "-c", "sys nosuchoperand"});
+  const TRunResult result = Cli(arguments);
+  EXPECT_EQ(result.status, 1);
+  std::string expected = "0 rows affected\n200 Ok\n";
+  for (int i = 1; i <= 20; ++i) expected += "201 OK\n1\nid=" + std::to_string(i) + "\n";
+  // The count query's exec has no block; sys tablenames has one.
+  expected += "200 Ok\n200 OK\n200 Ok\n";
+  EXPECT_EQ(result.out.substr(0, expected.size()), expected);
+  EXPECT_NE(result.out.find("\nv\n", expected.size() - 1), std::string::npos) << result.out;
+  EXPECT_NE(result.err.find("582"), std::string::npos) << result.err;
+}
+
 }  // namespace
 }  // namespace velquarn::testing
