@@ -57,7 +57,7 @@ bool ConfigCommandAllowed(TCommandInvocation& invocation, const TCommandEnvironm
   const std::shared_ptr<const TLiveSettings> live = environment.Live();
   if (!live->ConfigCommands) {
     refusal = "Configuration commands are turned off";
-  } else if (!live->AdminFrom.Allows(PeerAddressOf(invocation.Connection().Socket().Fd()))) {
+  } else if (!live->AdminFrom.Allows(invocation.Connection().PeerAddress())) {
     refusal = "Configuration commands are not allowed from this address";
   }
   if (refusal == nullptr) return true;

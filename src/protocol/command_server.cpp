@@ -49,6 +49,7 @@ class TCommandActivity {
 struct TCommandServer::TStart {
   TCommandServer* server;
   std::list<TSlot>::iterator slot;
+  bool proxied;  // a PROXY header comes first
 };
 
 TCommandServer::TCommandServer() { bindings_.push_back(TAddressFamily::kIPv4); }
@@ -189,6 +190,10 @@ const TReply* TCommandServer::Admit(const std::string& host) {
   if (max_connections_ > 0 && static_cast<int>(slots_.size()) >= max_connections_) {
     return &max_connection_reply_;
   }
+  return host.empty() ? nullptr : AdmitHost(host);
+}
+
+const TReply* TCommandServer::AdmitHost(const std::string& host) {
   if (max_connections_per_address_ > 0) {
     auto counted = per_host_.find(host);
     if (counted != per_host_.end() && counted->second >= max_connections_per_address_) {
@@ -239,12 +244,17 @@ void TCommandServer::Listen(size_t binding) {
 }
 
 void TCommandServer::Accept(TSocket socket) {
-  if (accept_filter_ && !accept_filter_(PeerAddressOf(socket.Fd()))) {
+  // From a balancer, the client's address is known only once its header is
+  // read, on the connection's thread: here the balancer itself is checked,
+  // and only the total limit applies.
+  const bool proxied = static_cast<bool>(proxy_filter_);
+  const TAcceptFilter& filter = proxied ? proxy_filter_ : accept_filter_;
+  if (filter && !filter(PeerAddressOf(socket.Fd()))) {
     std::string refusal = refused_reply_.FormatWire();
     ::send(socket.Fd(), refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     return;
   }
-  const std::string host = socket.PeerHost();
+  const std::string host = proxied ? std::string() : socket.PeerHost();
   // Options on an accepted socket fail only when the peer is already gone;
   // the command loop then ends at its first read.
   try {
@@ -267,7 +277,7 @@ void TCommandServer::Accept(TSocket socket) {
       slots_.push_back(TSlot{std::move(context), host});
       slot = std::prev(slots_.end());
       ++running_threads_;
-      ++per_host_[host];
+      if (!host.empty()) ++per_host_[host];
     }
   }
   if (refusal != nullptr) {
@@ -277,7 +287,7 @@ void TCommandServer::Accept(TSocket socket) {
     if (OnRefused) OnRefused(host, *refusal);
     return;
   }
-  auto start = std::make_unique<TStart>(TStart{this, slot});
+  auto start = std::make_unique<TStart>(TStart{this, slot, proxied});
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setstacksize(&attributes, kConnectionStackSize);
@@ -303,7 +313,9 @@ void* TCommandServer::ConnectionThread(void* argument) {
   std::unique_ptr<TStart> start(static_cast<TStart*>(argument));
   TCommandServer& server = *start->server;
   try {
-    server.RunConnection(*start->slot->context);
+    if (!start->proxied || server.AdmitProxiedClient(*start->slot)) {
+      server.RunConnection(*start->slot->context);
+    }
   } catch (const std::exception& error) {
     server.ReportApplicationError(error);
   } catch (...) {
@@ -331,6 +343,54 @@ void TCommandServer::ConnectionEnded(std::list<TSlot>::iterator slot) noexcept {
   finished_.push_back(pthread_self());
   --running_threads_;
   all_ended_.notify_all();
+}
+
+bool TCommandServer::AdmitProxiedClient(TSlot& slot) {
+  TConnection& connection = slot.context->Connection();
+  bool header_read = false;
+  try {
+    header_read = connection.ReadProxyHeader(kProxyHeaderTimeoutMs);
+  } catch (const EConnectionError&) {
+    // Closed before its header: a balancer's plain connect check.
+    return false;
+  }
+  if (!header_read) {
+    Refuse(connection, proxy_header_reply_);
+    if (OnRefused) {
+      OnRefused(connection.PeerAddress() ? connection.PeerAddress()->ToString() : "",
+                proxy_header_reply_);
+    }
+    return false;
+  }
+  if (accept_filter_ && !accept_filter_(connection.PeerAddress())) {
+    Refuse(connection, refused_reply_);
+    return false;
+  }
+  const std::string host = connection.PeerAddress() ? connection.PeerAddress()->ToString() : "";
+  const TReply* refusal = nullptr;
+  {
+    std::scoped_lock lock(mutex_);
+    refusal = host.empty() ? nullptr : AdmitHost(host);
+    if (refusal == nullptr && !host.empty()) {
+      slot.host = host;
+      ++per_host_[host];
+    }
+  }
+  if (refusal != nullptr) {
+    Refuse(connection, *refusal);
+    if (OnRefused) OnRefused(host, *refusal);
+    return false;
+  }
+  return true;
+}
+
+void TCommandServer::Refuse(TConnection& connection, const TReply& reply) {
+  try {
+    connection.Write(reply.FormatWire());
+  } catch (const EConnectionError&) {
+    // Gone already: nothing to tell it.
+  }
+  connection.Close();
 }
 
 void TCommandServer::ForgetHost(const std::string& host) {

@@ -65,6 +65,8 @@ class TCommandServer {
   // local buffers can step over a single guard page.
   static constexpr size_t kConnectionGuardSize = 64 * 1024;
   static constexpr int kDefaultStopTimeoutMs = 10000;
+  // How long a balancer may take to send its PROXY header.
+  static constexpr int kProxyHeaderTimeoutMs = 5000;
 
   TCommandServer();
   TCommandServer(const TCommandServer&) = delete;
@@ -105,6 +107,8 @@ class TCommandServer {
   TReply& MaxAddressConnectionReply() { return max_address_connection_reply_; }
   // Sent to a peer that the accept filter refuses.
   TReply& RefusedReply() { return refused_reply_; }
+  // Sent when a PROXY header was expected and none valid came.
+  TReply& ProxyHeaderReply() { return proxy_header_reply_; }
 
   void SetCommandTable(TCommandTable table) { table_ = std::move(table); }
   const TCommandTable& CommandTable() const { return table_; }
@@ -115,6 +119,14 @@ class TCommandServer {
   // RefusedReply and is closed before a command is read. Empty (the
   // default): every peer is accepted.
   void SetAcceptFilter(TAcceptFilter filter) { accept_filter_ = std::move(filter); }
+  // PROXY protocol: with a proxy filter set, every connection comes from a
+  // load balancer, which must pass the filter (else RefusedReply) and send a
+  // PROXY header (version 1 or 2) within kProxyHeaderTimeoutMs (else
+  // ProxyHeaderReply). The header is read on the connection's thread; the
+  // accept filter and the per-address limit then apply to the client's
+  // address it carries, which the connection reports as its peer. Empty
+  // (the default): no header is read. Set while inactive.
+  void SetProxyFilter(TAcceptFilter filter) { proxy_filter_ = std::move(filter); }
 
   // Connect runs on the connection's thread before the greeting; disconnect
   // after its last command; exception when an exception ended a connection's
@@ -128,7 +140,10 @@ class TCommandServer {
   TErrorEvent OnApplicationError;
   // A connection closed for idleness, on its own thread.
   TContextEvent OnIdleTimeout;
-  // A connection refused at accept: the peer host and the refusal reply.
+  // A connection refused by a limit or a missing PROXY header: the peer
+  // host (a balancer's client, or the balancer) and the refusal reply. On
+  // the listener thread, or on the connection's when a PROXY header came
+  // first.
   std::function<void(const std::string& peer, const TReply& reply)> OnRefused;
   // Deactivate found sessions still running at the stop deadline; called
   // with what each was doing, on the deactivating thread.
@@ -161,7 +176,7 @@ class TCommandServer {
  private:
   struct TSlot {
     std::unique_ptr<TContext> context;
-    std::string host;  // the peer host, as counted in per_host_
+    std::string host;  // the peer host, as counted in per_host_; empty: not counted
   };
   struct TStart;
 
@@ -169,6 +184,10 @@ class TCommandServer {
   void Listen(size_t binding);
   void Accept(TSocket socket);
   static void* ConnectionThread(void* start);
+  // Reads the PROXY header of a connection from a balancer and admits the
+  // client it names, or refuses it; false when refused.
+  bool AdmitProxiedClient(TSlot& slot);
+  void Refuse(TConnection& connection, const TReply& reply);
   void RunConnection(TContext& context);
   void DispatchLine(TContext& context, const std::string& line);
   void RunCommand(const TCommandHandler& command, TContext& context, const std::string& line);
@@ -176,6 +195,8 @@ class TCommandServer {
   // Counts the connection against the limits, or returns the reply that
   // refuses it. REQUIRES: mutex_ held.
   const TReply* Admit(const std::string& host);
+  // The per-address part of Admit. REQUIRES: mutex_ held.
+  const TReply* AdmitHost(const std::string& host);
   void ForgetHost(const std::string& host);          // REQUIRES: mutex_ held
   std::vector<TStuckSession> StuckSessions() const;  // REQUIRES: mutex_ held
   void ReapFinishedThreads();
@@ -198,7 +219,9 @@ class TCommandServer {
   TReply max_connection_reply_{300, "Max connections reached"};
   TReply max_address_connection_reply_{300, "Max connections per address reached"};
   TReply refused_reply_{301, "Connections from this address are not allowed"};
+  TReply proxy_header_reply_{301, "A valid PROXY protocol header is required"};
   TAcceptFilter accept_filter_;
+  TAcceptFilter proxy_filter_;
   TCommandTable table_;
   TContextFactory context_factory_;
   bool help_added_ = false;

@@ -9,6 +9,7 @@
 #include "common/cp1252.h"
 #include "common/text.h"
 #include "protocol/connection_errors.h"
+#include "protocol/proxy_header.h"
 
 namespace velquarn {
 
@@ -33,6 +34,7 @@ TConnection::TConnection(TSocket socket, size_t max_line_length, int read_timeou
     : socket_(std::move(socket)),
       reader_(max_line_length),
       read_timeout_ms_(read_timeout_ms),
+      peer_address_(PeerAddressOf(socket_.Fd())),
       peer_name_(socket_.PeerName()) {}
 
 void TConnection::CheckOpen() const {
@@ -79,6 +81,38 @@ std::optional<std::string> TConnection::TryReadLine(int timeout_ms) {
       wait_ms = static_cast<int>(left.count());
     }
     if (!Receive(wait_ms)) return std::nullopt;
+  }
+}
+
+bool TConnection::ReadProxyHeader(int timeout_ms) {
+  CheckOpen();
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  TProxyHeader header;
+  for (;;) {
+    switch (ParseProxyHeader(reader_.Pending(), header)) {
+      case TProxyParse::kInvalid:
+        return false;
+      case TProxyParse::kNeedMore: {
+        // The header is small and arrives at once: a peer that trickles it
+        // or sends nothing is not a balancer.
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || !Receive(static_cast<int>(left.count()))) return false;
+        break;
+      }
+      case TProxyParse::kComplete: {
+        std::string skipped;
+        reader_.TakeBytes(header.length, skipped);
+        if (header.source) {
+          peer_address_ = header.source;
+          const std::string host = header.source->ToString();
+          peer_name_ = Format(header.source->IsV4() ? "%s:%u" : "[%s]:%u", host.c_str(),
+                              static_cast<unsigned>(header.source_port));
+        }
+        return true;
+      }
+    }
   }
 }
 

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/ip_address.h"
 #include "protocol/line_reader.h"
 #include "protocol/socket.h"
 
@@ -44,6 +45,13 @@ class TConnection {
   // Exactly count raw bytes, waiting as long as the connection lives.
   std::string ReadBytes(size_t count);
 
+  // Reads the PROXY protocol header that a load balancer sends before the
+  // client's bytes, waiting at most timeout_ms in all; what follows it stays
+  // buffered for the command loop. When the header carries the client's
+  // address, PeerAddress and PeerName become the client's. False when the
+  // bytes are not a valid header or none completed in time.
+  bool ReadProxyHeader(int timeout_ms);
+
   // Raw bytes, as they stand.
   void Write(std::string_view bytes);
   // The line through ToWire, then CR LF.
@@ -56,6 +64,9 @@ class TConnection {
   // Wakes and ends the connection from another thread.
   void Shutdown() const noexcept { socket_.Shutdown(); }
 
+  // The client's address and "host:port" ("[::1]:port" for IPv6): the
+  // socket's peer, or the address a PROXY header gave.
+  const std::optional<TIpAddress>& PeerAddress() const { return peer_address_; }
   const std::string& PeerName() const { return peer_name_; }
   const TSocket& Socket() const { return socket_; }
   int ReadTimeoutMs() const { return read_timeout_ms_; }
@@ -71,6 +82,7 @@ class TConnection {
   TLineReader reader_;
   int read_timeout_ms_;
   bool closed_ = false;
+  std::optional<TIpAddress> peer_address_;
   std::string peer_name_;
 };
 

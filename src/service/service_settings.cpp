@@ -67,6 +67,16 @@ TServiceSettings ReadServiceSettings(const TIniFile& config) {
   settings.AdminFrom = TAddressFilter::Parse("AdminFrom", settings.AdminFromText);
   settings.ConfigCommands =
       ParseSwitch("ConfigCommands", config.ReadString(kSettings, "ConfigCommands", ""), true);
+  settings.ProxyProtocol =
+      ParseSwitch("ProxyProtocol", config.ReadString(kSettings, "ProxyProtocol", ""), false);
+  settings.ProxyFromText = Trim(config.ReadString(kSettings, "ProxyFrom", ""));
+  settings.ProxyFrom = TAddressFilter::Parse("ProxyFrom", settings.ProxyFromText);
+  // Without a list, anyone could send a header and pass for any address.
+  if (settings.ProxyProtocol && settings.ProxyFrom.Empty()) {
+    throw Exception(
+        "Settings/ProxyFrom: empty; with ProxyProtocol=1 it must list the load balancers' "
+        "addresses");
+  }
   return settings;
 }
 
@@ -86,6 +96,7 @@ std::vector<std::pair<std::string, std::string>> DescribeSettings(
       {"AllowFrom", FilterText(settings.AllowFromText)},
       {"AdminFrom", FilterText(settings.AdminFromText)},
       {"ConfigCommands", settings.ConfigCommands ? "1" : "0"},
+      {"ProxyFrom", FilterText(settings.ProxyFromText)},
   };
 }
 
@@ -105,7 +116,7 @@ std::vector<std::string> SettingChanges(const TServiceSettings& before,
 
 std::vector<std::string> RestartOnlyChanges(const TIniFile& before, const TIniFile& after) {
   std::vector<std::string> changed;
-  for (const char* key : {"Port", "IPV6", "ListenAddress"}) {
+  for (const char* key : {"Port", "IPV6", "ListenAddress", "ProxyProtocol"}) {
     if (Trim(before.ReadString(kSettings, key, "")) != Trim(after.ReadString(kSettings, key, ""))) {
       changed.emplace_back(key);
     }

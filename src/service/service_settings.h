@@ -36,12 +36,18 @@ struct TServiceSettings {
   std::string AdminFromText;  // trimmed, as configured
   TAddressFilter AdminFrom;
   bool ConfigCommands = true;
+  // Read at start only: connections come from load balancers that send a
+  // PROXY header first, and only from the addresses of ProxyFrom.
+  bool ProxyProtocol = false;
+  std::string ProxyFromText;  // trimmed, as configured
+  TAddressFilter ProxyFrom;
 };
 
 // Reads the settings of the file's Settings section. MaxLineLength,
 // MaxDateDiff and UpdateURL are read as the service always read them (an
 // unreadable number is the default). The limits and timeouts, SlowQueryMs,
-// ShutdownGraceSec, AllowFrom, AdminFrom and ConfigCommands raise Exception
+// ShutdownGraceSec, AllowFrom, AdminFrom, ConfigCommands, ProxyProtocol and
+// ProxyFrom raise Exception
 // naming the key and the value when it does not parse: a silent default
 // could admit more than the operator allowed.
 TServiceSettings ReadServiceSettings(const TIniFile& config);
@@ -54,7 +60,8 @@ std::vector<std::pair<std::string, std::string>> DescribeSettings(const TService
 std::vector<std::string> SettingChanges(const TServiceSettings& before,
                                         const TServiceSettings& after);
 
-// The names of the settings read only at start (Port, IPV6, ListenAddress)
+// The names of the settings read only at start (Port, IPV6, ListenAddress,
+// ProxyProtocol)
 // whose text differs between two loads of the file.
 std::vector<std::string> RestartOnlyChanges(const TIniFile& before, const TIniFile& after);
 

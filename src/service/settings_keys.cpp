@@ -6,7 +6,8 @@ namespace velquarn {
 
 namespace {
 
-// ListenAddress, AllowFrom, AdminFrom and ConfigCommands have readers of
+// ListenAddress, AllowFrom, AdminFrom, ConfigCommands, ProxyProtocol and
+// ProxyFrom have readers of
 // their own that reject a bad value at start; the check only knows the names.
 // The limits and timeouts (kLimit) are refused at start too.
 constexpr TSettingKey kSettings[] = {
@@ -26,6 +27,8 @@ constexpr TSettingKey kSettings[] = {
     {"ConfigCommands", TSettingKind::kText, ""},
     {"ShutdownGraceSec", TSettingKind::kLimit, "0", 0},
     {"SlowQueryMs", TSettingKind::kLimit, "0", 0},
+    {"ProxyProtocol", TSettingKind::kText, ""},
+    {"ProxyFrom", TSettingKind::kText, ""},
 };
 
 constexpr TSettingKey kDatabaseSection[] = {

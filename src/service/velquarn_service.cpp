@@ -145,6 +145,16 @@ void TVelquarnSvc::ApplySettings(const TServiceSettings& settings,
   {
     std::scoped_lock lock(settings_mutex_);
     allow_from_ = settings.AllowFrom;
+    proxy_from_ = settings.ProxyFrom;
+  }
+  // Whether a PROXY header comes first is fixed while the server listens.
+  if (!server_.Active()) {
+    server_.SetProxyFilter(settings.ProxyProtocol
+                               ? TCommandServer::TAcceptFilter(
+                                     [this](const std::optional<TIpAddress>& peer) {
+                                       return AllowBalancer(peer);
+                                     })
+                               : TCommandServer::TAcceptFilter());
   }
   auto live = std::make_shared<TLiveSettings>();
   live->Config = config;
@@ -245,6 +255,16 @@ bool TVelquarnSvc::AllowPeer(const std::optional<TIpAddress>& peer) {
     if (allow_from_.Empty() || allow_from_.Allows(peer)) return true;
   }
   LogRefusal(Format("Connection from %s refused: not in Settings/AllowFrom",
+                    peer ? peer->ToString().c_str() : "an unknown address"));
+  return false;
+}
+
+bool TVelquarnSvc::AllowBalancer(const std::optional<TIpAddress>& peer) {
+  {
+    std::scoped_lock lock(settings_mutex_);
+    if (proxy_from_.Allows(peer)) return true;
+  }
+  LogRefusal(Format("Connection from %s refused: not in Settings/ProxyFrom",
                     peer ? peer->ToString().c_str() : "an unknown address"));
   return false;
 }

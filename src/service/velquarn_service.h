@@ -100,6 +100,7 @@ class TVelquarnSvc {
   void LogConfigFindings();
   // The accept filter of Settings/AllowFrom; logs refusals, rate-limited.
   bool AllowPeer(const std::optional<TIpAddress>& peer);
+  bool AllowBalancer(const std::optional<TIpAddress>& peer);
   // A peer refused by a connection limit; logged, rate-limited.
   void OnRefused(const std::string& peer, const TReply& reply);
   // One refusal entry, unless the rate limit holds it back.
@@ -123,6 +124,7 @@ class TVelquarnSvc {
   std::atomic<int> idle_timeout_seconds_ = 0;
   std::mutex settings_mutex_;
   TAddressFilter allow_from_;  // Guarded by settings_mutex_
+  TAddressFilter proxy_from_;  // Guarded by settings_mutex_
   // Refused peers logged: at most kRefusalLogBurst entries a minute.
   static constexpr int kRefusalLogBurst = 10;
   TRateLimiter refusal_log_limit_{kRefusalLogBurst, 60000};
