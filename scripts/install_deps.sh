@@ -13,6 +13,7 @@ packages=(
   sqlite3
   lintian systemd man-db
   libedit-dev tmux
+  haproxy
   python3 python3-venv python3-pip python3-pandas
   clang libclang-rt-14-dev nlohmann-json3-dev
 )

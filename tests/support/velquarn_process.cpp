@@ -50,10 +50,10 @@ int DecodeStatus(int status) {
   return -1;
 }
 
-// fork + exec with the environment additions; stdout and stderr go to the
-// given descriptors (-1: inherited).
-pid_t Spawn(const std::string& binary, const std::vector<std::string>& arguments,
-            const std::map<std::string, std::string>& environment, int out_fd, int err_fd) {
+}  // namespace
+
+pid_t SpawnProcess(const std::string& binary, const std::vector<std::string>& arguments,
+                   const std::map<std::string, std::string>& environment, int out_fd, int err_fd) {
   std::vector<std::string> all = {binary};
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -83,8 +83,6 @@ pid_t Spawn(const std::string& binary, const std::vector<std::string>& arguments
   }
   return pid;
 }
-
-}  // namespace
 
 uint16_t FreeTcpPort() {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -122,7 +120,7 @@ TVelquarnProcess::TVelquarnProcess(TVelquarnProcessOptions options)
   std::vector<std::string> arguments = {"--config", ConfigPath().string(), "--event-log",
                                         EventLogPath().string()};
   arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
-  pid_ = Spawn(options.binary, arguments, options.environment, -1, -1);
+  pid_ = SpawnProcess(options.binary, arguments, options.environment, -1, -1);
   if (options.wait_until_listening && !WaitUntilListening(10000)) {
     throw std::runtime_error("velquarn did not start listening on port " + std::to_string(port_) +
                              "; event log: " + EventLogText());
@@ -195,7 +193,7 @@ TRunResult RunVelquarn(const std::string& binary, const std::vector<std::string>
   if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
-  pid_t pid = Spawn(binary, arguments, environment, out_pipe[1], err_pipe[1]);
+  pid_t pid = SpawnProcess(binary, arguments, environment, out_pipe[1], err_pipe[1]);
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
   TRunResult result;

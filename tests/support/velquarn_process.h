@@ -20,6 +20,12 @@ namespace velquarn::testing {
 // A TCP port of the loopback interface that nothing listens on right now.
 uint16_t FreeTcpPort();
 
+// fork + exec of binary with the arguments and the environment additions;
+// stdout and stderr go to the given descriptors (-1: inherited), stdin is
+// /dev/null. The caller waits for the child.
+pid_t SpawnProcess(const std::string& binary, const std::vector<std::string>& arguments,
+                   const std::map<std::string, std::string>& environment, int out_fd, int err_fd);
+
 // Raises this process's soft open-file limit to at least wanted (up to the
 // hard limit); returns the soft limit now in force.
 uint64_t RaiseOpenFileLimit(uint64_t wanted);
