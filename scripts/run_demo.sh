@@ -48,6 +48,11 @@ AllowFrom=127.0.0.0/8, ::1
 ; Peers that may read and replace this file with sys getconfig / setconfig.
 AdminFrom=127.0.0.1
 ConfigCommands=1
+; Behind a load balancer that sends the PROXY protocol header, the clients'
+; own addresses count; only the balancers in ProxyFrom may connect
+; (scripts/haproxy_demo.sh shows it).
+ProxyProtocol=0
+ProxyFrom=
 ; Connection limits: in all, per client address (0: no limit), seconds
 ; without a command before a connection is closed (0: never).
 MaxConnections=2000
@@ -77,6 +82,9 @@ Charset=UTF-8
 ;PasswordFile=sales.pw
 INI
 fi
+
+# scripts/haproxy_demo.sh uses the build and the database, not this gateway.
+if [ "${VELQUARN_DEMO_PREPARE_ONLY:-0}" = 1 ]; then exit 0; fi
 
 echo "run_demo: configuration $run/velquarn.ini"
 echo "run_demo: Velquarn listens on port 8888; try: $build/src/cli/velquarn-cli -d demo"
