@@ -8,7 +8,7 @@ packages=(
   libgtest-dev
   unixodbc unixodbc-dev odbcinst libsqliteodbc odbc-postgresql
   postgresql
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev libssl-dev openssl
   xvfb libgtk-3-dev
   sqlite3
   lintian systemd man-db

@@ -49,7 +49,8 @@ class TCommandActivity {
 struct TCommandServer::TStart {
   TCommandServer* server;
   std::list<TSlot>::iterator slot;
-  bool proxied;  // a PROXY header comes first
+  bool proxied;                               // a PROXY header comes first
+  std::shared_ptr<const TTlsContext> tls;     // then a TLS handshake
 };
 
 TCommandServer::TCommandServer() { bindings_.push_back(TAddressFamily::kIPv4); }
@@ -112,7 +113,11 @@ void TCommandServer::Activate() {
   }
   std::vector<TSocket> sockets;
   for (const auto& binding : bindings_) {
-    sockets.push_back(ListenOn(binding, default_port_, listen_queue_));
+    if (binding.tls && !tls_context_) {
+      throw ESocketError(EINVAL, "TLS binding " + binding.ToString() + " without a certificate");
+    }
+    sockets.push_back(
+        ListenOn(binding, binding.port != 0 ? binding.port : default_port_, listen_queue_));
   }
   stop_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (stop_fd_ < 0) throw ESocketError(errno, "eventfd");
@@ -232,7 +237,7 @@ void TCommandServer::Listen(size_t binding) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         throw ESocketError(error, "accept");
       }
-      Accept(std::move(socket));
+      Accept(std::move(socket), bindings_[binding]);
     } catch (const std::exception& error) {
       try {
         if (OnListenException) OnListenException(error);
@@ -243,7 +248,12 @@ void TCommandServer::Listen(size_t binding) {
   }
 }
 
-void TCommandServer::Accept(TSocket socket) {
+void TCommandServer::SetTlsContext(std::shared_ptr<const TTlsContext> context) {
+  std::scoped_lock lock(mutex_);
+  tls_context_ = std::move(context);
+}
+
+void TCommandServer::Accept(TSocket socket, const TBinding& binding) {
   // From a balancer, the client's address is known only once its header is
   // read, on the connection's thread: here the balancer itself is checked,
   // and only the total limit applies.
@@ -270,8 +280,10 @@ void TCommandServer::Accept(TSocket socket) {
   // that listeners accepting at the same time cannot both take the last place.
   std::list<TSlot>::iterator slot;
   const TReply* refusal = nullptr;
+  std::shared_ptr<const TTlsContext> tls;
   {
     std::scoped_lock lock(mutex_);
+    if (binding.tls) tls = tls_context_;
     refusal = Admit(host);
     if (refusal == nullptr) {
       slots_.push_back(TSlot{std::move(context), host});
@@ -287,7 +299,7 @@ void TCommandServer::Accept(TSocket socket) {
     if (OnRefused) OnRefused(host, *refusal);
     return;
   }
-  auto start = std::make_unique<TStart>(TStart{this, slot, proxied});
+  auto start = std::make_unique<TStart>(TStart{this, slot, proxied, std::move(tls)});
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setstacksize(&attributes, kConnectionStackSize);
@@ -313,7 +325,8 @@ void* TCommandServer::ConnectionThread(void* argument) {
   std::unique_ptr<TStart> start(static_cast<TStart*>(argument));
   TCommandServer& server = *start->server;
   try {
-    if (!start->proxied || server.AdmitProxiedClient(*start->slot)) {
+    if ((!start->proxied || server.AdmitProxiedClient(*start->slot)) &&
+        (!start->tls || server.StartTls(*start->slot->context, std::move(start->tls)))) {
       server.RunConnection(*start->slot->context);
     }
   } catch (const std::exception& error) {
@@ -382,6 +395,21 @@ bool TCommandServer::AdmitProxiedClient(TSlot& slot) {
     return false;
   }
   return true;
+}
+
+bool TCommandServer::StartTls(TContext& context, std::shared_ptr<const TTlsContext> tls) {
+  TConnection& connection = context.Connection();
+  try {
+    connection.StartTls(std::move(tls), kTlsHandshakeTimeoutMs);
+    return true;
+  } catch (const EConnectionClosed&) {
+    // Gone before or during the handshake: a port scan or a plain connect
+    // check, nothing to log.
+  } catch (const EConnectionError& error) {
+    if (OnTlsFailure) OnTlsFailure(connection.PeerName(), error.what());
+  }
+  connection.Close();
+  return false;
 }
 
 void TCommandServer::Refuse(TConnection& connection, const TReply& reply) {

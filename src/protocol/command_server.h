@@ -36,6 +36,7 @@
 #include "protocol/ip_address.h"
 #include "protocol/reply.h"
 #include "protocol/socket.h"
+#include "tls/tls_context.h"
 
 namespace velquarn {
 
@@ -67,6 +68,8 @@ class TCommandServer {
   static constexpr int kDefaultStopTimeoutMs = 10000;
   // How long a balancer may take to send its PROXY header.
   static constexpr int kProxyHeaderTimeoutMs = 5000;
+  // How long a client on a TLS binding may take for its handshake.
+  static constexpr int kTlsHandshakeTimeoutMs = 10000;
 
   TCommandServer();
   TCommandServer(const TCommandServer&) = delete;
@@ -127,6 +130,10 @@ class TCommandServer {
   // address it carries, which the connection reports as its peer. Empty
   // (the default): no header is read. Set while inactive.
   void SetProxyFilter(TAcceptFilter filter) { proxy_filter_ = std::move(filter); }
+  // The certificate and key of the TLS bindings; may be replaced at any time
+  // (a reload): connections accepted afterwards use the new one, live ones
+  // keep theirs. Activate refuses TLS bindings without one.
+  void SetTlsContext(std::shared_ptr<const TTlsContext> context);
 
   // Connect runs on the connection's thread before the greeting; disconnect
   // after its last command; exception when an exception ended a connection's
@@ -145,6 +152,9 @@ class TCommandServer {
   // the listener thread, or on the connection's when a PROXY header came
   // first.
   std::function<void(const std::string& peer, const TReply& reply)> OnRefused;
+  // A TLS handshake failed or ran out of time: the peer and why. On the
+  // connection's thread, which then ends.
+  std::function<void(const std::string& peer, const std::string& reason)> OnTlsFailure;
   // Deactivate found sessions still running at the stop deadline; called
   // with what each was doing, on the deactivating thread.
   struct TStuckSession {
@@ -182,12 +192,15 @@ class TCommandServer {
 
   void AddHelpCommand();
   void Listen(size_t binding);
-  void Accept(TSocket socket);
+  void Accept(TSocket socket, const TBinding& binding);
   static void* ConnectionThread(void* start);
   // Reads the PROXY header of a connection from a balancer and admits the
   // client it names, or refuses it; false when refused.
   bool AdmitProxiedClient(TSlot& slot);
   void Refuse(TConnection& connection, const TReply& reply);
+  // The handshake of a connection on a TLS binding; false when it failed
+  // (reported to OnTlsFailure) and the connection is closed.
+  bool StartTls(TContext& context, std::shared_ptr<const TTlsContext> tls);
   void RunConnection(TContext& context);
   void DispatchLine(TContext& context, const std::string& line);
   void RunCommand(const TCommandHandler& command, TContext& context, const std::string& line);
@@ -222,6 +235,7 @@ class TCommandServer {
   TReply proxy_header_reply_{301, "A valid PROXY protocol header is required"};
   TAcceptFilter accept_filter_;
   TAcceptFilter proxy_filter_;
+  std::shared_ptr<const TTlsContext> tls_context_;  // Guarded by mutex_
   TCommandTable table_;
   TContextFactory context_factory_;
   bool help_added_ = false;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <thread>
 
 #include "common/cp1252.h"
 #include "common/text.h"
@@ -42,6 +43,7 @@ void TConnection::CheckOpen() const {
 }
 
 bool TConnection::Receive(int timeout_ms) {
+  if (tls_) return ReceiveTls(timeout_ms);
   pollfd poll_fd{socket_.Fd(), POLLIN, 0};
   int ready = ::poll(&poll_fd, 1, timeout_ms);
   if (ready < 0) {
@@ -57,6 +59,20 @@ bool TConnection::Receive(int timeout_ms) {
     throw ESocketError(errno, "recv");
   }
   reader_.Append(std::string_view(chunk, static_cast<size_t>(received)));
+  return true;
+}
+
+bool TConnection::ReceiveTls(int timeout_ms) {
+  std::string bytes;
+  TTlsStream::TRead result;
+  try {
+    result = tls_->Read(bytes, timeout_ms);
+  } catch (const ETlsError& error) {
+    throw ETlsFailure(error.what());
+  }
+  if (result == TTlsStream::TRead::kClosed) throw EConnectionClosed();
+  if (result == TTlsStream::TRead::kTimeout) return false;
+  reader_.Append(bytes);
   return true;
 }
 
@@ -88,22 +104,42 @@ bool TConnection::ReadProxyHeader(int timeout_ms) {
   CheckOpen();
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  // The header is looked at in place (MSG_PEEK) and then taken to its last
+  // byte, so whatever follows (commands, a TLS handshake) stays in the
+  // socket untouched.
+  std::string bytes(kMaxProxyHeaderLength, '\0');
+  size_t seen = 0;
   TProxyHeader header;
   for (;;) {
-    switch (ParseProxyHeader(reader_.Pending(), header)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    pollfd poll_fd{socket_.Fd(), POLLIN, 0};
+    const int ready = ::poll(&poll_fd, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno != EINTR) throw ESocketError(errno, "poll");
+    if (ready <= 0) continue;
+    const ssize_t peeked = ::recv(socket_.Fd(), bytes.data(), bytes.size(), MSG_PEEK);
+    if (peeked == 0) throw EConnectionClosed();
+    if (peeked < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      throw ESocketError(errno, "recv");
+    }
+    const auto size = static_cast<size_t>(peeked);
+    switch (ParseProxyHeader(std::string_view(bytes.data(), size), header)) {
       case TProxyParse::kInvalid:
         return false;
-      case TProxyParse::kNeedMore: {
-        // The header is small and arrives at once: a peer that trickles it
-        // or sends nothing is not a balancer.
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0 || !Receive(static_cast<int>(left.count()))) return false;
+      case TProxyParse::kNeedMore:
+        // Peeked bytes keep the socket readable, so poll cannot wait for
+        // the rest; a header split over packets is rare enough to nap on.
+        if (size == seen) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        seen = size;
         break;
-      }
       case TProxyParse::kComplete: {
-        std::string skipped;
-        reader_.TakeBytes(header.length, skipped);
+        size_t taken = 0;
+        while (taken < header.length) {
+          const ssize_t got = ::recv(socket_.Fd(), bytes.data(), header.length - taken, 0);
+          if (got <= 0 && errno != EINTR) throw ESocketError(errno, "recv");
+          if (got > 0) taken += static_cast<size_t>(got);
+        }
         if (header.source) {
           peer_address_ = header.source;
           const std::string host = header.source->ToString();
@@ -114,6 +150,18 @@ bool TConnection::ReadProxyHeader(int timeout_ms) {
       }
     }
   }
+}
+
+void TConnection::StartTls(std::shared_ptr<const TTlsContext> context, int timeout_ms) {
+  CheckOpen();
+  try {
+    tls_ = std::make_unique<TTlsStream>(std::move(context), socket_.Fd());
+    tls_->Handshake(timeout_ms);
+  } catch (const ETlsError& error) {
+    throw ETlsFailure(error.what());
+  }
+  peer_common_name_ = tls_->PeerCommonName();
+  if (!peer_common_name_.empty()) peer_name_ += " CN=" + peer_common_name_;
 }
 
 std::string TConnection::ReadLine() { return TryReadLine(read_timeout_ms_).value_or(""); }
@@ -149,7 +197,15 @@ std::vector<std::string> TConnection::ReadCountedLines() {
 
 void TConnection::Write(std::string_view bytes) {
   CheckOpen();
-  socket_.WriteAll(bytes);
+  if (!tls_) {
+    socket_.WriteAll(bytes);
+    return;
+  }
+  try {
+    tls_->Write(bytes);
+  } catch (const ETlsError& error) {
+    throw ETlsFailure(error.what());
+  }
 }
 
 void TConnection::WriteLine(std::string_view line) {
@@ -161,6 +217,7 @@ void TConnection::WriteLine(std::string_view line) {
 void TConnection::Close() noexcept {
   if (closed_) return;
   closed_ = true;
+  if (tls_) tls_->Close();
   socket_.Shutdown();
 }
 

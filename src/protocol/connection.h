@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "protocol/ip_address.h"
 #include "protocol/line_reader.h"
 #include "protocol/socket.h"
+#include "tls/tls_stream.h"
 
 namespace velquarn {
 
@@ -46,11 +48,21 @@ class TConnection {
   std::string ReadBytes(size_t count);
 
   // Reads the PROXY protocol header that a load balancer sends before the
-  // client's bytes, waiting at most timeout_ms in all; what follows it stays
-  // buffered for the command loop. When the header carries the client's
+  // client's bytes, waiting at most timeout_ms in all; not a byte after it
+  // is read, so a TLS handshake may follow. When the header carries the client's
   // address, PeerAddress and PeerName become the client's. False when the
   // bytes are not a valid header or none completed in time.
   bool ReadProxyHeader(int timeout_ms);
+
+  // Runs the TLS handshake as the server, waiting at most timeout_ms; every
+  // read and write goes through TLS afterwards. With a client certificate,
+  // PeerName gains " CN=<common name>". Raises ETlsFailure when the
+  // handshake fails or runs out of time, EConnectionClosed when the peer
+  // closed.
+  void StartTls(std::shared_ptr<const TTlsContext> context, int timeout_ms);
+  bool Encrypted() const { return tls_ != nullptr; }
+  // The client certificate's common name; empty without one.
+  const std::string& PeerCommonName() const { return peer_common_name_; }
 
   // Raw bytes, as they stand.
   void Write(std::string_view bytes);
@@ -76,6 +88,7 @@ class TConnection {
   // Waits up to timeout_ms (negative: no limit) for bytes and appends them to
   // the reader; false when the time ran out.
   bool Receive(int timeout_ms);
+  bool ReceiveTls(int timeout_ms);
   void CheckOpen() const;
 
   TSocket socket_;
@@ -84,6 +97,8 @@ class TConnection {
   bool closed_ = false;
   std::optional<TIpAddress> peer_address_;
   std::string peer_name_;
+  std::unique_ptr<TTlsStream> tls_;
+  std::string peer_common_name_;
 };
 
 }  // namespace velquarn

@@ -43,6 +43,13 @@ class ELineTooLong : public EConnectionError {
   const char* ClassName() const noexcept override { return "ELineTooLong"; }
 };
 
+// A TLS handshake or record that failed; the text says why.
+class ETlsFailure : public EConnectionError {
+ public:
+  using EConnectionError::EConnectionError;
+  const char* ClassName() const noexcept override { return "ETlsFailure"; }
+};
+
 // A client went silent in the middle of a block of lines that belongs to one
 // command (an upload, a configuration, a statement block). The command
 // cannot end in step with the client, so it fails and the connection is

@@ -29,8 +29,6 @@ class TLineReader {
   bool TakeBytes(size_t count, std::string& bytes);
 
   size_t Buffered() const { return buffer_.size() - start_; }
-  // The buffered bytes not taken yet; valid until the next call.
-  std::string_view Pending() const { return std::string_view(buffer_).substr(start_); }
   size_t MaxLineLength() const { return max_line_length_; }
 
  private:

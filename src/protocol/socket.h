@@ -21,6 +21,8 @@ enum class TAddressFamily { kIPv4, kIPv6 };
 struct TBinding {
   TAddressFamily family = TAddressFamily::kIPv4;
   std::optional<TIpAddress> address;  // empty: every address of the family
+  uint16_t port = 0;                  // 0: the server's default port
+  bool tls = false;                   // connections start with a TLS handshake
 
   TBinding() = default;
   // Implicit, so that AddBinding(TAddressFamily::kIPv4) still reads as it did.

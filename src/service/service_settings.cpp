@@ -42,6 +42,37 @@ bool ParseSwitch(const char* key, const std::string& value, bool fallback) {
 
 std::string FilterText(const std::string& text) { return text.empty() ? "(none)" : text; }
 
+int ReadPort(const TIniFile& config, const char* key, int fallback) {
+  const std::string text = Trim(config.ReadString(kSettings, key, ""));
+  if (text.empty()) return fallback;
+  int32_t value = 0;
+  if (!TryStrToInt32(text, value) || value < 0 || value > 65535) {
+    throw Exception(Format("Settings/%s: '%s' is not a port (0 to 65535)", key, text.c_str()));
+  }
+  return value;
+}
+
+void ReadTlsSettings(const TIniFile& config, TServiceSettings& settings) {
+  settings.TlsPort = ReadPort(config, "TLSPort", 0);
+  settings.PlainPort = ReadPort(config, "PlainPort", -1);
+  TTlsServerOptions& tls = settings.Tls;
+  tls.Certificate = Trim(config.ReadString(kSettings, "TLSCertificate", ""));
+  tls.Key = Trim(config.ReadString(kSettings, "TLSKey", ""));
+  tls.ClientCA = Trim(config.ReadString(kSettings, "TLSClientCA", ""));
+  tls.MinVersion = Trim(config.ReadString(kSettings, "TLSMinVersion", "1.2"));
+  tls.Ciphers = Trim(config.ReadString(kSettings, "TLSCiphers", ""));
+  if (tls.MinVersion != "1.2" && tls.MinVersion != "1.3") {
+    throw Exception(
+        Format("Settings/TLSMinVersion: '%s' is not 1.2 or 1.3", tls.MinVersion.c_str()));
+  }
+  if (settings.TlsPort > 0 && (tls.Certificate.empty() || tls.Key.empty())) {
+    throw Exception("Settings/TLSPort: TLS needs Settings/TLSCertificate and Settings/TLSKey");
+  }
+  if (settings.PlainPort == 0 && settings.TlsPort == 0) {
+    throw Exception("Settings/PlainPort: 0 serves TLS only, but Settings/TLSPort is 0");
+  }
+}
+
 }  // namespace
 
 TServiceSettings ReadServiceSettings(const TIniFile& config) {
@@ -77,6 +108,7 @@ TServiceSettings ReadServiceSettings(const TIniFile& config) {
         "Settings/ProxyFrom: empty; with ProxyProtocol=1 it must list the load balancers' "
         "addresses");
   }
+  ReadTlsSettings(config, settings);
   return settings;
 }
 
@@ -97,6 +129,11 @@ std::vector<std::pair<std::string, std::string>> DescribeSettings(
       {"AdminFrom", FilterText(settings.AdminFromText)},
       {"ConfigCommands", settings.ConfigCommands ? "1" : "0"},
       {"ProxyFrom", FilterText(settings.ProxyFromText)},
+      {"TLSCertificate", FilterText(settings.Tls.Certificate)},
+      {"TLSKey", FilterText(settings.Tls.Key)},
+      {"TLSClientCA", FilterText(settings.Tls.ClientCA)},
+      {"TLSMinVersion", settings.Tls.MinVersion},
+      {"TLSCiphers", FilterText(settings.Tls.Ciphers)},
   };
 }
 
@@ -116,7 +153,8 @@ std::vector<std::string> SettingChanges(const TServiceSettings& before,
 
 std::vector<std::string> RestartOnlyChanges(const TIniFile& before, const TIniFile& after) {
   std::vector<std::string> changed;
-  for (const char* key : {"Port", "IPV6", "ListenAddress", "ProxyProtocol"}) {
+  for (const char* key :
+       {"Port", "IPV6", "ListenAddress", "ProxyProtocol", "TLSPort", "PlainPort"}) {
     if (Trim(before.ReadString(kSettings, key, "")) != Trim(after.ReadString(kSettings, key, ""))) {
       changed.emplace_back(key);
     }

@@ -15,6 +15,7 @@
 
 #include "protocol/address_filter.h"
 #include "protocol/command_server.h"
+#include "tls/tls_context.h"
 
 namespace velquarn {
 
@@ -41,13 +42,19 @@ struct TServiceSettings {
   bool ProxyProtocol = false;
   std::string ProxyFromText;  // trimmed, as configured
   TAddressFilter ProxyFrom;
+  // Read at start only: the TLS listener's port (0: none) and the plain
+  // one's (-1: Port; 0: none, TLS only).
+  int TlsPort = 0;
+  int PlainPort = -1;
+  // Re-read on every reload: the certificate, key and the rest.
+  TTlsServerOptions Tls;
 };
 
 // Reads the settings of the file's Settings section. MaxLineLength,
 // MaxDateDiff and UpdateURL are read as the service always read them (an
 // unreadable number is the default). The limits and timeouts, SlowQueryMs,
 // ShutdownGraceSec, AllowFrom, AdminFrom, ConfigCommands, ProxyProtocol and
-// ProxyFrom raise Exception
+// ProxyFrom and the TLS settings raise Exception
 // naming the key and the value when it does not parse: a silent default
 // could admit more than the operator allowed.
 TServiceSettings ReadServiceSettings(const TIniFile& config);
@@ -61,7 +68,7 @@ std::vector<std::string> SettingChanges(const TServiceSettings& before,
                                         const TServiceSettings& after);
 
 // The names of the settings read only at start (Port, IPV6, ListenAddress,
-// ProxyProtocol)
+// ProxyProtocol, TLSPort, PlainPort)
 // whose text differs between two loads of the file.
 std::vector<std::string> RestartOnlyChanges(const TIniFile& before, const TIniFile& after);
 

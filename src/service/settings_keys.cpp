@@ -6,8 +6,8 @@ namespace velquarn {
 
 namespace {
 
-// ListenAddress, AllowFrom, AdminFrom, ConfigCommands, ProxyProtocol and
-// ProxyFrom have readers of
+// ListenAddress, AllowFrom, AdminFrom, ConfigCommands, ProxyProtocol,
+// ProxyFrom and the TLS keys have readers of
 // their own that reject a bad value at start; the check only knows the names.
 // The limits and timeouts (kLimit) are refused at start too.
 constexpr TSettingKey kSettings[] = {
@@ -29,6 +29,13 @@ constexpr TSettingKey kSettings[] = {
     {"SlowQueryMs", TSettingKind::kLimit, "0", 0},
     {"ProxyProtocol", TSettingKind::kText, ""},
     {"ProxyFrom", TSettingKind::kText, ""},
+    {"TLSPort", TSettingKind::kText, "0"},
+    {"PlainPort", TSettingKind::kText, ""},
+    {"TLSCertificate", TSettingKind::kText, ""},
+    {"TLSKey", TSettingKind::kText, ""},
+    {"TLSClientCA", TSettingKind::kText, ""},
+    {"TLSMinVersion", TSettingKind::kText, "1.2"},
+    {"TLSCiphers", TSettingKind::kText, ""},
 };
 
 constexpr TSettingKey kDatabaseSection[] = {

@@ -96,6 +96,11 @@ TVelquarnSvc::TVelquarnSvc(std::string config_path, std::string event_log_path)
   server_.OnRefused = [this](const std::string& peer, const TReply& reply) {
     OnRefused(peer, reply);
   };
+  // A flood of failed handshakes (a scanner, a plain client on the TLS
+  // port) is held to the refusals' rate in the log.
+  server_.OnTlsFailure = [this](const std::string& peer, const std::string& reason) {
+    LogRefusal(Format("TLS connection from %s closed: %s", peer.c_str(), reason.c_str()));
+  };
   server_.SetAcceptFilter(
       [this](const std::optional<TIpAddress>& peer) { return AllowPeer(peer); });
   server_.OnIdleTimeout = [this](TContext& context) {
@@ -147,6 +152,7 @@ void TVelquarnSvc::ApplySettings(const TServiceSettings& settings,
     allow_from_ = settings.AllowFrom;
     proxy_from_ = settings.ProxyFrom;
   }
+  ApplyTls(settings);
   // Whether a PROXY header comes first is fixed while the server listens.
   if (!server_.Active()) {
     server_.SetProxyFilter(settings.ProxyProtocol
@@ -192,13 +198,41 @@ void TVelquarnSvc::ReadBindings() {
   server_.SetDefaultPort(static_cast<uint16_t>(port));
   const bool ipv6 = config_->ReadBool("Settings", "IPV6", false);
   const std::string listen = config_->ReadString("Settings", "ListenAddress", "");
+  std::vector<TBinding> addresses;
   if (Trim(listen).empty()) {
-    server_.AddBinding(TAddressFamily::kIPv4);
-    if (ipv6) server_.AddBinding(TAddressFamily::kIPv6);
-    return;
+    addresses.emplace_back(TAddressFamily::kIPv4);
+    if (ipv6) addresses.emplace_back(TAddressFamily::kIPv6);
+  } else {
+    addresses = ParseListenAddresses("ListenAddress", listen, ipv6);
   }
-  for (const TBinding& binding : ParseListenAddresses("ListenAddress", listen, ipv6)) {
-    server_.AddBinding(binding);
+  // The plain port and the TLS port listen on the same addresses.
+  if (settings_.PlainPort != 0) {
+    for (TBinding binding : addresses) {
+      if (settings_.PlainPort > 0) binding.port = static_cast<uint16_t>(settings_.PlainPort);
+      server_.AddBinding(binding);
+    }
+  }
+  if (settings_.TlsPort > 0) {
+    for (TBinding binding : addresses) {
+      binding.port = static_cast<uint16_t>(settings_.TlsPort);
+      binding.tls = true;
+      server_.AddBinding(binding);
+    }
+  }
+}
+
+void TVelquarnSvc::ApplyTls(const TServiceSettings& settings) {
+  if (settings.TlsPort == 0 && settings_.TlsPort == 0) return;
+  try {
+    server_.SetTlsContext(TTlsContext::Server(settings.Tls));
+  } catch (const ETlsError& error) {
+    // At start the service cannot serve TLS without them; on a reload the
+    // certificate and key in force keep serving.
+    if (!server_.Active()) throw;
+    event_log_.Write(TLogPriority::kErr, kEventSourceService,
+                     Format("Reload of %s: TLS certificate and key not replaced, the ones in force "
+                            "stay: %s",
+                            config_path_.c_str(), error.what()));
   }
 }
 
@@ -290,8 +324,9 @@ void TVelquarnSvc::LogRefusal(const std::string& text) {
 void TVelquarnSvc::LogStarted() {
   std::vector<std::string> addresses;
   for (size_t i = 0; i < server_.Bindings().size(); ++i) {
-    addresses.push_back(
-        Format("%s:%u", server_.Bindings()[i].ToString().c_str(), server_.BoundPort(i)));
+    const TBinding& binding = server_.Bindings()[i];
+    addresses.push_back(Format("%s:%u%s", binding.ToString().c_str(), server_.BoundPort(i),
+                               binding.tls ? " (TLS)" : ""));
   }
   event_log_.Write(
       TLogPriority::kInfo, kEventSourceService,

@@ -101,6 +101,8 @@ class TVelquarnSvc {
   // The accept filter of Settings/AllowFrom; logs refusals, rate-limited.
   bool AllowPeer(const std::optional<TIpAddress>& peer);
   bool AllowBalancer(const std::optional<TIpAddress>& peer);
+  // Loads the TLS certificate and key (at start, and again on a reload).
+  void ApplyTls(const TServiceSettings& settings);
   // A peer refused by a connection limit; logged, rate-limited.
   void OnRefused(const std::string& peer, const TReply& reply);
   // One refusal entry, unless the rate limit holds it back.
