@@ -54,6 +54,7 @@ bool TConnection::Receive(int timeout_ms) {
     if (errno == EINTR || errno == EAGAIN) return true;
     throw ESocketError(errno, "recv");
   }
+  if (bytes_received_ != nullptr) bytes_received_->Add(static_cast<uint64_t>(received));
   reader_.Append(std::string_view(chunk, static_cast<size_t>(received)));
   return true;
 }
@@ -116,6 +117,7 @@ std::vector<std::string> TConnection::ReadCountedLines() {
 void TConnection::Write(std::string_view bytes) {
   CheckOpen();
   socket_.WriteAll(bytes);
+  if (bytes_sent_ != nullptr) bytes_sent_->Add(bytes.size());
 }
 
 void TConnection::WriteLine(std::string_view line) {

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "metrics/metric_types.h"
 #include "protocol/line_reader.h"
 #include "protocol/socket.h"
 
@@ -56,6 +57,14 @@ class TConnection {
   // Wakes and ends the connection from another thread.
   void Shutdown() const noexcept { socket_.Shutdown(); }
 
+  // Counters that every byte read from and written to the socket is added
+  // to (one relaxed add per system call); null counters count nothing. The
+  // counters must outlive the connection.
+  void SetTrafficCounters(TCounter* received, TCounter* sent) {
+    bytes_received_ = received;
+    bytes_sent_ = sent;
+  }
+
   const std::string& PeerName() const { return peer_name_; }
   const TSocket& Socket() const { return socket_; }
   int ReadTimeoutMs() const { return read_timeout_ms_; }
@@ -72,6 +81,8 @@ class TConnection {
   int read_timeout_ms_;
   bool closed_ = false;
   std::string peer_name_;
+  TCounter* bytes_received_ = nullptr;
+  TCounter* bytes_sent_ = nullptr;
 };
 
 }  // namespace velquarn

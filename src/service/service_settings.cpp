@@ -105,7 +105,7 @@ std::vector<std::string> SettingChanges(const TServiceSettings& before,
 
 std::vector<std::string> RestartOnlyChanges(const TIniFile& before, const TIniFile& after) {
   std::vector<std::string> changed;
-  for (const char* key : {"Port", "IPV6", "ListenAddress"}) {
+  for (const char* key : {"Port", "IPV6", "ListenAddress", "MetricsAddress"}) {
     if (Trim(before.ReadString(kSettings, key, "")) != Trim(after.ReadString(kSettings, key, ""))) {
       changed.emplace_back(key);
     }

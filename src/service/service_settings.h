@@ -54,7 +54,8 @@ std::vector<std::pair<std::string, std::string>> DescribeSettings(const TService
 std::vector<std::string> SettingChanges(const TServiceSettings& before,
                                         const TServiceSettings& after);
 
-// The names of the settings read only at start (Port, IPV6, ListenAddress)
+// The names of the settings read only at start (Port, IPV6, ListenAddress,
+// MetricsAddress)
 // whose text differs between two loads of the file.
 std::vector<std::string> RestartOnlyChanges(const TIniFile& before, const TIniFile& after);
 

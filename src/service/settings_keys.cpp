@@ -26,6 +26,7 @@ constexpr TSettingKey kSettings[] = {
     {"ConfigCommands", TSettingKind::kText, ""},
     {"ShutdownGraceSec", TSettingKind::kLimit, "0", 0},
     {"SlowQueryMs", TSettingKind::kLimit, "0", 0},
+    {"MetricsAddress", TSettingKind::kAddress, ""},
 };
 
 constexpr TSettingKey kDatabaseSection[] = {

@@ -62,7 +62,7 @@ TEST(SessionLog, DriverEventsLogAboveTheLiveThresholdOnly) {
                                  const std::string& text) {
     entries.push_back(std::string(PriorityName(priority)) + " " + source + " " + text);
   };
-  const TcsODBCDriver::TEvents events = SessionDriverEvents(environment, "s", "p");
+  const TcsODBCDriver::TEvents events = SessionDriverEvents(environment, "s", "p", "s");
   events.StatementRan("select 1", 5000);  // off by default
   auto live = std::make_shared<TLiveSettings>();
   live->SlowQueryMs = 100;
