@@ -42,6 +42,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kRuns = 3;
+// The metrics comparison differs by less than the noise of a shared machine:
+// more rounds, so that the best of each is a fair pair.
+constexpr int kMetricsRuns = 7;
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
@@ -255,7 +258,7 @@ int Run(int rows) {
     const std::string section = "bench" + std::to_string(i);
     TRate off;
     TRate on;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < kMetricsRuns; ++run) {
       off.KeepBest(GatewayRowsPerSecond(port, section, rows));
       on.KeepBest(GatewayRowsPerSecond(counted_port, section, rows));
     }
@@ -264,7 +267,7 @@ int Run(int rows) {
   }
   double test_off = 0;
   double test_on = 0;
-  for (int run = 0; run < kRuns; ++run) {
+  for (int run = 0; run < kMetricsRuns; ++run) {
     test_off = std::max(test_off, TestRoundTripsPerSecond(port));
     test_on = std::max(test_on, TestRoundTripsPerSecond(counted_port));
   }
