@@ -154,13 +154,32 @@ class MetricsE2E : public ::testing::Test {
 
   std::string Metrics() { return BodyOf(HttpGet(metrics_port_, "/metrics")); }
 
+  // Scrapes until done(text) holds or 10 s pass; the last document is kept
+  // in last_. A command is counted just after its answer went out, so a
+  // client may read the answer a moment before the count.
+  template <typename TDone>
+  bool WaitForMetrics(TDone done) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      last_ = Metrics();
+      if (done(last_)) return true;
+      if (Clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+
   // Two sessions with a known history, left open:
   // A: open lite, sql (3 rows), get 10 (3 rows), one unknown word;
   // B: open lite (unknown letter case), get before any sql (522), test, one
   // unknown word.
   void RunKnownSessions() {
-    // The fixture's readiness probe was a connection too.
-    connections_before_ = SampleOf(Metrics(), "velquarn_connections_total");
+    // The fixture's readiness probe was one connection too; it is counted
+    // on its own thread, so wait until it has come and gone.
+    ASSERT_TRUE(WaitForMetrics([](const std::string& text) {
+      return SampleOf(text, "velquarn_connections_total") == 1 &&
+             SampleOf(text, "velquarn_connections") == 0;
+    }));
+    connections_before_ = 1;
     a_ = std::make_unique<TVelquarnClient>(ConnectGreeted(*server_, 20000));
     b_ = std::make_unique<TVelquarnClient>(ConnectGreeted(*server_, 20000));
     const std::vector<std::pair<TVelquarnClient*, std::string>> lines = {
@@ -188,11 +207,16 @@ class MetricsE2E : public ::testing::Test {
   std::unique_ptr<TVelquarnClient> b_;
   size_t received_ = 0;
   double connections_before_ = 0;
+  std::string last_;
 };
 
 TEST_F(MetricsE2E, CountsMatchTheSessionsExactly) {
   RunKnownSessions();
-  const std::string text = Metrics();
+  EXPECT_TRUE(WaitForMetrics([](const std::string& text) {
+    return SampleOf(text, "velquarn_command_duration_seconds_count{command=\"get\"}") == 2 &&
+           SampleOf(text, "velquarn_command_duration_seconds_count{command=\"unknown\"}") == 2;
+  }));
+  const std::string text = last_;
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(SampleOf(text, "velquarn_connections"), 2);
   EXPECT_EQ(SampleOf(text, "velquarn_connections_total"), connections_before_ + 2);
@@ -229,16 +253,11 @@ TEST_F(MetricsE2E, CountsMatchTheSessionsExactly) {
   b_.reset();
   a_.reset();
   // The sessions end on their own threads; the gauges follow.
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
-  std::string after;
-  do {
-    after = Metrics();
-    if (SampleOf(after, "velquarn_connections") == 0 &&
-        SampleOf(after, "velquarn_databases_open{section=\"lite\"}") == 0) {
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  } while (Clock::now() < deadline);
+  WaitForMetrics([](const std::string& text) {
+    return SampleOf(text, "velquarn_connections") == 0 &&
+           SampleOf(text, "velquarn_databases_open{section=\"lite\"}") == 0;
+  });
+  const std::string after = last_;
   EXPECT_EQ(SampleOf(after, "velquarn_connections"), 0);
   EXPECT_EQ(SampleOf(after, "velquarn_databases_open{section=\"lite\"}"), 0);
   EXPECT_EQ(SampleOf(after, "velquarn_commands_total{command=\"quit\"}"), 1);
