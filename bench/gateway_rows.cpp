@@ -11,7 +11,9 @@
 // Each is run three times, alternating, and the best rate of each counts.
 // It prints both rates and their ratio, in wall time and per CPU second of
 // this process, then the round trips per second of
-// 'test' on one connection.
+// 'test' on one connection. Last, the gateway run once more side by side
+// with a second service in the same process that has Settings/MetricsAddress
+// set (counting on), alternating, best of each: the cost of the counters.
 //
 // Usage: gateway_rows [rows]
 #include <netinet/in.h>
@@ -40,6 +42,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kRuns = 3;
+// The metrics comparison differs by less than the noise of a shared machine:
+// more rounds, so that the best of each is a fair pair.
+constexpr int kMetricsRuns = 7;
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
@@ -215,9 +220,19 @@ int Run(int rows) {
   }
   const std::string config_path = (folder / "velquarn.ini").string();
   std::ofstream(config_path) << config;
+  // The same sections, with the metrics endpoint on.
+  const uint16_t counted_port = FreePort();
+  std::string counted_config = config;
+  counted_config.replace(
+      counted_config.find(std::to_string(port)), std::to_string(port).size(),
+      std::to_string(counted_port) + "\nMetricsAddress=127.0.0.1:" + std::to_string(FreePort()));
+  const std::string counted_path = (folder / "velquarn-metrics.ini").string();
+  std::ofstream(counted_path) << counted_config;
 
   TVelquarnSvc service(config_path, "");
   service.Execute();
+  TVelquarnSvc counted(counted_path, "");
+  counted.Execute();
   std::printf("%-11s %8s %13s %11s %6s %15s %13s %6s\n", "database", "rows", "in-process/s",
               "gateway/s", "ratio", "in-process/cpu", "gateway/cpu", "ratio");
   for (size_t i = 0; i < backends.size(); ++i) {
@@ -236,6 +251,29 @@ int Run(int rows) {
   }
   std::printf("test round trips per second on one connection: %.0f\n",
               TestRoundTripsPerSecond(port));
+
+  std::printf("\n%-11s %8s %13s %13s %6s %15s %15s %6s\n", "metrics", "rows", "off/s", "on/s",
+              "ratio", "off/cpu", "on/cpu", "ratio");
+  for (size_t i = 0; i < backends.size(); ++i) {
+    const std::string section = "bench" + std::to_string(i);
+    TRate off;
+    TRate on;
+    for (int run = 0; run < kMetricsRuns; ++run) {
+      off.KeepBest(GatewayRowsPerSecond(port, section, rows));
+      on.KeepBest(GatewayRowsPerSecond(counted_port, section, rows));
+    }
+    std::printf("%-11s %8d %13.0f %13.0f %6.3f %15.0f %15.0f %6.3f\n", backends[i].label.c_str(),
+                rows, off.wall, on.wall, on.wall / off.wall, off.cpu, on.cpu, on.cpu / off.cpu);
+  }
+  double test_off = 0;
+  double test_on = 0;
+  for (int run = 0; run < kMetricsRuns; ++run) {
+    test_off = std::max(test_off, TestRoundTripsPerSecond(port));
+    test_on = std::max(test_on, TestRoundTripsPerSecond(counted_port));
+  }
+  std::printf("test round trips per second: metrics off %.0f, on %.0f, ratio %.3f\n", test_off,
+              test_on, test_on / test_off);
+  counted.Stop();
   service.Stop();
   std::filesystem::remove_all(folder);
   return 0;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing Velquarn
-# need. Uses sudo when not run as root; does nothing when all are present.
+# need (prometheus: promtool and the server the metrics tests scrape with).
+# Uses sudo when not run as root; does nothing when all are present.
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,7 @@ packages=(
   lintian systemd man-db
   libedit-dev tmux
   haproxy
+  prometheus
   python3 python3-venv python3-pip python3-pandas
   clang libclang-rt-14-dev nlohmann-json3-dev
 )

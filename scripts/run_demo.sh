@@ -62,6 +62,8 @@ IdleTimeout=0
 ; and statements slower than this many milliseconds are logged (0: off).
 ShutdownGraceSec=0
 SlowQueryMs=1000
+; Prometheus metrics (GET /metrics) and a JSON status page (GET /status).
+MetricsAddress=127.0.0.1:9188
 
 [CustomData]
 Owner=Velquarn demo

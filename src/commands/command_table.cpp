@@ -37,7 +37,7 @@ TCommandTable BuildCommandTable(TCommandEnvironment& environment) {
   TCommandTable table;
   table.push_back(MakeCommand("sql", ' ', WithEnvironment(SqlCommand, environment)));
   table.push_back(MakeCommand("quit", ' ', Quit));
-  table.push_back(MakeCommand("get", ' ', GetCommand));
+  table.push_back(MakeCommand("get", ' ', WithEnvironment(GetCommand, environment)));
   table.push_back(MakeCommand("open", ' ', WithEnvironment(OpenCommand, environment)));
   table.push_back(MakeCommand("close", ' ', CloseCommand));
   table.push_back(MakeCommand("info", ' ', InfoCommand));
@@ -56,7 +56,7 @@ TCommandTable BuildCommandTable(TCommandEnvironment& environment) {
   table.push_back(MakeCommand("addrec", ' ', AddrecCommand));
   table.push_back(MakeCommand("execsql2", ' ', WithEnvironment(ExecSql2Command, environment)));
   table.push_back(MakeCommand("infoJSON", ' ', InfoJsonCommand));
-  table.push_back(MakeCommand("getJSON", ' ', GetJsonCommand));
+  table.push_back(MakeCommand("getJSON", ' ', WithEnvironment(GetJsonCommand, environment)));
   table.push_back(MakeCommand("execsql3", ' ', WithEnvironment(ExecSql3Command, environment)));
   return table;
 }

@@ -17,6 +17,7 @@
 namespace velquarn {
 
 class TIniFile;
+class TGatewayMetrics;
 
 // The settings a reload (SIGHUP) may replace while connections run. A
 // snapshot is immutable; the service swaps in a new one whole.
@@ -53,6 +54,9 @@ struct TCommandEnvironment {
   std::function<bool(const std::string& module, int32_t date)> CheckVersion;
   // Settings/MaxDateDiff plus one.
   int MaxDateDiff = 4;
+  // The gateway's counters (rows sent, retries, per-section connections);
+  // null: nothing is counted.
+  TGatewayMetrics* Metrics = nullptr;
 
   // The current live settings; never null.
   std::shared_ptr<const TLiveSettings> Live() const {

@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 
+#include "commands/command_table.h"
 #include "commands/context_access.h"
 #include "commands/db_context.h"
 #include "commands/json_writer.h"
@@ -11,6 +12,7 @@
 #include "commands/xml_field_defs.h"
 #include "common/text.h"
 #include "dataset/query.h"
+#include "metrics/gateway_metrics.h"
 #include "protocol/command_invocation.h"
 
 namespace velquarn {
@@ -54,9 +56,15 @@ void SendPayload(TCommandInvocation& invocation, TTextStream& stream) {
   invocation.SendReplyWith(block);
 }
 
+// Once per reply, after it went out: the row loop itself touches no
+// shared counter.
+void CountRowsSent(const TCommandEnvironment& environment, uint64_t rows) {
+  if (environment.Metrics != nullptr) environment.Metrics->rows_sent.Add(rows);
+}
+
 }  // namespace
 
-void GetCommand(TCommandInvocation& invocation) {
+void GetCommand(TCommandInvocation& invocation, const TCommandEnvironment& environment) {
   TcsQuery* query = DBContextOf(invocation).Query();
   if (query == nullptr) {
     invocation.SetReply(521, "No query active");
@@ -71,8 +79,9 @@ void GetCommand(TCommandInvocation& invocation) {
 
   TPayload payload;
   TTextStream& stream = payload.Stream();
+  int32_t written = 0;
   try {
-    for (int32_t written = 0; written < count && !query->Eof(); ++written) {
+    for (; written < count && !query->Eof(); ++written) {
       WriteRow(stream, *query);
       query->Next();
     }
@@ -82,6 +91,7 @@ void GetCommand(TCommandInvocation& invocation) {
     return;
   }
   SendPayload(invocation, stream);
+  CountRowsSent(environment, static_cast<uint64_t>(written));
 }
 
 void InfoCommand(TCommandInvocation& invocation) {
@@ -95,7 +105,7 @@ void InfoCommand(TCommandInvocation& invocation) {
   SendPayload(invocation, payload.Stream());
 }
 
-void GetJsonCommand(TCommandInvocation& invocation) {
+void GetJsonCommand(TCommandInvocation& invocation, const TCommandEnvironment& environment) {
   TcsQuery* query = DBContextOf(invocation).Query();
   if (query == nullptr) {
     invocation.SetReply(521, "No query active");
@@ -104,14 +114,16 @@ void GetJsonCommand(TCommandInvocation& invocation) {
   query->First();  // a closed query fails here, through the general error reply
   TPayload payload;
   TTextStream& stream = payload.Stream();
+  size_t rows = 0;
   try {
-    WriteJsonRows(stream, *query, DBContextOf(invocation).ServerTimeZone());
+    rows = WriteJsonRows(stream, *query, DBContextOf(invocation).ServerTimeZone());
     stream.CountedBlock();
   } catch (const std::exception& error) {
     invocation.SetReply(500, std::string(kGetPrefix) + error.what());
     return;
   }
   SendPayload(invocation, stream);
+  CountRowsSent(environment, rows);
 }
 
 void InfoJsonCommand(TCommandInvocation& invocation) {

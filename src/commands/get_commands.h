@@ -11,15 +11,19 @@
 //
 // Runs on the connection's thread. Each connection thread keeps one payload
 // buffer that all its replies reuse.
+//
+// The rows sent by `get` and `getJSON` are added to the environment's
+// metrics, once per reply.
 #pragma once
 
 namespace velquarn {
 
 class TCommandInvocation;
+struct TCommandEnvironment;
 
-void GetCommand(TCommandInvocation& invocation);
+void GetCommand(TCommandInvocation& invocation, const TCommandEnvironment& environment);
 void InfoCommand(TCommandInvocation& invocation);
-void GetJsonCommand(TCommandInvocation& invocation);
+void GetJsonCommand(TCommandInvocation& invocation, const TCommandEnvironment& environment);
 void InfoJsonCommand(TCommandInvocation& invocation);
 
 }  // namespace velquarn

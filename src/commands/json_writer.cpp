@@ -126,9 +126,10 @@ void WriteJsonColumns(TTextStream& stream, TcsQuery& query) {
   stream.AppendText(" ] }");
 }
 
-void WriteJsonRows(TTextStream& stream, TcsQuery& query, int32_t server_time_zone) {
+size_t WriteJsonRows(TTextStream& stream, TcsQuery& query, int32_t server_time_zone) {
   stream.AppendText("{ \"rows\": [ ");
   bool first_row = true;
+  size_t rows = 0;
   const int count = query.FieldCount();
   while (!query.Eof()) {
     stream.AppendText(first_row ? "{ " : ", { ");
@@ -142,8 +143,10 @@ void WriteJsonRows(TTextStream& stream, TcsQuery& query, int32_t server_time_zon
     }
     stream.AppendText(" }");
     query.Next();
+    ++rows;
   }
   stream.AppendText(" ] }");
+  return rows;
 }
 
 int JsonTypeCode(TFieldType type) {

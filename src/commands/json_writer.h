@@ -34,7 +34,8 @@ void WriteJsonColumns(TTextStream& stream, TcsQuery& query);
 // end (the caller rewinds to the first row).
 // Raises what the query raises (a closed dataset, fetch errors) and
 // EConvertError "Invalid argument to date encode" for a date before 1970.
-void WriteJsonRows(TTextStream& stream, TcsQuery& query, int32_t server_time_zone);
+// Returns the number of rows written.
+size_t WriteJsonRows(TTextStream& stream, TcsQuery& query, int32_t server_time_zone);
 
 // The primitives.
 

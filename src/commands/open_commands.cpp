@@ -14,6 +14,7 @@
 #include "common/ini_file.h"
 #include "common/text.h"
 #include "dataset/query.h"
+#include "metrics/gateway_metrics.h"
 #include "odbc/connect_string.h"
 #include "odbc/odbc_database.h"
 #include "protocol/command_invocation.h"
@@ -76,6 +77,17 @@ std::string PeerOf(const TDBContext& context) {
   return context.HasConnection() ? context.Connection().PeerName() : "an unconnected session";
 }
 
+// The section's name as the configuration spells it (the client may type
+// it in any letter case).
+std::string ConfiguredSectionName(const TIniFile& config, const std::string& section) {
+  TStringList sections;
+  config.ReadSections(sections);
+  for (int i = 0; i < sections.Count(); ++i) {
+    if (SameText(sections.Strings(i), section)) return sections.Strings(i);
+  }
+  return section;
+}
+
 // The section's password: from its PasswordFile when it names one, else
 // the scrambled Password.
 std::string SectionPassword(const TIniFile& config, const std::string& section,
@@ -107,7 +119,9 @@ void Parameterise(TDBContext& context, TcsODBCDatabase& database,
     params.SetValue("UID", open.user_id);
     params.SetValue("PWD", open.password);
     if (TcsODBCDriver* driver = database.ODBCDriver()) {
-      driver->SetEvents(SessionDriverEvents(environment, section, PeerOf(context)));
+      // The client chose the name: it must not become a label of its own.
+      driver->SetEvents(SessionDriverEvents(environment, section, PeerOf(context),
+                                            TGatewayMetrics::kDataSourceLabel));
     }
     return;
   }
@@ -129,7 +143,8 @@ void Parameterise(TDBContext& context, TcsODBCDatabase& database,
   }
   database.SetCharset(config->ReadString(section, "Charset", "UTF-8"));
   if (TcsODBCDriver* driver = database.ODBCDriver()) {
-    driver->SetEvents(SessionDriverEvents(environment, section, PeerOf(context)));
+    driver->SetEvents(SessionDriverEvents(environment, section, PeerOf(context),
+                                          ConfiguredSectionName(*config, section)));
     driver->SetLoginTimeout(
         static_cast<int>(config->ReadInteger(section, "LoginTimeout", kDefaultLoginTimeout)));
     driver->SetQueryTimeout(

@@ -3,6 +3,7 @@
 #include "commands/command_table.h"
 #include "common/text.h"
 #include "dataset/sql_errors.h"
+#include "metrics/gateway_metrics.h"
 
 namespace velquarn {
 
@@ -64,9 +65,20 @@ std::string SlowStatementText(std::string_view section, std::string_view peer, u
 }
 
 TcsODBCDriver::TEvents SessionDriverEvents(const TCommandEnvironment& environment,
-                                           std::string section, std::string peer) {
+                                           std::string section, std::string peer,
+                                           std::string_view metrics_label) {
   TcsODBCDriver::TEvents events;
-  events.ConnectFailed = [&environment, section, peer](const std::exception& error) {
+  TSectionMetrics* counted =
+      environment.Metrics != nullptr ? &environment.Metrics->Section(metrics_label) : nullptr;
+  if (counted != nullptr) {
+    events.Connected = [counted] {
+      counted->connects.Add();
+      counted->databases_open.Add(1);
+    };
+    events.Disconnected = [counted] { counted->databases_open.Add(-1); };
+  }
+  events.ConnectFailed = [&environment, section, peer, counted](const std::exception& error) {
+    if (counted != nullptr) counted->connect_failures.Add();
     try {
       if (environment.LogAt) {
         environment.LogAt(ConnectFailurePriority(error), kEventSource,

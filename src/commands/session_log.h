@@ -42,8 +42,12 @@ std::string SlowStatementText(std::string_view section, std::string_view peer, u
 
 // The driver events of a session opened on section for peer. The
 // environment must outlive the driver; the threshold is read from its live
-// settings at each statement, so a reload applies at once.
+// settings at each statement, so a reload applies at once. When the
+// environment has metrics, the connections and failed attempts are counted
+// under metrics_label (the section's spelling in the configuration, or the
+// data-source label), which is looked up once, here.
 TcsODBCDriver::TEvents SessionDriverEvents(const TCommandEnvironment& environment,
-                                           std::string section, std::string peer);
+                                           std::string section, std::string peer,
+                                           std::string_view metrics_label);
 
 }  // namespace velquarn

@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "dataset/query.h"
 #include "dataset/sql_errors.h"
+#include "metrics/gateway_metrics.h"
 #include "odbc/odbc_database.h"
 #include "odbc/odbc_driver.h"
 #include "protocol/command_invocation.h"
@@ -98,6 +99,7 @@ void ExecWithRetry(TCommandInvocation& invocation, const TCommandEnvironment& en
       return;
     }
   }
+  if (environment.Metrics != nullptr) environment.Metrics->retries.Add();
   try {
     query->ReleaseConnection(true);
     query->ExecSQL();

@@ -46,6 +46,14 @@ void TConnectionHandle::FreeDbc() noexcept {
   }
   ODBC().SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
   dbc_ = SQL_NULL_HDBC;
+  if (connected_ && on_disconnect_) {
+    try {
+      on_disconnect_();
+    } catch (...) {
+      // Bookkeeping only; the handles are gone either way.
+    }
+  }
+  on_disconnect_ = nullptr;
   connected_ = false;
 }
 

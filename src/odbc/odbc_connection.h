@@ -8,6 +8,8 @@
 
 #include <sql.h>
 
+#include <functional>
+
 namespace velquarn {
 
 class TConnectionHandle {
@@ -27,8 +29,12 @@ class TConnectionHandle {
   SQLRETURN AllocDbc();
   // Allocates the statement handle on the connection; returns the result.
   SQLRETURN AllocStmt();
-  // Records that SQLDriverConnect succeeded on the handle.
-  void MarkConnected() { connected_ = true; }
+  // Records that SQLDriverConnect succeeded on the handle; on_disconnect
+  // (may be empty) runs once when the connection is disconnected.
+  void MarkConnected(std::function<void()> on_disconnect = {}) {
+    connected_ = true;
+    on_disconnect_ = std::move(on_disconnect);
+  }
   // Frees the statement handle; result not tested.
   void FreeStmt() noexcept;
   // Frees the statement, disconnects (when connected; an open transaction
@@ -41,6 +47,7 @@ class TConnectionHandle {
   SQLHSTMT stmt_ = SQL_NULL_HSTMT;
   SQLHENV environment_;  // borrowed from the driver
   bool connected_ = false;
+  std::function<void()> on_disconnect_;
 };
 
 }  // namespace velquarn

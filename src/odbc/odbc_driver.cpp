@@ -119,7 +119,8 @@ std::unique_ptr<TConnectionHandle> TcsODBCDriver::NewConnection() {
       ODBC().SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(driver_text.data()), SQL_NTS,
                               nullptr, 0, &out_length, SQL_DRIVER_NOPROMPT);
   if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) RaiseConnectError(dbc, result);
-  connection->MarkConnected();
+  connection->MarkConnected(events_.Disconnected);
+  if (events_.Connected) events_.Connected();
 
   if (!current_catalog_.empty()) {
     std::string catalog = charset_.ToDriver(current_catalog_);

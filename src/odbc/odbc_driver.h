@@ -124,6 +124,10 @@ class TcsODBCDriver : public TcsCustomSQLDriver {
   struct TEvents {
     std::function<void(const std::exception& error)> ConnectFailed;
     std::function<void(const std::string& sql, uint64_t elapsed_ms)> StatementRan;
+    // A connection was made; Disconnected follows when it is let go (each
+    // runs on the thread that made or freed it and must not throw).
+    std::function<void()> Connected;
+    std::function<void()> Disconnected;
   };
   void SetEvents(TEvents events) { events_ = std::move(events); }
 

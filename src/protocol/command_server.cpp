@@ -83,6 +83,13 @@ uint16_t TCommandServer::BoundPort(size_t binding) const {
   return LocalPort(listen_sockets_.at(binding));
 }
 
+std::vector<std::string> TCommandServer::CommandWords() const {
+  std::vector<std::string> words;
+  for (const auto& command : table_) words.push_back(command.Command);
+  if (!help_added_ && help_reply_.HasCode()) words.emplace_back("Help");
+  return words;
+}
+
 void TCommandServer::AddHelpCommand() {
   TCommandHandler help;
   help.Command = "Help";
@@ -276,6 +283,7 @@ void TCommandServer::Accept(TSocket socket, const TBinding& binding) {
       context_factory_ ? context_factory_() : std::make_unique<TContext>();
   context->AttachConnection(std::make_unique<TConnection>(
       std::move(socket), max_line_length_.load(), read_timeout_ms_.load()));
+  context->Connection().SetTrafficCounters(bytes_received_, bytes_sent_);
   // The limits are checked and the connection counted under one lock, so
   // that listeners accepting at the same time cannot both take the last place.
   std::list<TSlot>::iterator slot;
@@ -467,20 +475,36 @@ void TCommandServer::RunConnection(TContext& context) {
 }
 
 void TCommandServer::DispatchLine(TContext& context, const std::string& line) {
-  for (const auto& command : table_) {
-    if (command.Enabled && command.Matches(line)) {
-      RunCommand(command, context, line);
-      return;
+  const auto started = std::chrono::steady_clock::now();
+  size_t index = kNoCommand;
+  int reply_code = 0;
+  for (size_t i = 0; i < table_.size(); ++i) {
+    if (table_[i].Enabled && table_[i].Matches(line)) {
+      index = i;
+      break;
     }
   }
-  TReply reply = reply_unknown_command_;
-  reply.FillDefaultText();
-  reply.AddLine(line);
-  context.Connection().Write(reply.FormatWire());
+  if (index != kNoCommand) {
+    try {
+      reply_code = RunCommand(table_[index], context, line);
+    } catch (...) {
+      if (OnCommandDone) {
+        OnCommandDone(index, 0, std::chrono::steady_clock::now() - started);
+      }
+      throw;
+    }
+  } else {
+    TReply reply = reply_unknown_command_;
+    reply.FillDefaultText();
+    reply.AddLine(line);
+    context.Connection().Write(reply.FormatWire());
+    reply_code = reply.NumericCode();
+  }
+  if (OnCommandDone) OnCommandDone(index, reply_code, std::chrono::steady_clock::now() - started);
 }
 
-void TCommandServer::RunCommand(const TCommandHandler& command, TContext& context,
-                                const std::string& line) {
+int TCommandServer::RunCommand(const TCommandHandler& command, TContext& context,
+                               const std::string& line) {
   TCommandInvocation invocation(command, context, line);
   try {
     if (command.OnCommand) command.OnCommand(invocation);
@@ -500,6 +524,7 @@ void TCommandServer::RunCommand(const TCommandHandler& command, TContext& contex
     context.Connection().Write(FormatDataBlock(command.Response));
   }
   if (invocation.Disconnect()) context.Connection().Close();
+  return invocation.Reply().NumericCode();
 }
 
 }  // namespace velquarn

@@ -18,6 +18,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -31,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "metrics/metric_types.h"
 #include "protocol/command_handler.h"
 #include "protocol/connection_context.h"
 #include "protocol/ip_address.h"
@@ -115,6 +117,10 @@ class TCommandServer {
 
   void SetCommandTable(TCommandTable table) { table_ = std::move(table); }
   const TCommandTable& CommandTable() const { return table_; }
+  // The command words in dispatch order as the active server will have
+  // them (with Help, which the first activation appends): the indexes
+  // OnCommandDone reports refer to this list.
+  std::vector<std::string> CommandWords() const;
   // Creates the context of every accepted connection (default: TContext).
   void SetContextFactory(TContextFactory factory) { context_factory_ = std::move(factory); }
   // Asked on the listener thread for every accepted connection, before the
@@ -163,6 +169,20 @@ class TCommandServer {
     double seconds = 0;   // since the command began
   };
   std::function<void(const std::vector<TStuckSession>& sessions)> OnStopDeadline;
+  // A command line was answered, on the connection's thread: the index of
+  // the table entry that ran (kNoCommand for a line no entry matched), the
+  // reply code sent (0 when none: `quit`, or the connection ended during
+  // the command) and the time from dispatch to the end of the answer.
+  static constexpr size_t kNoCommand = static_cast<size_t>(-1);
+  std::function<void(size_t command, int reply_code, std::chrono::nanoseconds elapsed)>
+      OnCommandDone;
+
+  // Counters for the bytes every connection accepted from now on reads and
+  // writes; they must outlive the server. Null: not counted.
+  void SetTrafficCounters(TCounter* received, TCounter* sent) {
+    bytes_received_ = received;
+    bytes_sent_ = sent;
+  }
 
   // Binds and listens on every binding and starts accepting. On the first
   // activation the built-in Help command is appended to the table. Raises
@@ -203,7 +223,8 @@ class TCommandServer {
   bool StartTls(TContext& context, std::shared_ptr<const TTlsContext> tls);
   void RunConnection(TContext& context);
   void DispatchLine(TContext& context, const std::string& line);
-  void RunCommand(const TCommandHandler& command, TContext& context, const std::string& line);
+  // Returns the numeric code of the reply sent.
+  int RunCommand(const TCommandHandler& command, TContext& context, const std::string& line);
   void ConnectionEnded(std::list<TSlot>::iterator slot) noexcept;
   // Counts the connection against the limits, or returns the reply that
   // refuses it. REQUIRES: mutex_ held.
@@ -239,6 +260,8 @@ class TCommandServer {
   TCommandTable table_;
   TContextFactory context_factory_;
   bool help_added_ = false;
+  TCounter* bytes_received_ = nullptr;
+  TCounter* bytes_sent_ = nullptr;
 
   bool active_ = false;
   bool abandoned_ = false;

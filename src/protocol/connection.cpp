@@ -58,6 +58,7 @@ bool TConnection::Receive(int timeout_ms) {
     if (errno == EINTR || errno == EAGAIN) return true;
     throw ESocketError(errno, "recv");
   }
+  if (bytes_received_ != nullptr) bytes_received_->Add(static_cast<uint64_t>(received));
   reader_.Append(std::string_view(chunk, static_cast<size_t>(received)));
   return true;
 }
@@ -72,6 +73,7 @@ bool TConnection::ReceiveTls(int timeout_ms) {
   }
   if (result == TTlsStream::TRead::kClosed) throw EConnectionClosed();
   if (result == TTlsStream::TRead::kTimeout) return false;
+  if (bytes_received_ != nullptr) bytes_received_->Add(bytes.size());
   reader_.Append(bytes);
   return true;
 }
@@ -197,15 +199,16 @@ std::vector<std::string> TConnection::ReadCountedLines() {
 
 void TConnection::Write(std::string_view bytes) {
   CheckOpen();
-  if (!tls_) {
+  if (tls_) {
+    try {
+      tls_->Write(bytes);
+    } catch (const ETlsError& error) {
+      throw ETlsFailure(error.what());
+    }
+  } else {
     socket_.WriteAll(bytes);
-    return;
   }
-  try {
-    tls_->Write(bytes);
-  } catch (const ETlsError& error) {
-    throw ETlsFailure(error.what());
-  }
+  if (bytes_sent_ != nullptr) bytes_sent_->Add(bytes.size());
 }
 
 void TConnection::WriteLine(std::string_view line) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "protocol/ip_address.h"
+#include "metrics/metric_types.h"
 #include "protocol/line_reader.h"
 #include "protocol/socket.h"
 #include "tls/tls_stream.h"
@@ -79,6 +80,14 @@ class TConnection {
   // The client's address and "host:port" ("[::1]:port" for IPv6): the
   // socket's peer, or the address a PROXY header gave.
   const std::optional<TIpAddress>& PeerAddress() const { return peer_address_; }
+  // Counters that every byte read from and written to the socket is added
+  // to (one relaxed add per system call); null counters count nothing. The
+  // counters must outlive the connection.
+  void SetTrafficCounters(TCounter* received, TCounter* sent) {
+    bytes_received_ = received;
+    bytes_sent_ = sent;
+  }
+
   const std::string& PeerName() const { return peer_name_; }
   const TSocket& Socket() const { return socket_; }
   int ReadTimeoutMs() const { return read_timeout_ms_; }
@@ -99,6 +108,8 @@ class TConnection {
   std::string peer_name_;
   std::unique_ptr<TTlsStream> tls_;
   std::string peer_common_name_;
+  TCounter* bytes_received_ = nullptr;
+  TCounter* bytes_sent_ = nullptr;
 };
 
 }  // namespace velquarn

@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "odbc/odbc_database.h"
 #include "odbc/odbc_sources.h"
+#include "service/metrics_address.h"
 #include "service/settings_keys.h"
 
 namespace velquarn {
@@ -143,6 +144,15 @@ class TConfigChecker {
 
   void CheckValue(const TIniKeyLine& line, const TSettingKey& key, const std::string& where) {
     if (key.Kind == TSettingKind::kText) return;
+    if (key.Kind == TSettingKind::kAddress) {
+      try {
+        ParseMetricsAddress(line.value);
+      } catch (const std::exception&) {
+        Add(line.line, Format("%s=%s: not an IP address with a port; the service does not start",
+                              where.c_str(), line.value.c_str()));
+      }
+      return;
+    }
     if (key.Kind == TSettingKind::kLimit) {
       int32_t limit = 0;
       const std::string text = Trim(line.value);

@@ -153,8 +153,8 @@ std::vector<std::string> SettingChanges(const TServiceSettings& before,
 
 std::vector<std::string> RestartOnlyChanges(const TIniFile& before, const TIniFile& after) {
   std::vector<std::string> changed;
-  for (const char* key :
-       {"Port", "IPV6", "ListenAddress", "ProxyProtocol", "TLSPort", "PlainPort"}) {
+  for (const char* key : {"Port", "IPV6", "ListenAddress", "ProxyProtocol", "TLSPort", "PlainPort",
+                          "MetricsAddress"}) {
     if (Trim(before.ReadString(kSettings, key, "")) != Trim(after.ReadString(kSettings, key, ""))) {
       changed.emplace_back(key);
     }

@@ -68,7 +68,7 @@ std::vector<std::string> SettingChanges(const TServiceSettings& before,
                                         const TServiceSettings& after);
 
 // The names of the settings read only at start (Port, IPV6, ListenAddress,
-// ProxyProtocol, TLSPort, PlainPort)
+// ProxyProtocol, TLSPort, PlainPort, MetricsAddress)
 // whose text differs between two loads of the file.
 std::vector<std::string> RestartOnlyChanges(const TIniFile& before, const TIniFile& after);
 

@@ -36,6 +36,7 @@ constexpr TSettingKey kSettings[] = {
     {"TLSClientCA", TSettingKind::kText, ""},
     {"TLSMinVersion", TSettingKind::kText, "1.2"},
     {"TLSCiphers", TSettingKind::kText, ""},
+    {"MetricsAddress", TSettingKind::kAddress, ""},
 };
 
 constexpr TSettingKey kDatabaseSection[] = {

@@ -20,6 +20,7 @@ enum class TSettingKind {
   kPositive,  // an integer above 0; 0 or less means the default
   kPort,      // an integer 1..65535
   kLimit,     // a whole number from Minimum on; anything else stops the start
+  kAddress,   // empty, or an IP address literal with a port; anything else stops the start
 };
 
 struct TSettingKey {

@@ -20,6 +20,7 @@
 #include "common/ini_file.h"
 #include "common/text.h"
 #include "dataset/database_list.h"
+#include "metrics/text_format.h"
 #include "protocol/connection_errors.h"
 #include "service/command_line.h"
 #include "service/config_check.h"
@@ -91,6 +92,9 @@ TVelquarnSvc::TVelquarnSvc(std::string config_path, std::string event_log_path)
     OnException(context, error);
   };
   server_.OnListenException = [this](const std::exception& error) { OnListenException(error); };
+  server_.OnConnect = [this](TContext& /*context*/) {
+    if (metrics_ != nullptr) metrics_->ConnectionOpened();
+  };
   server_.OnDisconnect = [this](TContext& context) { OnDisconnect(context); };
   server_.OnApplicationError = [this](const std::exception& error) { OnApplicationError(error); };
   server_.OnRefused = [this](const std::string& peer, const TReply& reply) {
@@ -241,11 +245,67 @@ void TVelquarnSvc::Execute() {
   auto config = std::make_shared<const TIniFile>(config_path_);
   const TServiceSettings settings = ReadServiceSettings(*config);
   ApplySettings(settings, std::move(config));
+  if (server_.CommandTable().empty()) server_.SetCommandTable(BuildCommandTable(environment_));
+  if (!server_.Active() && metrics_ == nullptr) SetUpMetrics();
   RefreshVersionList();
   if (!server_.Active()) ReadBindings();
   environment_.MaxDateDiff = static_cast<int>(gate_.MaxDateDiff());
-  if (server_.CommandTable().empty()) server_.SetCommandTable(BuildCommandTable(environment_));
   server_.Activate();
+}
+
+void TVelquarnSvc::SetUpMetrics() {
+  const std::optional<TMetricsAddress> address =
+      ParseMetricsAddress(config_->ReadString("Settings", "MetricsAddress", ""));
+  if (!address) return;
+  const double now =
+      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  auto metrics = std::make_unique<TGatewayMetrics>(VersionNumber(), now);
+  metrics->SetCommandNames(server_.CommandWords());
+  auto endpoint = std::make_unique<TMetricsEndpoint>(
+      *address, [this](std::string_view path) { return MetricsResponse(path); });
+  metrics_ = std::move(metrics);
+  try {
+    endpoint->Start();
+  } catch (const std::exception& error) {
+    metrics_.reset();
+    throw Exception(Format("Settings/MetricsAddress: cannot listen on %s:%u: %s",
+                           address->address.ToString().c_str(), address->port, error.what()));
+  }
+  metrics_endpoint_ = std::move(endpoint);
+  TGatewayMetrics* metrics_ptr = metrics_.get();
+  environment_.Metrics = metrics_ptr;
+  server_.SetTrafficCounters(&metrics_ptr->bytes_received, &metrics_ptr->bytes_sent);
+  server_.OnCommandDone = [metrics_ptr](size_t command, int reply_code,
+                                        std::chrono::nanoseconds elapsed) {
+    metrics_ptr->CommandDone(
+        command == TCommandServer::kNoCommand ? TGatewayMetrics::kUnknownCommand : command,
+        reply_code, std::chrono::duration<double>(elapsed).count());
+  };
+  gate_.OnFetched = [metrics_ptr](TRefreshResult result) {
+    const double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    metrics_ptr->VersionListFetched(result == TRefreshResult::kFetched ? TVersionFetchResult::kOk
+                                    : result == TRefreshResult::kHttpError
+                                        ? TVersionFetchResult::kHttpError
+                                        : TVersionFetchResult::kFailed,
+                                    now);
+  };
+}
+
+TMetricsEndpoint::TResponse TVelquarnSvc::MetricsResponse(std::string_view path) const {
+  const double now =
+      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  TMetricsEndpoint::TResponse response;
+  if (path == "/metrics") {
+    response.status = 200;
+    response.content_type = std::string(kTextFormatContentType);
+    response.body = metrics_->RenderText(now);
+  } else if (path == "/status") {
+    response.status = 200;
+    response.content_type = "application/json";
+    response.body = metrics_->RenderStatusJson(now) + "\n";
+  }
+  return response;
 }
 
 bool TVelquarnSvc::Reload() {
@@ -288,6 +348,7 @@ bool TVelquarnSvc::AllowPeer(const std::optional<TIpAddress>& peer) {
     std::scoped_lock lock(settings_mutex_);
     if (allow_from_.Empty() || allow_from_.Allows(peer)) return true;
   }
+  if (metrics_ != nullptr) metrics_->ConnectionRefused(TRefusalReason::kAllowFrom);
   LogRefusal(Format("Connection from %s refused: not in Settings/AllowFrom",
                     peer ? peer->ToString().c_str() : "an unknown address"));
   return false;
@@ -304,6 +365,11 @@ bool TVelquarnSvc::AllowBalancer(const std::optional<TIpAddress>& peer) {
 }
 
 void TVelquarnSvc::OnRefused(const std::string& peer, const TReply& reply) {
+  if (metrics_ != nullptr) {
+    metrics_->ConnectionRefused(&reply == &server_.MaxAddressConnectionReply()
+                                    ? TRefusalReason::kMaxConnectionsPerAddress
+                                    : TRefusalReason::kMaxConnections);
+  }
   const std::string text = reply.Text().empty() ? std::string() : reply.Text().front();
   LogRefusal(Format("Connection from %s refused: %s", peer.c_str(), text.c_str()));
 }
@@ -328,10 +394,14 @@ void TVelquarnSvc::LogStarted() {
     addresses.push_back(Format("%s:%u%s", binding.ToString().c_str(), server_.BoundPort(i),
                                binding.tls ? " (TLS)" : ""));
   }
+  std::string metrics;
+  if (metrics_endpoint_ != nullptr) {
+    metrics = Format(", metrics on port %u", metrics_endpoint_->BoundPort());
+  }
   event_log_.Write(
       TLogPriority::kInfo, kEventSourceService,
-      Format("Service started: velquarn %s, configuration %s, listening on %s", VersionNumber(),
-             config_path_.c_str(), JoinTexts(addresses, ", ").c_str()));
+      Format("Service started: velquarn %s, configuration %s, listening on %s%s", VersionNumber(),
+             config_path_.c_str(), JoinTexts(addresses, ", ").c_str(), metrics.c_str()));
 }
 
 void TVelquarnSvc::LogStatus() {
@@ -341,6 +411,7 @@ void TVelquarnSvc::LogStatus() {
 }
 
 void TVelquarnSvc::Stop() {
+  if (metrics_endpoint_ != nullptr) metrics_endpoint_->Stop();
   server_.Deactivate();
   // Sessions stuck inside a driver still use their databases: the process
   // ends without freeing what they hold (see HasAbandonedSessions).
@@ -470,6 +541,7 @@ void TVelquarnSvc::OnListenException(const std::exception& error) {
 }
 
 void TVelquarnSvc::OnDisconnect(TContext& context) {
+  if (metrics_ != nullptr) metrics_->ConnectionClosed();
   auto* db_context = dynamic_cast<TDBContext*>(&context);
   if (db_context == nullptr) return;
   try {

@@ -21,8 +21,10 @@
 #include <vector>
 
 #include "commands/command_table.h"
+#include "metrics/gateway_metrics.h"
 #include "protocol/command_server.h"
 #include "service/event_log.h"
+#include "service/metrics_endpoint.h"
 #include "service/rate_limiter.h"
 #include "service/service_settings.h"
 #include "service/version_gate.h"
@@ -56,7 +58,7 @@ class TVelquarnSvc {
   // bindings and activates the command server. Raises on failure.
   void Execute();
   // Re-reads the configuration file and applies its live settings (every
-  // Settings key but Port, IPV6 and ListenAddress; database sections for
+  // Settings key but Port, IPV6, ListenAddress and MetricsAddress; database sections for
   // the next `open`), logging what changed. A file that cannot be read or
   // holds a value that does not parse changes nothing; the entry says why.
   // Returns whether the file was applied (false before Execute succeeded).
@@ -76,6 +78,11 @@ class TVelquarnSvc {
   int MaxDateDiff() const { return static_cast<int>(gate_.MaxDateDiff()); }
   const TServiceSettings& Settings() const { return settings_; }
   TVersionGate& VersionGate() { return gate_; }
+  // The counters, when Settings/MetricsAddress turned the endpoint on
+  // (null otherwise); the endpoint's port. REQUIRES for the port: started
+  // with an endpoint.
+  const TGatewayMetrics* Metrics() const { return metrics_.get(); }
+  uint16_t MetricsPort() const { return metrics_endpoint_->BoundPort(); }
   // Appends a line to the log file beside the configuration.
   void WriteLog(const std::string& message) const;
 
@@ -92,6 +99,13 @@ class TVelquarnSvc {
   // Raises Exception naming ListenAddress and its value when it does not
   // parse: the service then does not start rather than listen wider.
   void ReadBindings();
+  // Reads Settings/MetricsAddress; when it names an address, creates the
+  // counters, wires them into the server, the command environment and the
+  // version gate, and binds the endpoint (not yet serving). Raises on a
+  // value that does not parse or an address that cannot be bound.
+  void SetUpMetrics();
+  // The endpoint's answer to a GET of path.
+  TMetricsEndpoint::TResponse MetricsResponse(std::string_view path) const;
   // Hands the settings to the server, the command environment and the
   // version gate, with the configuration they came from.
   void ApplySettings(const TServiceSettings& settings, std::shared_ptr<const TIniFile> config);
@@ -121,9 +135,15 @@ class TVelquarnSvc {
   TVersionGate gate_;
   std::shared_ptr<const TIniFile> config_;
   TServiceSettings settings_;
+  // Set up once, before the server is first activated; declared before the
+  // server and the environment so that it outlives every connection thread.
+  std::unique_ptr<TGatewayMetrics> metrics_;
   TCommandEnvironment environment_;
   TCommandServer server_;
   std::atomic<int> idle_timeout_seconds_ = 0;
+  // Set up once, before the server is first activated; it reads only
+  // metrics_.
+  std::unique_ptr<TMetricsEndpoint> metrics_endpoint_;
   std::mutex settings_mutex_;
   TAddressFilter allow_from_;  // Guarded by settings_mutex_
   TAddressFilter proxy_from_;  // Guarded by settings_mutex_

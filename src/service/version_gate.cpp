@@ -62,16 +62,18 @@ TRefreshResult TVersionGate::Refresh(const TIniFile& config) {
   if (url.empty()) return TRefreshResult::kNotConfigured;
 
   THttpResult reply = HttpGet(url, timeouts_);
+  TRefreshResult result = TRefreshResult::kFetched;
   if (!reply.Responded()) {
     Write(event_log_, "The client version list could not be fetched: " + reply.error);
-    return TRefreshResult::kFailed;
-  }
-  if (!reply.Succeeded()) {
+    result = TRefreshResult::kFailed;
+  } else if (!reply.Succeeded()) {
     Write(log_file_, HttpErrorMessage(reply.status, reply.reason));
-    return TRefreshResult::kHttpError;
+    result = TRefreshResult::kHttpError;
+  } else {
+    list_.SetText(reply.body);
   }
-  list_.SetText(reply.body);
-  return TRefreshResult::kFetched;
+  if (OnFetched) OnFetched(result);
+  return result;
 }
 
 void TVersionGate::Tick(const TIniFile& config, TDateTime now) {

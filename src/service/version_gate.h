@@ -66,6 +66,9 @@ class TVersionGate {
   // for a network or HTTP failure; the callbacks are called outside any lock
   // held by Check.
   TRefreshResult Refresh(const TIniFile& config);
+  // Told the result of every fetch Refresh made (not kNotConfigured), on
+  // the refreshing thread; set before the first refresh. Must not throw.
+  std::function<void(TRefreshResult result)> OnFetched;
 
   // The timer: call every kVersionTimerIntervalMs with the local time. In
   // the hour kVersionRefreshHour it refreshes once per day; after a failure

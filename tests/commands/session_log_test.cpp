@@ -8,6 +8,7 @@
 #include "commands/command_table.h"
 #include "common/exceptions.h"
 #include "dataset/sql_errors.h"
+#include "metrics/gateway_metrics.h"
 
 namespace velquarn {
 namespace {
@@ -62,7 +63,7 @@ TEST(SessionLog, DriverEventsLogAboveTheLiveThresholdOnly) {
                                  const std::string& text) {
     entries.push_back(std::string(PriorityName(priority)) + " " + source + " " + text);
   };
-  const TcsODBCDriver::TEvents events = SessionDriverEvents(environment, "s", "p");
+  const TcsODBCDriver::TEvents events = SessionDriverEvents(environment, "s", "p", "s");
   events.StatementRan("select 1", 5000);  // off by default
   auto live = std::make_shared<TLiveSettings>();
   live->SlowQueryMs = 100;
@@ -76,6 +77,28 @@ TEST(SessionLog, DriverEventsLogAboveTheLiveThresholdOnly) {
           "warning Velquarn Slow statement on database section s for p: 101 ms (SlowQueryMs "
           "100): select 3",
           "warning Velquarn Connect to database section s for p failed: SQLSTATE 28P01: no"}));
+}
+
+TEST(SessionLog, DriverEventsCountConnectionsUnderTheGivenLabelOnly) {
+  TCommandEnvironment environment;
+  TGatewayMetrics metrics("1", 0);
+  environment.Metrics = &metrics;
+  const TcsODBCDriver::TEvents events =
+      SessionDriverEvents(environment, "Typed-By-Client", "p", "lite");
+  events.Connected();
+  events.Connected();
+  events.Disconnected();
+  events.ConnectFailed(EcsSQLError(DriverRecord(0, "08001", "down")));
+  const TSectionMetrics& lite = metrics.Section("lite");
+  EXPECT_EQ(lite.connects.Value(), 2u);
+  EXPECT_EQ(lite.databases_open.Value(), 1);
+  EXPECT_EQ(lite.connect_failures.Value(), 1u);
+  EXPECT_EQ(metrics.RenderText(0).find("Typed-By-Client"), std::string::npos);
+
+  TCommandEnvironment uncounted;
+  const TcsODBCDriver::TEvents quiet = SessionDriverEvents(uncounted, "s", "p", "s");
+  EXPECT_FALSE(quiet.Connected);
+  quiet.ConnectFailed(EcsSQLError(DriverRecord(0, "08001", "down")));
 }
 
 }  // namespace

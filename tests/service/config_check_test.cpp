@@ -40,7 +40,8 @@ TEST_F(ConfigCheck, CleanFileHasNoFindingsAndConnects) {
   const std::string path = Write(
       "[Settings]\nPort=8888\nIPV6=0\nMaxDateDiff=3\nUpdateURL=\nMaxLineLength=$100000\n"
       "MaxConnections=100\nMaxConnectionsPerAddress=10\nIdleTimeout=0\nStopTimeout=5\n"
-      "ListenAddress=127.0.0.1\nAllowFrom=127.0.0.0/8\nAdminFrom=\nConfigCommands=0\n\n"
+      "ListenAddress=127.0.0.1\nAllowFrom=127.0.0.0/8\nAdminFrom=\nConfigCommands=0\n"
+      "MetricsAddress=[::1]:9188\n\n"
       "[CustomData]\nAnything=goes\n\n" +
       SqliteSection("lite", dir_.File("lite.db")) + "Charset=utf-8\nLoginTimeout=5\n\n" +
       "[dsn]\nDSN=" + OdbcTestEnv::kSqliteDsn + "\nPassword=" + ScramblePassword("s3cret!") + "\n");
@@ -52,6 +53,17 @@ TEST_F(ConfigCheck, CleanFileHasNoFindingsAndConnects) {
   const TConfigCheckResult connected = CheckConfigFile(path, true);
   EXPECT_TRUE(connected.Findings.empty()) << FormatFinding(path, connected.Findings.front());
   EXPECT_EQ(connected.Connected, 2);
+}
+
+TEST_F(ConfigCheck, MetricsAddressWithoutAPortStopsTheStart) {
+  const std::string path = Write("[Settings]\nMetricsAddress=127.0.0.1\nmetricsaddres=1\n");
+  const TConfigCheckResult checked = CheckConfigFile(path, false);
+  ASSERT_EQ(checked.Findings.size(), 2u);
+  EXPECT_EQ(checked.Findings[0].Text,
+            "[Settings] MetricsAddress=127.0.0.1: not an IP address with a port; the service does "
+            "not start");
+  EXPECT_NE(checked.Findings[1].Text.find("did you mean MetricsAddress?"), std::string::npos)
+      << checked.Findings[1].Text;
 }
 
 TEST_F(ConfigCheck, ConnectReportsTheDriversErrorAtTheSection) {
