@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "common/exceptions.h"
+#include "tls/tls_stream.h"
 
 namespace velquarn {
 
@@ -40,6 +41,8 @@ const std::string& TClientReply::Text() const {
 
 TVelquarnClient::TVelquarnClient(TVelquarnClient&& other) noexcept
     : fd_(other.fd_),
+      tls_context_(std::move(other.tls_context_)),
+      tls_(std::move(other.tls_)),
       read_timeout_ms_(other.read_timeout_ms_),
       buffer_(std::move(other.buffer_)),
       start_(other.start_) {
@@ -51,6 +54,8 @@ TVelquarnClient& TVelquarnClient::operator=(TVelquarnClient&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
+    tls_context_ = std::move(other.tls_context_);
+    tls_ = std::move(other.tls_);
     read_timeout_ms_ = other.read_timeout_ms_;
     buffer_ = std::move(other.buffer_);
     start_ = other.start_;
@@ -63,6 +68,8 @@ TVelquarnClient& TVelquarnClient::operator=(TVelquarnClient&& other) noexcept {
 TVelquarnClient::~TVelquarnClient() { Close(); }
 
 void TVelquarnClient::Close() noexcept {
+  if (tls_) tls_->Close();
+  tls_.reset();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   buffer_.clear();
@@ -135,7 +142,17 @@ void TVelquarnClient::Connect(const std::string& host, uint16_t port, int timeou
   }
   ::freeaddrinfo(found);
   if (fd_ < 0) throw Exception(last_error);
+  if (!tls_context_) return;
+  try {
+    tls_ = std::make_unique<TTlsStream>(tls_context_, fd_);
+    tls_->Handshake(timeout_ms);
+  } catch (const ETlsError&) {
+    Close();
+    throw;
+  }
 }
+
+std::string TVelquarnClient::TlsVersion() const { return tls_ ? tls_->Version() : ""; }
 
 TClientReply TVelquarnClient::Open(const std::string& host, uint16_t port, int timeout_ms) {
   Connect(host, port, timeout_ms);
@@ -144,6 +161,10 @@ TClientReply TVelquarnClient::Open(const std::string& host, uint16_t port, int t
 
 void TVelquarnClient::SendRaw(std::string_view bytes) {
   if (fd_ < 0) throw Exception("Not connected");
+  if (tls_) {
+    tls_->Write(bytes);
+    return;
+  }
   while (!bytes.empty()) {
     ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (sent < 0) {
@@ -165,6 +186,16 @@ void TVelquarnClient::Fill() {
   if (start_ > 0 && start_ * 2 >= buffer_.size()) {
     buffer_.erase(0, start_);
     start_ = 0;
+  }
+  if (tls_) {
+    switch (tls_->Read(buffer_, read_timeout_ms_)) {
+      case TTlsStream::TRead::kData:
+        return;
+      case TTlsStream::TRead::kTimeout:
+        throw Exception("Read timed out");
+      case TTlsStream::TRead::kClosed:
+        throw Exception("Connection closed by the server");
+    }
   }
   pollfd poll_fd{fd_, POLLIN, 0};
   int ready;

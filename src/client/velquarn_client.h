@@ -6,9 +6,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tls/tls_context.h"
+#include "tls/tls_stream.h"
 
 namespace velquarn {
 
@@ -34,6 +38,12 @@ class TVelquarnClient {
   // The local address later connects bind to first ("127.0.0.2"); empty
   // (the default): the kernel chooses. Connect raises when it cannot bind.
   void SetSourceAddress(std::string address) { source_address_ = std::move(address); }
+  // Later connects run a TLS handshake (within the connect timeout) with
+  // this context's CA, client certificate and host name check; null (the
+  // default): plain TCP. TTlsContext::Client builds one.
+  void SetTls(std::shared_ptr<const TTlsContext> context) { tls_context_ = std::move(context); }
+  // The server certificate's TLS version after a TLS connect ("TLSv1.3").
+  std::string TlsVersion() const;
   // Connects and reads the greeting; returns it.
   TClientReply Open(const std::string& host, uint16_t port, int timeout_ms = 5000);
   bool Connected() const { return fd_ >= 0; }
@@ -71,6 +81,8 @@ class TVelquarnClient {
   void Fill();
 
   int fd_ = -1;
+  std::shared_ptr<const TTlsContext> tls_context_;
+  std::unique_ptr<TTlsStream> tls_;
   int read_timeout_ms_ = 30000;
   std::string source_address_;
   std::string buffer_;

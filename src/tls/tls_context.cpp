@@ -69,7 +69,7 @@ void LoadCertificateAndKey(SSL_CTX* ctx, const std::string& certificate, const s
     Fail("TLS certificate " + certificate + " cannot be loaded");
   }
   if (SSL_CTX_use_PrivateKey_file(ctx, key.c_str(), SSL_FILETYPE_PEM) != 1) {
-    Fail("TLS key " + key + " cannot be loaded");
+    Fail("TLS key " + key + " cannot be loaded or does not match the certificate " + certificate);
   }
   if (SSL_CTX_check_private_key(ctx) != 1) {
     Fail("TLS key " + key + " does not match the certificate " + certificate);
@@ -125,6 +125,9 @@ std::shared_ptr<const TTlsContext> TTlsContext::Client(const TTlsClientOptions& 
   if (guard.ctx == nullptr) Fail("TLS context cannot be created");
   SSL_CTX* ctx = guard.ctx;
   SSL_CTX_set_min_proto_version(ctx, ProtocolVersion(options.MinVersion));
+  if (!options.MaxVersion.empty()) {
+    SSL_CTX_set_max_proto_version(ctx, ProtocolVersion(options.MaxVersion));
+  }
   if (options.CA.empty()) {
     if (SSL_CTX_set_default_verify_paths(ctx) != 1) Fail("the system's CAs cannot be loaded");
   } else {

@@ -42,6 +42,7 @@ struct TTlsClientOptions {
   // checked (the chain still is).
   std::string HostName;
   std::string MinVersion = "1.2";
+  std::string MaxVersion;  // empty: the newest OpenSSL offers
 };
 
 class TTlsContext {
