@@ -51,6 +51,17 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& arguments) {
       options.batch.push_back({true, value()});
     } else if (name == "--format") {
       options.format = ParseFormat(value());
+    } else if (name == "--tls" && !has_inline) {
+      options.tls = true;
+    } else if (name == "--ca") {
+      options.ca = value();
+      options.tls = true;
+    } else if (name == "--cert") {
+      options.cert = value();
+      options.tls = true;
+    } else if (name == "--key") {
+      options.key = value();
+      options.tls = true;
     } else if (name == "--timing" && !has_inline) {
       options.timing = true;
     } else if ((name == "-h" || name == "--help") && !has_inline) {
@@ -59,12 +70,16 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& arguments) {
       throw EUsageError("unknown option \"" + argument + "\" (see --help)");
     }
   }
+  if (options.cert.empty() != options.key.empty()) {
+    throw EUsageError("--cert and --key go together");
+  }
   return options;
 }
 
 std::string CliUsage() {
   return "Usage: velquarn-cli [-H host] [-p port] [-d section] [-c COMMANDS]... [-f FILE]...\n"
          "                    [--format table|csv|json|raw] [--timing]\n"
+         "                    [--tls [--ca FILE] [--cert FILE --key FILE]]\n"
          "\n"
          "Connects to a Velquarn gateway (default 127.0.0.1 port 8888). With -d it opens\n"
          "the configured database section. With -c or -f it runs their lines in order and\n"
@@ -72,6 +87,9 @@ std::string CliUsage() {
          "A line that starts with a protocol command word (open, sql, get, info, tran,\n"
          "sys, help, ...) is sent as it is; any other line is sent as SQL and its rows\n"
          "are read in pages of 1000. Ctrl+C stops reading a long result.\n"
+         "With --tls the connection is encrypted (use the gateway's TLS port); the\n"
+         "server's certificate must be signed by the --ca file (default: the system's\n"
+         "CAs) and name the host. --cert and --key present a client certificate.\n"
          "\n"
          "Exit status: 0 when every reply was 1xx or 2xx, 1 after an error reply,\n"
          "2 on a connection or usage error.\n";

@@ -1,6 +1,7 @@
 // The command line of velquarn-cli:
 //   velquarn-cli [-H host] [-p port] [-d section] [-c COMMANDS]... [-f FILE]...
-//                [--format table|csv|json|raw] [--timing] [--help]
+//                [--format table|csv|json|raw] [--timing]
+//                [--tls [--ca FILE] [--cert FILE --key FILE]] [--help]
 // -c and -f may repeat; their lines run in the order given. Pure functions.
 #pragma once
 
@@ -28,6 +29,13 @@ struct TCliOptions {
   TOutputFormat format = TOutputFormat::kTable;
   bool timing = false;
   bool help = false;
+  // TLS: the server's certificate must be signed by ca (empty: the system's
+  // CAs) and name the host; cert and key are the client's own, when the
+  // server asks for one. --ca, --cert and --key imply --tls.
+  bool tls = false;
+  std::string ca;
+  std::string cert;
+  std::string key;
 };
 
 // A command line velquarn-cli cannot use; the program exits with status 2.

@@ -81,6 +81,14 @@ int Main(int argc, char** argv) {
   client.SetReadTimeoutMs(300000);
   const bool interactive = options.batch.empty() && isatty(STDIN_FILENO);
   try {
+    if (options.tls) {
+      TTlsClientOptions tls;
+      tls.CA = options.ca;
+      tls.Certificate = options.cert;
+      tls.Key = options.key;
+      tls.HostName = options.host;
+      client.SetTls(TTlsContext::Client(tls));
+    }
     const TClientReply greeting = client.Open(options.host, options.port);
     if (greeting.Code >= 300) {
       std::cerr << "velquarn-cli: " << greeting.Code << ' ' << Utf8FromWire(greeting.Text())

@@ -313,6 +313,21 @@ TEST_F(TlsE2E, WrongProtocolsStallsAndDropsCloseOnlyTheirConnection) {
   EXPECT_EQ(Tls(certificates_->Client()).Command("test").Code, 200);
 }
 
+TEST_F(TlsE2E, CommandLineClientOverTls) {
+  Start(certificates_->ServerSettings() + "\nTLSClientCA=" + certificates_->Path("ca.pem"));
+  const std::string port = std::to_string(tls_port_);
+  const TRunResult result = RunVelquarn(
+      VELQUARN_CLI_BINARY,
+      {"-p", port, "--ca", certificates_->Path("ca.pem"), "--cert", certificates_->Path("alice.pem"),
+       "--key", certificates_->Path("alice.key"), "-d", "lite", "-c", "select 7 as n"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, " n\n---\n 7\n(1 row)\n");
+  // Without the client certificate the server refuses; a connection error.
+  const TRunResult refused = RunVelquarn(
+      VELQUARN_CLI_BINARY, {"-p", port, "--ca", certificates_->Path("ca.pem"), "-c", "test"});
+  EXPECT_EQ(refused.status, 2) << refused.out;
+}
+
 TEST_F(TlsE2E, OpensslSClientIsServed) {
   Start(certificates_->ServerSettings());
   const TRunResult result = RunVelquarn(

@@ -1,6 +1,8 @@
 """The real velquarn binary for the tests: a temporary configuration with a
 SQLite section "lite" (and "pg" for the private PostgreSQL cluster when
-VELQUARN_PG_* is set) on a free loopback port.
+VELQUARN_PG_* is set) on a free loopback port, and TLS on a second port
+with a self-signed certificate for 127.0.0.1 (ca.pem in the folder)
+made by the openssl tool.
 
 VELQUARN_BINARY names the binary; VELQUARN_SQLITE_DRIVER the unixODBC
 driver name of SQLite (default "SQLite3")."""
@@ -32,11 +34,21 @@ class Server:
             raise RuntimeError("VELQUARN_BINARY must name the built velquarn binary")
         self.folder = tempfile.mkdtemp(prefix="velquarn-py-")
         self.port = free_port()
+        self.tls_port = free_port()
+        self.ca = os.path.join(self.folder, "ca.pem")
+        key = os.path.join(self.folder, "server.key")
+        subprocess.run(
+            ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+             "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out", self.ca,
+             "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
+            check=True, capture_output=True)
+        os.chmod(key, 0o600)
         driver = os.environ.get("VELQUARN_SQLITE_DRIVER", "SQLite3")
         database = os.path.join(self.folder, "test.db")
         config = [
             "[Settings]", f"Port={self.port}", "IPV6=0", "ListenAddress=127.0.0.1",
-            "UpdateURL=", "",
+            "UpdateURL=", f"TLSPort={self.tls_port}", f"TLSCertificate={self.ca}",
+            f"TLSKey={key}", "",
             "[lite]", f"DriverName={driver}", f"DriverParams=Database={database}", "",
         ]
         pg = postgres_settings()

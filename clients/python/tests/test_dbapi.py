@@ -3,6 +3,7 @@ private cluster runs, on PostgreSQL."""
 
 import datetime
 import os
+import ssl
 import unittest
 
 import velquarn
@@ -181,6 +182,19 @@ class ConnectCase(unittest.TestCase):
         from .server import free_port
         with self.assertRaises(velquarn.OperationalError):
             velquarn.connect("127.0.0.1", free_port(), database="lite", timeout=5)
+
+    def test_tls(self):
+        context = ssl.create_default_context(cafile=_server.ca)
+        connection = velquarn.connect("127.0.0.1", _server.tls_port, database="lite", timeout=20,
+                                      ssl=context)
+        cursor = connection.cursor()
+        cursor.execute("select 'g\u00e5' as word, 42 as n")
+        self.assertEqual(cursor.fetchall(), [("g\u00e5", 42)])
+        connection.close()
+        # A server whose certificate the context does not trust is refused.
+        with self.assertRaises(velquarn.OperationalError):
+            velquarn.connect("127.0.0.1", _server.tls_port, database="lite", timeout=20,
+                             ssl=ssl.create_default_context())
 
 
 if __name__ == "__main__":

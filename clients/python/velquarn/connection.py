@@ -26,13 +26,15 @@ PAGE_ROWS = 1000
 
 
 def connect(host="127.0.0.1", port=8888, database=None, user=None, password=None, timeout=30.0,
-            autocommit=False, server_time_zone=0):
+            autocommit=False, server_time_zone=0, ssl=None):
     """Connects and opens the database (a configuration section or a data
     source name). timeout bounds every wait for the server, in seconds.
     server_time_zone is the section's ServerTimeZone, which the server
-    adds to JSON dates (used by Cursor.fetchall_json)."""
+    adds to JSON dates (used by Cursor.fetchall_json). ssl: an
+    ssl.SSLContext to speak TLS (to the gateway's TLS port), e.g.
+    ssl.create_default_context(cafile="ca.pem")."""
     return Connection(host, port, database, user, password, timeout, autocommit,
-                      server_time_zone)
+                      server_time_zone, ssl)
 
 
 def _one_line(statement):
@@ -60,10 +62,10 @@ def _one_line(statement):
 
 class Connection:
     def __init__(self, host, port, database, user, password, timeout, autocommit,
-                 server_time_zone):
+                 server_time_zone, ssl_context=None):
         if not database:
             raise ProgrammingError("connect() needs a database (configuration section or DSN)")
-        self._transport = Transport(host, port, timeout)
+        self._transport = Transport(host, port, timeout, ssl_context)
         self.autocommit_ = bool(autocommit)
         self.server_time_zone = server_time_zone
         self._tran_active = False

@@ -38,11 +38,20 @@ class Reply:
 
 
 class Transport:
-    def __init__(self, host, port, timeout):
+    def __init__(self, host, port, timeout, ssl_context=None):
+        """ssl_context: an ssl.SSLContext for the gateway's TLS port; the
+        server's certificate is checked against host (when the context
+        checks host names)."""
         try:
             self._socket = socket.create_connection((host, port), timeout=timeout)
         except OSError as error:
             raise OperationalError(f"cannot connect to {host}:{port}: {error}") from error
+        if ssl_context is not None:
+            try:
+                self._socket = ssl_context.wrap_socket(self._socket, server_hostname=host)
+            except OSError as error:
+                self._socket.close()
+                raise OperationalError(f"TLS with {host}:{port} failed: {error}") from error
         self._socket.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self._buffer = bytearray()
 
