@@ -57,7 +57,8 @@ bool ConfigCommandAllowed(TCommandInvocation& invocation, const TCommandEnvironm
   const std::shared_ptr<const TLiveSettings> live = environment.Live();
   if (!live->ConfigCommands) {
     refusal = "Configuration commands are turned off";
-  } else if (!live->AdminFrom.Allows(invocation.Connection().PeerAddress())) {
+  } else if (!live->AdminFrom.Allows(invocation.Connection().PeerAddress(),
+                                        invocation.Connection().PeerCommonName())) {
     refusal = "Configuration commands are not allowed from this address";
   }
   if (refusal == nullptr) return true;

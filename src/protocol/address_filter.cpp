@@ -76,14 +76,18 @@ std::optional<TAddressRange> ParseAddressRange(std::string_view text) {
 TAddressFilter TAddressFilter::Parse(std::string_view key, std::string_view value) {
   TAddressFilter filter;
   for (const std::string& entry : ListEntries(value)) {
+    if (entry.size() > 3 && SameText(entry.substr(0, 3), "CN=")) {
+      filter.common_names_.push_back(entry.substr(3));
+      continue;
+    }
     const std::optional<TAddressRange> range = ParseAddressRange(entry);
     if (!range) {
-      throw Exception(Format("Settings/%.*s: '%s' is not an IP address or CIDR range",
+      throw Exception(Format("Settings/%.*s: '%s' is not an IP address or CIDR range (nor CN=name)",
                              static_cast<int>(key.size()), key.data(), entry.c_str()));
     }
     filter.ranges_.push_back(*range);
   }
-  if (filter.ranges_.empty() && !Trim(std::string(value)).empty()) {
+  if (filter.Empty() && !Trim(std::string(value)).empty()) {
     throw Exception(Format("Settings/%.*s: '%.*s' holds no IP address or CIDR range",
                            static_cast<int>(key.size()), key.data(), static_cast<int>(value.size()),
                            value.data()));
@@ -91,8 +95,14 @@ TAddressFilter TAddressFilter::Parse(std::string_view key, std::string_view valu
   return filter;
 }
 
-bool TAddressFilter::Allows(const std::optional<TIpAddress>& peer) const {
-  if (ranges_.empty()) return true;
+bool TAddressFilter::Allows(const std::optional<TIpAddress>& peer,
+                            const std::string& common_name) const {
+  if (Empty()) return true;
+  if (!common_name.empty()) {
+    for (const std::string& name : common_names_) {
+      if (name == common_name) return true;
+    }
+  }
   if (!peer) return false;
   for (const TAddressRange& range : ranges_) {
     if (range.Contains(*peer)) return true;

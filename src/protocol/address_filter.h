@@ -49,14 +49,19 @@ class TAddressFilter {
   // would let everyone in.
   static TAddressFilter Parse(std::string_view key, std::string_view value);
 
-  bool Empty() const { return ranges_.empty(); }
+  bool Empty() const { return ranges_.empty() && common_names_.empty(); }
   const std::vector<TAddressRange>& Ranges() const { return ranges_; }
-  // True when the filter is empty or a range contains the peer. A peer whose
-  // address is unknown is allowed only by an empty filter.
-  bool Allows(const std::optional<TIpAddress>& peer) const;
+  // "CN=name" entries: a TLS client whose verified certificate carries this
+  // common name (compared exactly) is allowed from any address.
+  const std::vector<std::string>& CommonNames() const { return common_names_; }
+  // True when the filter is empty, a range contains the peer or the
+  // client's certificate name is listed. A peer whose address is unknown is
+  // allowed only by an empty filter or by its name.
+  bool Allows(const std::optional<TIpAddress>& peer, const std::string& common_name = "") const;
 
  private:
   std::vector<TAddressRange> ranges_;
+  std::vector<std::string> common_names_;
 };
 
 // The bindings of Settings/ListenAddress: one per listed address, in list

@@ -265,8 +265,11 @@ void TCommandServer::Accept(TSocket socket, const TBinding& binding) {
   // read, on the connection's thread: here the balancer itself is checked,
   // and only the total limit applies.
   const bool proxied = static_cast<bool>(proxy_filter_);
-  const TAcceptFilter& filter = proxied ? proxy_filter_ : accept_filter_;
-  if (filter && !filter(PeerAddressOf(socket.Fd()))) {
+  // On a TLS binding the client may be allowed by its certificate's name,
+  // known only after the handshake.
+  const TAcceptFilter& filter =
+      proxied ? proxy_filter_ : (binding.tls ? TAcceptFilter() : accept_filter_);
+  if (filter && !filter(PeerAddressOf(socket.Fd()), "")) {
     std::string refusal = refused_reply_.FormatWire();
     ::send(socket.Fd(), refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     return;
@@ -333,7 +336,7 @@ void* TCommandServer::ConnectionThread(void* argument) {
   std::unique_ptr<TStart> start(static_cast<TStart*>(argument));
   TCommandServer& server = *start->server;
   try {
-    if ((!start->proxied || server.AdmitProxiedClient(*start->slot)) &&
+    if ((!start->proxied || server.AdmitProxiedClient(*start->slot, start->tls != nullptr)) &&
         (!start->tls || server.StartTls(*start->slot->context, std::move(start->tls)))) {
       server.RunConnection(*start->slot->context);
     }
@@ -366,7 +369,7 @@ void TCommandServer::ConnectionEnded(std::list<TSlot>::iterator slot) noexcept {
   all_ended_.notify_all();
 }
 
-bool TCommandServer::AdmitProxiedClient(TSlot& slot) {
+bool TCommandServer::AdmitProxiedClient(TSlot& slot, bool tls) {
   TConnection& connection = slot.context->Connection();
   bool header_read = false;
   try {
@@ -383,7 +386,7 @@ bool TCommandServer::AdmitProxiedClient(TSlot& slot) {
     }
     return false;
   }
-  if (accept_filter_ && !accept_filter_(connection.PeerAddress())) {
+  if (!tls && accept_filter_ && !accept_filter_(connection.PeerAddress(), "")) {
     Refuse(connection, refused_reply_);
     return false;
   }
@@ -409,6 +412,11 @@ bool TCommandServer::StartTls(TContext& context, std::shared_ptr<const TTlsConte
   TConnection& connection = context.Connection();
   try {
     connection.StartTls(std::move(tls), kTlsHandshakeTimeoutMs);
+    if (accept_filter_ &&
+        !accept_filter_(connection.PeerAddress(), connection.PeerCommonName())) {
+      Refuse(connection, refused_reply_);
+      return false;
+    }
     return true;
   } catch (const EConnectionClosed&) {
     // Gone before or during the handshake: a port scan or a plain connect

@@ -50,7 +50,9 @@ class TCommandServer {
   using TExceptionEvent = std::function<void(TContext* context, const std::exception& error)>;
   using TErrorEvent = std::function<void(const std::exception& error)>;
   // peer is empty when the kernel could not tell the peer's address.
-  using TAcceptFilter = std::function<bool(const std::optional<TIpAddress>& peer)>;
+  // common_name: the client certificate's, on a TLS binding; else empty.
+  using TAcceptFilter =
+      std::function<bool(const std::optional<TIpAddress>& peer, const std::string& common_name)>;
 
   static constexpr uint16_t kDefaultPort = 8888;
   static constexpr int kListenQueue = 1000;
@@ -125,8 +127,10 @@ class TCommandServer {
   void SetContextFactory(TContextFactory factory) { context_factory_ = std::move(factory); }
   // Asked on the listener thread for every accepted connection, before the
   // connection limit is checked: false refuses the peer, which receives
-  // RefusedReply and is closed before a command is read. Empty (the
-  // default): every peer is accepted.
+  // RefusedReply and is closed before a command is read. On a TLS binding
+  // it is asked on the connection's thread after the handshake instead,
+  // with the client certificate's name. Empty (the default): every peer is
+  // accepted.
   void SetAcceptFilter(TAcceptFilter filter) { accept_filter_ = std::move(filter); }
   // PROXY protocol: with a proxy filter set, every connection comes from a
   // load balancer, which must pass the filter (else RefusedReply) and send a
@@ -216,7 +220,7 @@ class TCommandServer {
   static void* ConnectionThread(void* start);
   // Reads the PROXY header of a connection from a balancer and admits the
   // client it names, or refuses it; false when refused.
-  bool AdmitProxiedClient(TSlot& slot);
+  bool AdmitProxiedClient(TSlot& slot, bool tls);
   void Refuse(TConnection& connection, const TReply& reply);
   // The handshake of a connection on a TLS binding; false when it failed
   // (reported to OnTlsFailure) and the connection is closed.

@@ -106,7 +106,9 @@ TVelquarnSvc::TVelquarnSvc(std::string config_path, std::string event_log_path)
     LogRefusal(Format("TLS connection from %s closed: %s", peer.c_str(), reason.c_str()));
   };
   server_.SetAcceptFilter(
-      [this](const std::optional<TIpAddress>& peer) { return AllowPeer(peer); });
+      [this](const std::optional<TIpAddress>& peer, const std::string& common_name) {
+        return AllowPeer(peer, common_name);
+      });
   server_.OnIdleTimeout = [this](TContext& context) {
     event_log_.Write(TLogPriority::kInfo, kEventSourceServer,
                      Format("Idle connection from %s closed after IdleTimeout (%d s)",
@@ -161,7 +163,8 @@ void TVelquarnSvc::ApplySettings(const TServiceSettings& settings,
   if (!server_.Active()) {
     server_.SetProxyFilter(settings.ProxyProtocol
                                ? TCommandServer::TAcceptFilter(
-                                     [this](const std::optional<TIpAddress>& peer) {
+                                     [this](const std::optional<TIpAddress>& peer,
+                                            const std::string& /*common_name*/) {
                                        return AllowBalancer(peer);
                                      })
                                : TCommandServer::TAcceptFilter());
@@ -343,10 +346,11 @@ bool TVelquarnSvc::Reload() {
   return true;
 }
 
-bool TVelquarnSvc::AllowPeer(const std::optional<TIpAddress>& peer) {
+bool TVelquarnSvc::AllowPeer(const std::optional<TIpAddress>& peer,
+                             const std::string& common_name) {
   {
     std::scoped_lock lock(settings_mutex_);
-    if (allow_from_.Empty() || allow_from_.Allows(peer)) return true;
+    if (allow_from_.Allows(peer, common_name)) return true;
   }
   if (metrics_ != nullptr) metrics_->ConnectionRefused(TRefusalReason::kAllowFrom);
   LogRefusal(Format("Connection from %s refused: not in Settings/AllowFrom",

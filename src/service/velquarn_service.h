@@ -113,7 +113,7 @@ class TVelquarnSvc {
   // makes the service use a default or ignore a line.
   void LogConfigFindings();
   // The accept filter of Settings/AllowFrom; logs refusals, rate-limited.
-  bool AllowPeer(const std::optional<TIpAddress>& peer);
+  bool AllowPeer(const std::optional<TIpAddress>& peer, const std::string& common_name);
   bool AllowBalancer(const std::optional<TIpAddress>& peer);
   // Loads the TLS certificate and key (at start, and again on a reload).
   void ApplyTls(const TServiceSettings& settings);

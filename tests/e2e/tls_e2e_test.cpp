@@ -53,6 +53,7 @@ class TCertificates {
     Sign("server", "localhost", "ca", "2", "-extfile san");
     Sign("expired", "localhost", "ca", "-1", "-extfile san");
     Sign("alice", "alice", "ca", "2", "");
+    Sign("bob", "bob", "ca", "2", "");
     Sign("mallory", "mallory", "other-ca", "2", "");
     Shell(folder_, "chmod 600 *.key");
   }
@@ -217,6 +218,26 @@ TEST_F(TlsE2E, ClientCertificatesWhenRequired) {
     }
   }
   EXPECT_EQ(alice.Command("test").Code, 200);
+}
+
+// AllowFrom and AdminFrom may name certificates: alice is let in from an
+// address the list does not hold and may read the configuration; bob,
+// with a certificate from the same CA, is refused.
+TEST_F(TlsE2E, AllowAndAdminListsNameCertificates) {
+  Start(certificates_->ServerSettings() + "\nTLSClientCA=" + certificates_->Path("ca.pem") +
+        "\nAllowFrom=192.0.2.1, CN=alice\nAdminFrom=CN=alice");
+  TVelquarnClient alice = Tls(certificates_->Client("ca", "alice"));
+  EXPECT_EQ(ReplyLine(alice, "sys getconfig"), "200 Ok");
+  TVelquarnClient bob;
+  bob.SetReadTimeoutMs(5000);
+  bob.SetTls(certificates_->Client("ca", "bob"));
+  bob.Connect("127.0.0.1", tls_port_);
+  EXPECT_EQ(bob.ReadLine(), "301 Connections from this address are not allowed");
+  // The plain port knows no names: the address list alone decides.
+  TVelquarnClient plain;
+  plain.SetReadTimeoutMs(5000);
+  plain.Connect("127.0.0.1", server_->Port());
+  EXPECT_EQ(plain.ReadLine(), "301 Connections from this address are not allowed");
 }
 
 TEST_F(TlsE2E, BadCertificatesRefuseTheStart) {

@@ -73,11 +73,28 @@ TEST(AddressFilter, UnparsableEntriesNameKeyAndValue) {
       ADD_FAILURE() << bad << " was accepted";
     } catch (const Exception& error) {
       EXPECT_EQ(std::string(error.what()), "Settings/AdminFrom: '" + std::string(bad) +
-                                               "' is not an IP address or CIDR range");
+                                               "' is not an IP address or CIDR range (nor "
+                                               "CN=name)");
     }
   }
   // A value that is there but names nothing must not become "everyone".
   EXPECT_THROW(TAddressFilter::Parse("AllowFrom", " , ,"), Exception);
+}
+
+// Certificate names allow a TLS client from anywhere; they never stand in
+// for an address, and a bare "CN=" names nobody.
+TEST(AddressFilter, CertificateNamesAllowByNameOnly) {
+  const TAddressFilter filter = TAddressFilter::Parse("AllowFrom", "10.0.0.0/8, cn=alice");
+  ASSERT_EQ(filter.CommonNames(), std::vector<std::string>{"alice"});
+  EXPECT_TRUE(filter.Allows(Ip("192.0.2.1"), "alice"));
+  EXPECT_TRUE(filter.Allows(std::nullopt, "alice"));
+  EXPECT_FALSE(filter.Allows(Ip("192.0.2.1"), "Alice"));
+  EXPECT_FALSE(filter.Allows(Ip("192.0.2.1")));
+  EXPECT_TRUE(filter.Allows(Ip("10.1.2.3"), "mallory"));
+  const TAddressFilter names_only = TAddressFilter::Parse("AdminFrom", "CN=ops");
+  EXPECT_FALSE(names_only.Empty());
+  EXPECT_FALSE(names_only.Allows(Ip("127.0.0.1")));
+  EXPECT_THROW(TAddressFilter::Parse("AdminFrom", "CN="), Exception);
 }
 
 TEST(ListenAddresses, StarAndBlankListenEverywhereAsBefore) {
