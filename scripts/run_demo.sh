@@ -53,6 +53,9 @@ ConfigCommands=1
 ; (scripts/haproxy_demo.sh shows it).
 ProxyProtocol=0
 ProxyFrom=
+; TLS on a second port: TLSPort=8889 with TLSCertificate= and TLSKey= (PEM);
+; TLSClientCA= makes clients present certificates. 0: off.
+TLSPort=0
 ; Connection limits: in all, per client address (0: no limit), seconds
 ; without a command before a connection is closed (0: never).
 MaxConnections=2000
