@@ -14,6 +14,9 @@
 // 'test' on one connection. Last, the gateway run once more side by side
 // with a second service in the same process that has Settings/MetricsAddress
 // set (counting on), alternating, best of each: the cost of the counters.
+// Then the same rows over the service's TLS port against its plain port
+// (a certificate made with the openssl tool), and connections per second
+// (connect, handshake, greeting, close) on each.
 //
 // Usage: gateway_rows [rows]
 #include <netinet/in.h>
@@ -35,6 +38,7 @@
 #include "dataset/query.h"
 #include "odbc/odbc_database.h"
 #include "service/velquarn_service.h"
+#include "tls/tls_context.h"
 
 namespace velquarn {
 namespace {
@@ -155,9 +159,11 @@ TRate InProcessRowsPerSecond(const TBackend& backend, int expected) {
   return {rows / seconds, rows / cpu};
 }
 
-TRate GatewayRowsPerSecond(uint16_t port, const std::string& section, int expected) {
+TRate GatewayRowsPerSecond(uint16_t port, const std::string& section, int expected,
+                           std::shared_ptr<const TTlsContext> tls = nullptr) {
   TVelquarnClient client;
   client.SetReadTimeoutMs(120000);
+  client.SetTls(std::move(tls));
   client.Open("127.0.0.1", port);
   if (client.Command("open " + section).Code != 200) throw Exception("open failed");
   const Clock::time_point start = Clock::now();
@@ -190,6 +196,29 @@ double TestRoundTripsPerSecond(uint16_t port) {
   return kRounds / Seconds(start);
 }
 
+// Connections per second: connect (and handshake), greeting, close.
+double ConnectsPerSecond(uint16_t port, std::shared_ptr<const TTlsContext> tls) {
+  constexpr int kConnects = 500;
+  const Clock::time_point start = Clock::now();
+  for (int i = 0; i < kConnects; ++i) {
+    TVelquarnClient client;
+    client.SetTls(tls);
+    if (client.Open("127.0.0.1", port).Code != 200) throw Exception("no greeting");
+  }
+  return kConnects / Seconds(start);
+}
+
+// A self-signed certificate for 127.0.0.1 in folder; the path of its PEM.
+std::string MakeCertificate(const std::filesystem::path& folder) {
+  const std::string command =
+      "cd '" + folder.string() +
+      "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+      "-keyout tls.key -out tls.pem -days 2 -subj /CN=127.0.0.1 "
+      "-addext subjectAltName=IP:127.0.0.1 2>/dev/null && chmod 600 tls.key";
+  if (std::system(command.c_str()) != 0) throw Exception("openssl could not make a certificate");
+  return (folder / "tls.pem").string();
+}
+
 int Run(int rows) {
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("velquarn-bench-" + std::to_string(::getpid()));
@@ -213,13 +242,17 @@ int Run(int rows) {
   }
 
   const uint16_t port = FreePort();
+  const uint16_t tls_port = FreePort();
+  const std::string certificate = MakeCertificate(folder);
   std::string config = "[Settings]\nPort=" + std::to_string(port) + "\n";
+  const std::string tls_settings = "TLSPort=" + std::to_string(tls_port) +
+                                   "\nTLSCertificate=" + certificate +
+                                   "\nTLSKey=" + (folder / "tls.key").string() + "\n";
   for (size_t i = 0; i < backends.size(); ++i) {
     config += "[bench" + std::to_string(i) + "]\nDSN=\nDriverName=" + backends[i].driver +
               "\nDriverParams=" + backends[i].driver_params + "\n";
   }
   const std::string config_path = (folder / "velquarn.ini").string();
-  std::ofstream(config_path) << config;
   // The same sections, with the metrics endpoint on.
   const uint16_t counted_port = FreePort();
   std::string counted_config = config;
@@ -228,6 +261,8 @@ int Run(int rows) {
       std::to_string(counted_port) + "\nMetricsAddress=127.0.0.1:" + std::to_string(FreePort()));
   const std::string counted_path = (folder / "velquarn-metrics.ini").string();
   std::ofstream(counted_path) << counted_config;
+  config.insert(config.find('\n', config.find("Port=")) + 1, tls_settings);
+  std::ofstream(config_path) << config;
 
   TVelquarnSvc service(config_path, "");
   service.Execute();
@@ -273,6 +308,27 @@ int Run(int rows) {
   }
   std::printf("test round trips per second: metrics off %.0f, on %.0f, ratio %.3f\n", test_off,
               test_on, test_on / test_off);
+
+  TTlsClientOptions client_options;
+  client_options.CA = certificate;
+  client_options.HostName = "127.0.0.1";
+  const auto tls = TTlsContext::Client(client_options);
+  std::printf("\n%-11s %8s %13s %13s %6s %15s %15s %6s\n", "TLS", "rows", "plain/s", "tls/s",
+              "ratio", "plain/cpu", "tls/cpu", "ratio");
+  for (size_t i = 0; i < backends.size(); ++i) {
+    const std::string section = "bench" + std::to_string(i);
+    TRate plain;
+    TRate encrypted;
+    for (int run = 0; run < kRuns; ++run) {
+      plain.KeepBest(GatewayRowsPerSecond(port, section, rows));
+      encrypted.KeepBest(GatewayRowsPerSecond(tls_port, section, rows, tls));
+    }
+    std::printf("%-11s %8d %13.0f %13.0f %6.3f %15.0f %15.0f %6.3f\n", backends[i].label.c_str(),
+                rows, plain.wall, encrypted.wall, encrypted.wall / plain.wall, plain.cpu,
+                encrypted.cpu, encrypted.cpu / plain.cpu);
+  }
+  std::printf("connections per second (connect, greeting, close): plain %.0f, TLS %.0f\n",
+              ConnectsPerSecond(port, nullptr), ConnectsPerSecond(tls_port, tls));
   counted.Stop();
   service.Stop();
   std::filesystem::remove_all(folder);
