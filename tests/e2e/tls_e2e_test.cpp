@@ -186,6 +186,24 @@ TEST_F(TlsE2E, SameBytesOverTls12Tls13AndPlain) {
   EXPECT_EQ(by_name.Command("test").Code, 200);
 }
 
+TEST_F(TlsE2E, PlainPortZeroServesTlsOnly) {
+  Start(certificates_->ServerSettings() + "\nPlainPort=0", false);
+  bool served = false;
+  for (int attempt = 0; attempt < 100 && !served; ++attempt) {
+    try {
+      TVelquarnClient client;
+      client.SetTls(certificates_->Client());
+      client.Connect("127.0.0.1", tls_port_);
+      served = client.Command("test").Code == 200;
+    } catch (const Exception&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  EXPECT_TRUE(served) << server_->EventLogText();
+  TVelquarnClient plain;
+  EXPECT_THROW(plain.Connect("127.0.0.1", server_->Port()), Exception);
+}
+
 TEST_F(TlsE2E, ClientRefusesAWrongCaOrName) {
   Start(certificates_->ServerSettings());
   for (const auto& context :
