@@ -84,6 +84,15 @@ void TMetricsEndpoint::Run() {
   }
 }
 
+bool TMetricsEndpoint::WaitReady(int fd, short events, Clock::time_point deadline) const {
+  for (;;) {
+    pollfd fds[2] = {{fd, events, 0}, {stop_fd_, POLLIN, 0}};
+    const int ready = ::poll(fds, 2, MillisecondsLeft(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    return ready > 0 && fds[1].revents == 0;
+  }
+}
+
 void TMetricsEndpoint::Serve(const TSocket& client) {
   // One deadline for reading the request and writing the answer: a scraper
   // that reads slowly holds the endpoint no longer than one that sends
@@ -93,10 +102,7 @@ void TMetricsEndpoint::Serve(const TSocket& client) {
   TRequestHead head;
   std::string response;
   for (;;) {
-    pollfd fds[2] = {{client.Fd(), POLLIN, 0}, {stop_fd_, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, MillisecondsLeft(deadline));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0 || fds[1].revents != 0) return;
+    if (!WaitReady(client.Fd(), POLLIN, deadline)) return;
     char chunk[2048];
     const ssize_t got = ::recv(client.Fd(), chunk, sizeof(chunk), 0);
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -112,10 +118,7 @@ void TMetricsEndpoint::Serve(const TSocket& client) {
   }
   size_t sent = 0;
   while (sent < response.size()) {
-    pollfd fds[2] = {{client.Fd(), POLLOUT, 0}, {stop_fd_, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, MillisecondsLeft(deadline));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0 || fds[1].revents != 0) return;
+    if (!WaitReady(client.Fd(), POLLOUT, deadline)) return;
     const ssize_t put =
         ::send(client.Fd(), response.data() + sent, response.size() - sent, MSG_NOSIGNAL);
     if (put < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -128,10 +131,7 @@ void TMetricsEndpoint::Serve(const TSocket& client) {
   ::shutdown(client.Fd(), SHUT_WR);
   const Clock::time_point linger = std::min(deadline, Clock::now() + kLingerAfterAnswer);
   for (;;) {
-    pollfd fds[2] = {{client.Fd(), POLLIN, 0}, {stop_fd_, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, MillisecondsLeft(linger));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0 || fds[1].revents != 0) return;
+    if (!WaitReady(client.Fd(), POLLIN, linger)) return;
     char chunk[2048];
     const ssize_t got = ::recv(client.Fd(), chunk, sizeof(chunk), 0);
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;

@@ -10,6 +10,7 @@
 // handler runs on the endpoint's thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -54,6 +55,9 @@ class TMetricsEndpoint {
   // Serves one accepted connection until its answer is written, its
   // deadline passes or a stop is requested.
   void Serve(const TSocket& client);
+  // Waits until fd is ready for events; false when the deadline passed, a
+  // stop was requested or the wait failed.
+  bool WaitReady(int fd, short events, std::chrono::steady_clock::time_point deadline) const;
   // The response to a request head, as bytes on the wire.
   std::string Answer(const std::string& method, const std::string& path);
 
