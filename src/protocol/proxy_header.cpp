@@ -51,7 +51,11 @@ TProxyParse ParseV1(std::string_view bytes, TProxyHeader& header) {
     }
     return TProxyParse::kNeedMore;
   }
-  if (end + 2 > kV1MaxLength) return TProxyParse::kInvalid;
+  // A bare LF inside the line is no header; refused as it was while the
+  // line was incomplete.
+  if (end + 2 > kV1MaxLength || bytes.substr(0, end).find('\n') != std::string_view::npos) {
+    return TProxyParse::kInvalid;
+  }
   header = TProxyHeader{};
   header.length = end + 2;
   const std::vector<std::string_view> words = SplitBlanks(bytes.substr(0, end));

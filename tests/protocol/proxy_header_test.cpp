@@ -56,8 +56,9 @@ TEST(ProxyHeader, VersionOneRefusesWhatABalancerDoesNotWrite) {
            "PROXY TCP4 host.example 127.0.0.1 1 8888\r\n",        // a name
            "PROXY TCP4  198.51.100.7 127.0.0.1 1 8888\r\n",       // double blank
            "PROXY TCP4 198.51.100.7 127.0.0.1 1 8888\n",          // LF alone
-           "PROXY UDP4 198.51.100.7 127.0.0.1 1 8888\r\n",        // not TCP
-           "PROXY " + std::string(120, '1') + "\r\n",             // over 107 bytes
+           "PROXY UDP4 198.51.100.7 127.0.0.1 1 8888\r\n",
+           "PROXY UNKNOWN a\nb\r\n",  // a bare LF inside the line        // not TCP
+           "PROXY " + std::string(120, '1') + "\r\n",  // over 107 bytes
        }) {
     EXPECT_EQ(Parse(bad, header), TProxyParse::kInvalid) << bad;
   }
