@@ -65,6 +65,8 @@ IdleTimeout=0
 ; and statements slower than this many milliseconds are logged (0: off).
 ShutdownGraceSec=0
 SlowQueryMs=1000
+; The most one session's result may hold in the gateway, in MiB (0: no limit).
+MaxResultMB=0
 ; Prometheus metrics (GET /metrics) and a JSON status page (GET /status).
 MetricsAddress=127.0.0.1:9188
 

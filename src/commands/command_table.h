@@ -32,6 +32,9 @@ struct TLiveSettings {
   TAddressFilter AdminFrom;
   // Settings/SlowQueryMs: statements running longer are logged; 0: off.
   int SlowQueryMs = 0;
+  // Settings/MaxResultMB: the most one session's result may hold; 0: no
+  // limit.
+  int MaxResultMB = 0;
 };
 
 // What the handlers share with the service. The service fills it before it

@@ -12,6 +12,7 @@
 #include "commands/xml_field_defs.h"
 #include "common/text.h"
 #include "dataset/query.h"
+#include "dataset/sql_errors.h"
 #include "metrics/gateway_metrics.h"
 #include "protocol/command_invocation.h"
 
@@ -50,6 +51,27 @@ class TPayload {
 };
 
 // Sends the reply now and the payload after it as one counted block.
+// Applies Settings/MaxResultMB (as the last reload left it) to the rows the
+// reply is about to fetch.
+void LimitResult(TcsQuery& query, const TCommandEnvironment& environment) {
+  const auto live = environment.Live();
+  query.SetMaxHeldBytes(live != nullptr ? int64_t{live->MaxResultMB} * 1024 * 1024 : 0);
+}
+
+// The reply to a result that outgrew Settings/MaxResultMB: the result is
+// closed, so its memory comes back, and the session goes on.
+void RefuseLargeResult(TCommandInvocation& invocation, TcsQuery& query,
+                       const EResultTooLarge& error) {
+  try {
+    query.Close();
+  } catch (const std::exception&) {
+  }
+  invocation.SetReply(500, std::string(kGetPrefix) +
+                               Format("Result larger than Settings/MaxResultMB (%lld MiB); the "
+                                      "result was closed",
+                                      static_cast<long long>(error.LimitBytes() / (1024 * 1024))));
+}
+
 void SendPayload(TCommandInvocation& invocation, TTextStream& stream) {
   const std::string_view block = stream.CountedBlock();
   invocation.SetReply(200, "OK");
@@ -80,12 +102,16 @@ void GetCommand(TCommandInvocation& invocation, const TCommandEnvironment& envir
   TPayload payload;
   TTextStream& stream = payload.Stream();
   int32_t written = 0;
+  LimitResult(*query, environment);
   try {
     for (; written < count && !query->Eof(); ++written) {
       WriteRow(stream, *query);
       query->Next();
     }
     stream.CountedBlock();  // a payload too large to count fails here, before the reply
+  } catch (const EResultTooLarge& error) {
+    RefuseLargeResult(invocation, *query, error);
+    return;
   } catch (const std::exception& error) {
     invocation.SetReply(500, std::string(kGetPrefix) + error.what());
     return;
@@ -115,9 +141,13 @@ void GetJsonCommand(TCommandInvocation& invocation, const TCommandEnvironment& e
   TPayload payload;
   TTextStream& stream = payload.Stream();
   size_t rows = 0;
+  LimitResult(*query, environment);
   try {
     rows = WriteJsonRows(stream, *query, DBContextOf(invocation).ServerTimeZone());
     stream.CountedBlock();
+  } catch (const EResultTooLarge& error) {
+    RefuseLargeResult(invocation, *query, error);
+    return;
   } catch (const std::exception& error) {
     invocation.SetReply(500, std::string(kGetPrefix) + error.what());
     return;

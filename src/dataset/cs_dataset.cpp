@@ -404,6 +404,10 @@ bool TcsDataset::FetchOne() {
       database_->Driver() == nullptr || end_of_result_) {
     return false;
   }
+  if (max_held_bytes_ > 0 && !buffers_->SingleRow() &&
+      static_cast<int64_t>(loaded_count_ + 1) * record_size_ > max_held_bytes_) {
+    throw EResultTooLarge(max_held_bytes_);
+  }
   char* buffer = fetch_buffer_.data();
   std::memset(buffer, 0, fetch_buffer_.size());
   if (buffers_->SingleRow()) {

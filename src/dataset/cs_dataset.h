@@ -212,6 +212,11 @@ class TcsDataset : public TDataSet, public TRecordSink {
   TcsBlobList* BlobList() const { return blob_list_.get(); }
   // Rows held / fetched so far, and the position.
   int LoadedCount() const { return loaded_count_; }
+  // The most the record buffers of one result may hold; a fetch that would
+  // go past it raises EResultTooLarge and leaves the rows fetched so far.
+  // 0 (the default): no limit. Long values in the blob store are not
+  // counted.
+  void SetMaxHeldBytes(int64_t bytes) { max_held_bytes_ = bytes; }
   int CurrentPosition() const { return position_; }
 
  protected:
@@ -292,6 +297,7 @@ class TcsDataset : public TDataSet, public TRecordSink {
   TcsFieldOffsets field_offsets_;
   int data_size_ = 0;
   int record_size_ = 0;
+  int64_t max_held_bytes_ = 0;
   int32_t position_ = 0;
   int32_t loaded_count_ = 0;
   int32_t bookmark_counter_ = 0;

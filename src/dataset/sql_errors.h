@@ -59,6 +59,19 @@ class EcsSQLError : public EDatabaseError {
 // PostgreSQL).
 bool IsConnectionLostError(const std::exception& error);
 
+// A result grew past the limit its dataset was given (SetMaxHeldBytes).
+class EResultTooLarge : public EDatabaseError {
+ public:
+  explicit EResultTooLarge(int64_t limit_bytes)
+      : EDatabaseError("Result larger than " + std::to_string(limit_bytes) + " bytes"),
+        limit_bytes_(limit_bytes) {}
+  int64_t LimitBytes() const { return limit_bytes_; }
+  const char* ClassName() const noexcept override { return "EResultTooLarge"; }
+
+ private:
+  int64_t limit_bytes_;
+};
+
 // Fixed failures of the ODBC driver; raised with one of the texts below.
 class EODBCDriverError : public Exception {
  public:

@@ -86,6 +86,7 @@ TServiceSettings ReadServiceSettings(const TIniFile& config) {
       ReadLimit(config, "StopTimeout", TCommandServer::kDefaultStopTimeoutMs / 1000, 1);
   settings.ShutdownGraceSec = ReadLimit(config, "ShutdownGraceSec", 0, 0);
   settings.SlowQueryMs = ReadLimit(config, "SlowQueryMs", 0, 0);
+  settings.MaxResultMB = ReadLimit(config, "MaxResultMB", 0, 0);
   const long long max_line =
       config.ReadInteger(kSettings, "MaxLineLength", TCommandServer::kDefaultMaxLineLength);
   settings.MaxLineLength =
@@ -122,6 +123,7 @@ std::vector<std::pair<std::string, std::string>> DescribeSettings(
       {"StopTimeout", std::to_string(settings.StopTimeoutSec)},
       {"ShutdownGraceSec", std::to_string(settings.ShutdownGraceSec)},
       {"SlowQueryMs", std::to_string(settings.SlowQueryMs)},
+      {"MaxResultMB", std::to_string(settings.MaxResultMB)},
       {"MaxLineLength", std::to_string(settings.MaxLineLength)},
       {"MaxDateDiff", std::to_string(settings.MaxDateDiff)},
       {"UpdateURL", FilterText(settings.UpdateURL)},

@@ -29,6 +29,7 @@ struct TServiceSettings {
   int StopTimeoutSec = TCommandServer::kDefaultStopTimeoutMs / 1000;
   int ShutdownGraceSec = 0;
   int SlowQueryMs = 0;
+  int MaxResultMB = 0;
   size_t MaxLineLength = TCommandServer::kDefaultMaxLineLength;
   long long MaxDateDiff = 3;
   std::string UpdateURL;

@@ -27,6 +27,7 @@ constexpr TSettingKey kSettings[] = {
     {"ConfigCommands", TSettingKind::kText, ""},
     {"ShutdownGraceSec", TSettingKind::kLimit, "0", 0},
     {"SlowQueryMs", TSettingKind::kLimit, "0", 0},
+    {"MaxResultMB", TSettingKind::kLimit, "0", 0},
     {"ProxyProtocol", TSettingKind::kText, ""},
     {"ProxyFrom", TSettingKind::kText, ""},
     {"TLSPort", TSettingKind::kText, "0"},

@@ -174,6 +174,7 @@ void TVelquarnSvc::ApplySettings(const TServiceSettings& settings,
   live->ConfigCommands = settings.ConfigCommands;
   live->AdminFrom = settings.AdminFrom;
   live->SlowQueryMs = settings.SlowQueryMs;
+  live->MaxResultMB = settings.MaxResultMB;
   environment_.SetLive(std::move(live));
   config_ = std::move(config);
   gate_.ReadSettings(*config_);

@@ -1,6 +1,7 @@
 // A large result hands its memory back when it closes: the server's
 // resident memory after a client has read 200 000 rows and closed them is
-// close to what it was before, instead of staying with the allocator.
+// close to what it was before, instead of staying with the allocator. And
+// with Settings/MaxResultMB, one session's result cannot grow past it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +10,7 @@
 
 #include "client/velquarn_client.h"
 #include "e2e/backend_e2e_fixture.h"
+#include "e2e/e2e_options.h"
 #include "support/process_usage.h"
 
 namespace velquarn::testing {
@@ -60,6 +62,37 @@ TEST_P(ResultMemoryE2E, ClosingALargeResultReturnsItsMemory) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ResultMemoryE2E,
+                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+
+class MaxResultE2E : public ResultMemoryE2E {
+ protected:
+  std::string ExtraSettings() const override { return "MaxResultMB=1"; }
+};
+
+// A result that outgrows Settings/MaxResultMB is refused by the get that
+// reaches the limit and closed; what came before it was answered, and the
+// session goes on.
+TEST_P(MaxResultE2E, ResultsPastTheLimitAreClosedAndTheSessionGoesOn) {
+  TVelquarnClient client = Open();
+  const std::string many =
+      "sql with recursive n(i) as (select 1 union all select i + 1 from n where i < 100000) "
+      "select i, cast('name ' || i as varchar(40)) as name from n";
+  for (const std::string reader : {"get 100000", "getJSON"}) {
+    ASSERT_EQ(client.Command(many).Code, 200);
+    EXPECT_EQ(client.Command("get 10").Code, 200) << reader;
+    client.ReadCountedBlock();
+    EXPECT_EQ(ReplyLine(client, reader),
+              "500 [Velquarn.Get]:Result larger than Settings/MaxResultMB (1 MiB); the result "
+              "was closed");
+    EXPECT_EQ(client.Command("get").Code, 522);
+  }
+  // Small results are untouched.
+  ASSERT_EQ(client.Command("sql select 1 as one").Code, 200);
+  EXPECT_EQ(client.Command("get 10").Code, 200);
+  EXPECT_EQ(client.ReadCountedBlock(), std::string("1\0", 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, MaxResultE2E,
                          ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
 
 }  // namespace
