@@ -40,12 +40,15 @@ include/velquarn/client/result_reader.h
 include/velquarn/client/row_decoder.h
 include/velquarn/client/velquarn_client.h
 include/velquarn/common/exceptions.h
+include/velquarn/tls/tls_context.h
+include/velquarn/tls/tls_stream.h
 lib/cmake/Velquarn/VelquarnConfig.cmake
 lib/cmake/Velquarn/VelquarnConfigVersion.cmake
 lib/cmake/Velquarn/VelquarnTargets-CONFIG.cmake
 lib/cmake/Velquarn/VelquarnTargets.cmake
 lib/libvelquarn_client.a
 lib/libvelquarn_common.a
+lib/libvelquarn_tls.a
 lib/pkgconfig/velquarn-client.pc
 lib/systemd/system/velquarn.service
 share/doc/velquarn/changelog.gz
