@@ -3,7 +3,8 @@
 # UndefinedBehaviorSanitizer on) and runs each for SECONDS (default 30),
 # starting from its seed corpus in tests/fuzz/corpus/<target>, two at a time
 # (VELQUARN_FUZZ_JOBS). Then runs the protocol fuzzer
-# (tests/protocol_fuzz/protocol_fuzz.py) for SECONDS against the same
+# (tests/protocol_fuzz/protocol_fuzz.py) for VELQUARN_PROTOCOL_FUZZ_SECONDS
+# (default SECONDS) against the same
 # build's instrumented velquarn binary, on SQLite and, when VELQUARN_PG_*
 # names a running cluster, PostgreSQL. Prints each target's executions and
 # coverage; exits non-zero on a finding:
@@ -59,7 +60,7 @@ run_protocol() {
   local preload="$build/keep_loaded.so"
   cc -shared -fPIC -O2 -o "$preload" "$root/tests/sanitizers/keep_loaded.c"
   python3 "$root/tests/protocol_fuzz/protocol_fuzz.py" --binary "$build/src/service/velquarn" \
-    --seconds "$seconds" --findings "$build/artifacts" --preload "$preload" \
+    --seconds "${VELQUARN_PROTOCOL_FUZZ_SECONDS:-$seconds}" --findings "$build/artifacts" --preload "$preload" \
     --lsan-suppressions "$root/tests/sanitizers/lsan.supp" >"$build/artifacts/protocol.log" 2>&1
 }
 
