@@ -58,11 +58,7 @@ for kind in "${kinds[@]}"; do
       for program in common dataset odbc protocol commands service client cli; do
         run "$build/tests/${program}_tests"
       done
-      # ClientLeavingInTheMiddleOfAGet on PostgreSQL timed out once (its
-      # client waits 5 s while the instrumented server inserts and sends
-      # 20000 rows on a loaded machine); left out until that is looked at.
-      run "$build/tests/e2e_tests" \
-        --gtest_filter='-*SessionResources*:*ClientLeavingInTheMiddleOfAGet*/PostgreSQL'
+      run "$build/tests/e2e_tests" --gtest_filter='-*SessionResources*'
       unset LD_PRELOAD ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
       ;;
     thread)
