@@ -362,9 +362,14 @@ class Server:
         with open(os.path.join(odbc, "user", "odbc.ini"), "w") as ini:
             if pg:
                 ini.write("[VelquarnPG]\nDriver=Fuzz PostgreSQL\nServername=%s\nPort=%s\n"
-                          "Database=%s\n" % (pg["host"], pg["port"], pg["database"]))
-        sections = ("[lite]\nDSN=\nDriverName=Fuzz SQLite3\nDriverParams=Database=%s\n"
-                    % os.path.join(folder, "lite.db"))
+                          "Database=%s\nConnSettings=SET lock_timeout TO 2000\n"
+                          % (pg["host"], pg["port"], pg["database"]))
+        # Sessions of one burst wait for each other's locks: an open
+        # transaction, a cursor not read to its end. Both databases give up
+        # after 2 s, so that only a wait of the gateway's own outlasts the
+        # close deadline.
+        sections = ("[lite]\nDSN=\nDriverName=Fuzz SQLite3\n"
+                    "DriverParams=Database=%s,Timeout=2000\n" % os.path.join(folder, "lite.db"))
         if pg:
             sections += ("[pg]\nDSN=VelquarnPG\n")
         # Short read and idle timeouts: a block cut short ends its command in
