@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of tests/fuzz with clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer on) and runs each for SECONDS (default 30),
-# starting from its seed corpus in tests/fuzz/corpus/<target>. Prints each
-# target's executions and coverage; exits non-zero on the first finding,
-# whose input is left in the build folder's artifacts/ to replay with
-#   build-fuzz/tests/fuzz/<target>_fuzz build-fuzz/artifacts/<file>
+# starting from its seed corpus in tests/fuzz/corpus/<target>, two at a time
+# (VELQUARN_FUZZ_JOBS). Then runs the protocol fuzzer
+# (tests/protocol_fuzz/protocol_fuzz.py) for VELQUARN_PROTOCOL_FUZZ_SECONDS
+# (default SECONDS) against the same
+# build's instrumented velquarn binary, on SQLite and, when VELQUARN_PG_*
+# names a running cluster, PostgreSQL. Prints each target's executions and
+# coverage; exits non-zero on a finding:
+#   a libFuzzer target leaves the input in the build folder's artifacts/,
+#   to replay with  build-fuzz/tests/fuzz/<target>_fuzz build-fuzz/artifacts/<file>
+#   the protocol fuzzer leaves a JSON file there, to replay with
+#   tests/protocol_fuzz/protocol_fuzz.py --binary build-fuzz/src/service/velquarn \
+#     --replay build-fuzz/artifacts/protocol-finding-<seed>-<burst>.json
 #
-#   scripts/fuzz.sh [SECONDS] [TARGET...]    (targets without _fuzz: cp1252)
+#   scripts/fuzz.sh [SECONDS] [TARGET...]   (targets without _fuzz: cp1252;
+#                                            "protocol" is the protocol fuzzer)
 #
 # New inputs that reach new code are kept in the build folder's corpus/, so a
 # later run goes on from there; copy the useful ones into the seed corpus.
@@ -16,10 +25,11 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:-30}"
 shift || true
 build="${VELQUARN_FUZZ_BUILD_DIR:-$root/build-fuzz}"
+jobs="${VELQUARN_FUZZ_JOBS:-2}"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELQUARN_WERROR=ON \
   -DCMAKE_CXX_COMPILER=clang++ -DVELQUARN_FUZZ=ON -DVELQUARN_LOGIN_GTK=OFF >/dev/null
-cmake --build "$build" --target fuzz_targets -j "${VELQUARN_JOBS:-2}"
+cmake --build "$build" --target fuzz_targets velquarn -j "${VELQUARN_JOBS:-2}"
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
@@ -27,24 +37,71 @@ if [ ${#targets[@]} -eq 0 ]; then
     name="$(basename "$source" .cpp)"
     targets+=("${name%_fuzz}")
   done
+  targets+=(protocol)
 fi
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
 mkdir -p "$build/artifacts"
-printf '%-16s %12s %10s %8s\n' target executions exec/s cov
-for target in "${targets[@]}"; do
-  corpus="$build/corpus/$target"
+
+# Runs one libFuzzer target; its log is the build folder's artifacts/<target>.log.
+run_target() {
+  local target=$1
+  local corpus="$build/corpus/$target"
   mkdir -p "$corpus"
-  log="$build/artifacts/$target.log"
-  if ! "$build/tests/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=10 \
-      -print_final_stats=1 -artifact_prefix="$build/artifacts/${target}-" \
-      "$corpus" "$root/tests/fuzz/corpus/$target" >"$log" 2>&1; then
+  "$build/tests/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=10 \
+    -print_final_stats=1 -artifact_prefix="$build/artifacts/${target}-" \
+    "$corpus" "$root/tests/fuzz/corpus/$target" >"$build/artifacts/$target.log" 2>&1
+}
+
+# The protocol fuzzer: the server keeps the ODBC libraries loaded to the end,
+# so that what they hold at exit is reachable (tests/sanitizers).
+run_protocol() {
+  local preload="$build/keep_loaded.so"
+  cc -shared -fPIC -O2 -o "$preload" "$root/tests/sanitizers/keep_loaded.c"
+  python3 "$root/tests/protocol_fuzz/protocol_fuzz.py" --binary "$build/src/service/velquarn" \
+    --seconds "${VELQUARN_PROTOCOL_FUZZ_SECONDS:-$seconds}" --findings "$build/artifacts" --preload "$preload" \
+    --lsan-suppressions "$root/tests/sanitizers/lsan.supp" >"$build/artifacts/protocol.log" 2>&1
+}
+
+report() {
+  local target=$1 status=$2 log="$build/artifacts/$1.log"
+  if [ "$status" -ne 0 ]; then
     tail -n 60 "$log"
     echo "fuzz: $target found a fault; its input is in $build/artifacts/" >&2
-    exit 1
+    return 1
   fi
+  if [ "$target" = protocol ]; then
+    printf '%-16s %s\n' "$target" "$(sed -n 's/^protocol_fuzz: \([0-9]* bursts.*\)/\1/p' "$log")"
+    return 0
+  fi
+  local runs cov
   runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")"
   cov="$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)"
   printf '%-16s %12s %10s %8s\n' "$target" "$runs" "$((runs / (seconds > 0 ? seconds : 1)))" "$cov"
+}
+
+printf '%-16s %12s %10s %8s\n' target executions exec/s cov
+failed=0
+running=()
+for target in "${targets[@]}"; do
+  if [ "$target" = protocol ]; then
+    run_protocol &
+  else
+    run_target "$target" &
+  fi
+  running+=("$!:$target")
+  if [ ${#running[@]} -ge "$jobs" ]; then
+    entry=${running[0]}
+    running=("${running[@]:1}")
+    status=0
+    wait "${entry%%:*}" || status=$?
+    report "${entry#*:}" "$status" || failed=1
+  fi
 done
+for entry in "${running[@]}"; do
+  status=0
+  wait "${entry%%:*}" || status=$?
+  report "${entry#*:}" "$status" || failed=1
+done
+exit "$failed"

@@ -39,6 +39,10 @@ ctest --output-on-failure
 "$root/scripts/python_client_test.sh" "$build"
 "$root/scripts/readme_test.sh" "$build"
 
-# The reliability checks (README: Fuzzing, sanitizers and soak) take longer
-# than this run may on two cores: scripts/fuzz.sh and scripts/sanitize.sh
-# run them on their own.
+# The reliability checks (README: Fuzzing, sanitizers and soak): every fuzz
+# target 30 s, the protocol fuzzer 2 minutes, both sanitizer builds with
+# their tests and a 2-minute soak with a PostgreSQL outage. VELQUARN_QUICK=1
+# leaves them out of a local run.
+if [ "${VELQUARN_QUICK:-0}" != 1 ]; then
+  "$root/scripts/reliability.sh"
+fi

@@ -23,7 +23,11 @@ struct TJson {
   bool boolean = false;
   std::string text;  // the number's token or the string's UTF-8 bytes
   std::vector<TJson> items;
-  std::vector<std::pair<std::string, TJson>> members;
+  // An object's member names and, at the same index, their values: a
+  // vector of pairs would need TJson complete, which clang's libstdc++
+  // checks.
+  std::vector<std::string> names;
+  std::vector<TJson> members;
 };
 
 // A strict reader of RFC 8259 text, which also takes the server's bare
@@ -82,7 +86,8 @@ class TJsonReader {
         if (at_ >= text_.size() || text_[at_] != '"') Fail("a member name");
         std::string name = ReadString();
         if (!Take(':')) Fail("':'");
-        value.members.emplace_back(std::move(name), ReadValue(depth + 1));
+        value.members.push_back(ReadValue(depth + 1));
+        value.names.push_back(std::move(name));
       } while (Take(','));
       if (!Take('}')) Fail("',' or '}'");
     } else if (c == '[') {
@@ -223,7 +228,12 @@ class TJsonReader {
 }
 
 double NumberOf(const TJson& json, size_t row, const TColumnDef& column) {
-  if (json.kind != TJson::TKind::kNumber) FailValue(row, column, "a number");
+  // The server writes a non-finite float as a JSON string of its text, as
+  // JSON has no number for it; older servers wrote the bare token.
+  const bool non_finite = json.text == "NAN" || json.text == "INF" || json.text == "-INF";
+  if (json.kind != TJson::TKind::kNumber && !(json.kind == TJson::TKind::kString && non_finite)) {
+    FailValue(row, column, "a number");
+  }
   double value = 0;
   if (json.text == "NAN") return std::numeric_limits<double>::quiet_NaN();
   if (json.text == "INF") return std::numeric_limits<double>::infinity();
@@ -352,8 +362,10 @@ std::vector<TClientRow> DecodeJsonRows(const std::vector<TColumnDef>& columns,
   const TJson root = TJsonReader(document).ReadDocument();
   const TJson* rows = nullptr;
   if (root.kind == TJson::TKind::kObject) {
-    for (const auto& [name, value] : root.members) {
-      if (name == "rows" && value.kind == TJson::TKind::kArray) rows = &value;
+    for (size_t i = 0; i < root.members.size(); ++i) {
+      if (root.names[i] == "rows" && root.members[i].kind == TJson::TKind::kArray) {
+        rows = &root.members[i];
+      }
     }
   }
   if (rows == nullptr) throw EDecodeError("JSON rows: expected an object with a \"rows\" array");
@@ -368,7 +380,7 @@ std::vector<TClientRow> DecodeJsonRows(const std::vector<TColumnDef>& columns,
     TClientRow row;
     row.reserve(columns.size());
     for (size_t i = 0; i < columns.size(); ++i) {
-      row.push_back(ValueOf(item.members[i].second, columns[i], zone_hours, row_number));
+      row.push_back(ValueOf(item.members[i], columns[i], zone_hours, row_number));
     }
     result.push_back(std::move(row));
   }

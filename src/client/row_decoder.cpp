@@ -1,6 +1,8 @@
 #include "client/row_decoder.h"
 
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <unordered_set>
@@ -45,7 +47,21 @@ bool ParseFloat(std::string_view text, double& value) {
   }
   if (text.empty() || text[0] == '+') return false;
   const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-  return result.ec == std::errc() && result.ptr == text.data() + text.size();
+  if (result.ptr != text.data() + text.size()) return false;
+  if (result.ec == std::errc()) return true;
+  // The largest doubles round up past the double range at the server's 15
+  // digits ("1.79769313486232E308"): such a text stands for the largest
+  // double, not for an error. Anything further out is not a server's float.
+  if (result.ec != std::errc::result_out_of_range) return false;
+  const long double wide = std::strtold(std::string(text).c_str(), nullptr);
+  constexpr long double kLargest = std::numeric_limits<double>::max();
+  if (std::fabs(wide) > kLargest * (1 + 1e-14L)) return false;
+  if (std::fabs(wide) >= kLargest) {
+    value = wide < 0 ? -std::numeric_limits<double>::max() : std::numeric_limits<double>::max();
+  } else {
+    value = static_cast<double>(wide);  // an underflow: the nearest subnormal or zero
+  }
+  return true;
 }
 
 bool IsDecimalText(std::string_view text) {
@@ -97,18 +113,68 @@ class TRowReader {
   TRowReader(const std::vector<TColumnDef>& columns, std::string_view payload)
       : columns_(columns), payload_(payload) {}
 
+  // Depth-first over the readings of the whole payload, without recursion:
+  // a reading that ends a row at a zero byte inside raw bytes is dropped
+  // again when the rows after it do not fit. A column and offset that led
+  // nowhere once is not tried again, so the search stays linear in the
+  // payload's length times its columns.
   std::vector<TClientRow> ReadAll() {
+    if (payload_.empty()) return {};
+    if (columns_.empty()) throw EDecodeError("Rows: a payload for a result without columns");
+    const size_t width = columns_.size();
+    const auto key = [width](size_t offset, size_t column) {
+      return static_cast<uint64_t>(offset) * width + column;
+    };
+    struct TFrame {
+      size_t offset;
+      std::vector<TReading> readings;
+      size_t next = 0;
+    };
+    std::vector<TFrame> stack;
+    std::unordered_set<uint64_t> dead;
+    size_t deepest = 0;
+    size_t deepest_offset = 0;
+    stack.push_back({0, Readings(0, 0)});
+    while (!stack.empty()) {
+      TFrame& frame = stack.back();
+      const size_t column = (stack.size() - 1) % width;
+      if (frame.next == frame.readings.size()) {
+        dead.insert(key(frame.offset, column));
+        stack.pop_back();
+        continue;
+      }
+      const size_t next_offset = frame.readings[frame.next++].end + 1;
+      if (IsLast(column) && next_offset == payload_.size()) return Collected(stack);
+      const size_t next_column = (column + 1) % width;
+      if (next_offset >= payload_.size() || dead.count(key(next_offset, next_column))) continue;
+      if (stack.size() > deepest) {
+        deepest = stack.size();
+        deepest_offset = next_offset;
+      }
+      stack.push_back({next_offset, Readings(next_column, next_offset)});
+    }
+    const size_t failed_column = deepest % width;
+    const TColumnDef& failed = columns_[failed_column];
+    throw EDecodeError("Rows: row " + std::to_string(deepest / width + 1) + ", column " +
+                       std::to_string(failed_column + 1) + " (" + failed.Name + ", " +
+                       failed.DataType + ") at byte " + std::to_string(deepest_offset) +
+                       ": expected a value followed by " +
+                       (IsLast(failed_column) ? "the row's zero byte" : "','") +
+                       (deepest_offset >= payload_.size() ? ", found the end of the block" : ""));
+  }
+
+ private:
+  template <typename TFrames>
+  std::vector<TClientRow> Collected(TFrames& stack) const {
     std::vector<TClientRow> rows;
-    size_t at = 0;
-    while (at < payload_.size()) {
-      TClientRow row(columns_.size());
-      at = ReadRow(at, row, rows.size() + 1);
-      rows.push_back(std::move(row));
+    rows.reserve(stack.size() / columns_.size());
+    for (size_t i = 0; i < stack.size(); ++i) {
+      if (i % columns_.size() == 0) rows.emplace_back().reserve(columns_.size());
+      rows.back().push_back(std::move(stack[i].readings[stack[i].next - 1].value));
     }
     return rows;
   }
 
- private:
   bool IsLast(size_t column) const { return column + 1 == columns_.size(); }
 
   // True when the byte at offset is the separator that must follow column.
@@ -158,8 +224,10 @@ class TRowReader {
   }
 
   void AddRaw(size_t column, size_t offset, std::vector<TReading>& out) const {
+    // A binary column of size 0 (a driver that gives no length) travels as
+    // nothing at all between its separators.
     const size_t size = static_cast<size_t>(columns_[column].Size);
-    if (size > 0 && offset + size <= payload_.size() && SeparatorAt(column, offset + size)) {
+    if (offset + size <= payload_.size() && SeparatorAt(column, offset + size)) {
       out.push_back(
           {TClientValue::OfBytes(std::string(payload_.substr(offset, size))), offset + size});
     }
@@ -249,50 +317,6 @@ class TRowReader {
         AddToken(column, offset, out);
     }
     return out;
-  }
-
-  // Reads one row from offset into row; returns the offset after its zero
-  // byte. Depth-first over the readings, without recursion; a column and
-  // offset that led nowhere once is not tried again, so the search stays
-  // linear in the row's length times its columns.
-  size_t ReadRow(size_t offset, TClientRow& row, size_t row_number) {
-    if (columns_.empty()) throw EDecodeError("Rows: a payload for a result without columns");
-    struct TFrame {
-      size_t offset;
-      std::vector<TReading> readings;
-      size_t next = 0;
-    };
-    std::vector<TFrame> stack;
-    std::unordered_set<uint64_t> dead;
-    size_t deepest_column = 0;
-    size_t deepest_offset = offset;
-    stack.push_back({offset, Readings(0, offset)});
-    while (!stack.empty()) {
-      TFrame& frame = stack.back();
-      const size_t column = stack.size() - 1;
-      if (frame.next == frame.readings.size()) {
-        dead.insert(static_cast<uint64_t>(frame.offset) * columns_.size() + column);
-        stack.pop_back();
-        continue;
-      }
-      const TReading& reading = frame.readings[frame.next++];
-      row[column] = reading.value;
-      const size_t next_offset = reading.end + 1;
-      if (IsLast(column)) return next_offset;
-      if (dead.count(static_cast<uint64_t>(next_offset) * columns_.size() + column + 1)) continue;
-      if (column + 1 > deepest_column) {
-        deepest_column = column + 1;
-        deepest_offset = next_offset;
-      }
-      stack.push_back({next_offset, Readings(column + 1, next_offset)});
-    }
-    const TColumnDef& failed = columns_[deepest_column];
-    throw EDecodeError("Rows: row " + std::to_string(row_number) + ", column " +
-                       std::to_string(deepest_column + 1) + " (" + failed.Name + ", " +
-                       failed.DataType + ") at byte " + std::to_string(deepest_offset) +
-                       ": expected a value followed by " +
-                       (IsLast(deepest_column) ? "the row's zero byte" : "','") +
-                       (deepest_offset >= payload_.size() ? ", found the end of the block" : ""));
   }
 
   const std::vector<TColumnDef>& columns_;

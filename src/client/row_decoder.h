@@ -5,10 +5,10 @@
 // The format has no escapes: text is quoted with doubled quotes, a NULL is
 // the byte 0xFF (numeric NULLs are written as 0 and read as 0), fixed-size
 // byte columns travel as raw bytes in which any byte, commas and zeros
-// included, may stand, and blobs and memos as hexadecimal text. A row is
-// therefore read by trying each reading of a value that its column allows
-// and keeping the first reading of the whole row that ends in its zero
-// byte. A "string" column may hold quoted text, raw bytes of its size (a
+// included, may stand, and blobs and memos as hexadecimal text. A payload
+// is therefore read by trying each reading of a value that its column
+// allows and keeping the first reading of the whole payload in which every
+// row ends in its zero byte. A "string" column may hold quoted text, raw bytes of its size (a
 // variable-length binary column) or digits (an auto-increment column);
 // quoted text is tried first, so raw bytes that themselves begin with a
 // quote and end in one can read as text.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "client/decode_error.h"
@@ -59,6 +60,20 @@ TEST(JsonRowDecoderTest, NullsEmptyDocumentsAndTheTimeZone) {
   EXPECT_TRUE(rows[0][0].IsNull());
   EXPECT_EQ(rows[0][1], TClientValue::OfTime(TValueKind::kDateTime, {1970, 1, 1}));
   EXPECT_EQ(rows[0][2], TClientValue::OfTime(TValueKind::kTime, {0, 0, 0, 12, 0, 0}));
+}
+
+TEST(JsonRowDecoderTest, NonFiniteFloatsAsTheServerWritesThem) {
+  // A JSON string, as JSON has no number for them; the bare token of older
+  // servers reads too.
+  const std::vector<TColumnDef> columns = {Column("double"), Column("currency"), Column("double")};
+  const std::vector<TClientRow> rows =
+      DecodeJsonRows(columns, "{ \"rows\": [ { \"a\": \"NAN\", \"b\": \"-INF\", \"c\": INF } ] }");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_TRUE(std::isnan(rows[0][0].Float));
+  EXPECT_EQ(rows[0][1].Float, -INFINITY);
+  EXPECT_EQ(rows[0][2].Float, INFINITY);
+  EXPECT_THROW(DecodeJsonRows(columns, "{ \"rows\": [ { \"a\": \"1.5\", \"b\": 1, \"c\": 1 } ] }"),
+               EDecodeError);
 }
 
 TEST(JsonRowDecoderTest, BadDocumentsNameWhatWasExpected) {

@@ -107,6 +107,32 @@ TEST(RowDecoderTest, FloatsInTheGeneralFormat) {
   EXPECT_EQ(rows[4][0].Float, -INFINITY);
 }
 
+TEST(RowDecoderTest, TheLargestDoublesReadBackFromTheirFifteenDigits) {
+  // 15 digits round the largest doubles up past the double range.
+  const std::vector<TColumnDef> columns = {Column("double")};
+  const std::vector<TClientRow> rows =
+      DecodeRows(columns, "1.79769313486232E308\0-1.79769313486232E308\0"s);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][0].Float, 1.7976931348623157e308);
+  EXPECT_EQ(rows[1][0].Float, -1.7976931348623157e308);
+  // Further out is no server's float.
+  EXPECT_THROW(DecodeRows(columns, "1.8E308\0"s), EDecodeError);
+  EXPECT_THROW(DecodeRows(columns, "1E400\0"s), EDecodeError);
+}
+
+TEST(RowDecoderTest, ZeroSizedBinaryColumnsAndZeroBytesInsideRawValues) {
+  // A var-bytes column of size 0 is nothing between its separators.
+  const std::vector<TClientRow> empty = DecodeRows({Column("int32"), Column("string", 0)}, "7,\0"s);
+  ASSERT_EQ(empty.size(), 1u);
+  EXPECT_EQ(empty[0][1], TClientValue::OfBytes(""));
+  // Raw bytes FF 00 read first as a NULL that ends the row; the bytes after
+  // it then fit no row, so the whole raw value is the reading.
+  const std::vector<TClientRow> rows = DecodeRows({Column("string", 4)}, "\xFF\0ab\0\"q\"\0"s);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][0], TClientValue::OfBytes("\xFF\0ab"s));
+  EXPECT_EQ(rows[1][0], TClientValue::OfText("q"));
+}
+
 TEST(RowDecoderTest, NonIsoDatesStayText) {
   const std::vector<TColumnDef> columns = {Column("date")};
   const std::vector<TClientRow> rows = DecodeRows(columns, "\"31.12.1999\"\0"s);

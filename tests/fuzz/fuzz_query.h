@@ -16,6 +16,7 @@
 #include "dataset/cs_dataset.h"
 #include "dataset/database.h"
 #include "dataset/query.h"
+#include "dataset/record_sink.h"
 #include "dataset/sql_driver.h"
 
 namespace velquarn::fuzz {
@@ -62,18 +63,18 @@ class TFuzzDriver : public TcsCustomSQLDriver {
     }
     return true;
   }
-  bool FetchRecord(TcsDataset& dataset, char* buffer) override {
+  bool FetchRecord(TRecordSink& record, char* buffer) override {
     if (cursor_ >= rows.size()) return false;
     const std::vector<TFuzzValue>& row = rows[cursor_++];
     for (size_t c = 0; c < columns.size(); ++c) {
       const int field_no = static_cast<int>(c) + 1;
       if (row[c].null) {
-        dataset.StoreFieldNull(field_no, buffer);
+        record.StoreFieldNull(field_no, buffer);
       } else if (columns[c].type == ftBlob || columns[c].type == ftMemo) {
-        StoreBlobValue(dataset, *dataset.FieldByNumber(field_no), buffer, row[c].bytes);
+        record.StoreBlobValue(field_no, buffer, row[c].bytes);
       } else {
-        dataset.StoreFieldValue(field_no, row[c].bytes.data(), buffer,
-                                static_cast<int>(row[c].bytes.size()));
+        record.StoreFieldValue(field_no, row[c].bytes.data(), buffer,
+                               static_cast<int>(row[c].bytes.size()));
       }
     }
     return true;

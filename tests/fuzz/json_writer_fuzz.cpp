@@ -1,7 +1,9 @@
 // The `infoJSON` and `getJSON` documents on random columns and values: both
 // must be valid JSON (RFC 8259, UTF-8) whatever the names and values hold,
 // with one object per row and, for text columns, the value's cp1252 text
-// back after decoding. A date before 1970 may fail the document with the
+// back after decoding; and the client library's JSON row decoder reads the
+// document, by the columns of the server's own field-definition document,
+// back to the values written. A date before 1970 may fail the document with the
 // documented conversion error, nothing else.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -12,6 +14,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "client/json_row_decoder.h"
+#include "client_expectation.h"
 #include "commands/json_writer.h"
 #include "commands/text_stream.h"
 #include "common/cp1252.h"
@@ -79,5 +83,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   Check(query.Eof());
+
+  const std::vector<TColumnDef> client_columns = fuzz::ClientColumns(query);
+  std::vector<TClientRow> decoded;
+  try {
+    decoded = DecodeJsonRows(client_columns, rows.Bytes(), zone);
+  } catch (const Exception& e) {
+    std::fprintf(stderr, "%s\nin %.*s\n", e.what(), static_cast<int>(rows.Bytes().size()),
+                 rows.Bytes().data());
+    std::abort();
+  }
+  Check(decoded.size() == row_list.size());
+  query.First();
+  for (const TClientRow& row : decoded) {
+    for (int i = 0; i < query.FieldCount(); ++i) {
+      if (!fuzz::Matches(row[static_cast<size_t>(i)], query, query.Fields(i), true)) {
+        fuzz::FailRoundTrip("json", i, row[static_cast<size_t>(i)], rows.Bytes());
+      }
+    }
+    query.Next();
+  }
   return 0;
 }
