@@ -30,6 +30,9 @@ cd "$build"
 # One test at a time: tests of different programs share the PostgreSQL
 # database and its table names.
 ctest --output-on-failure
+# The end-to-end suite once more with every session in a worker process
+# (Settings/Isolation=process): both modes must pass it.
+VELQUARN_E2E_ISOLATION=process "$build/tests/e2e_tests" --gtest_brief=1
 
 # What `cmake --install` and the Debian package deliver, and the unit.
 "$root/scripts/install_test.sh" "$build"

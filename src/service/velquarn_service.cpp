@@ -285,7 +285,8 @@ void TVelquarnSvc::SetUpIsolation() {
     arguments.push_back(event_log_path_);
   }
   worker_pool_ = std::make_unique<TWorkerPool>(
-      ExecutablePath(), std::move(arguments), kReadyWorkers,
+      worker_binary_.empty() ? ExecutablePath() : worker_binary_, std::move(arguments),
+      kReadyWorkers,
       [this](const std::string& text) { event_log_.Write(kEventSourceService, text); });
   supervisor_ = std::make_unique<TWorkerSupervisor>(
       *worker_pool_, event_log_, [this] { return gate_.List().Snapshot(); });

@@ -76,6 +76,11 @@ class TVelquarnSvc {
   void Stop();
   bool HasAbandonedSessions() const { return server_.HasAbandonedThreads(); }
 
+  // The binary started as a session worker under Settings/Isolation=process
+  // (default: this process's own executable). Set before Execute; for a
+  // program that embeds the service.
+  void SetWorkerBinary(std::string path) { worker_binary_ = std::move(path); }
+
   // The worker role (process isolation): loads the configuration, says it
   // is ready on channel, serves the one client session the service hands
   // over there and returns the process exit status. Returns 0 at once when
@@ -170,6 +175,7 @@ class TVelquarnSvc {
   std::unique_ptr<TWorkerSupervisor> supervisor_;
   // The worker role's channel to the service; -1 in the service itself.
   int worker_channel_ = -1;
+  std::string worker_binary_;  // empty: ExecutablePath()
   std::mutex settings_mutex_;
   TAddressFilter allow_from_;  // Guarded by settings_mutex_
   TAddressFilter proxy_from_;  // Guarded by settings_mutex_
