@@ -249,12 +249,11 @@ std::vector<pid_t> ChildProcesses() {
   return children;
 }
 
-void CompareIsolation(const std::filesystem::path& folder, const std::string& config,
-                      uint16_t port, const std::vector<TBackend>& backends, int rows) {
+void CompareIsolation(const std::filesystem::path& folder, const std::string& config, uint16_t port,
+                      const std::vector<TBackend>& backends, int rows) {
   const uint16_t isolated_port = FreePort();
   std::string isolated_config = config;
-  isolated_config.replace(isolated_config.find(std::to_string(port)),
-                          std::to_string(port).size(),
+  isolated_config.replace(isolated_config.find(std::to_string(port)), std::to_string(port).size(),
                           std::to_string(isolated_port) + "\nIsolation=process");
   const std::string isolated_path = (folder / "velquarn-process.ini").string();
   std::ofstream(isolated_path) << isolated_config;
@@ -262,8 +261,7 @@ void CompareIsolation(const std::filesystem::path& folder, const std::string& co
   isolated.SetWorkerBinary(VELQUARN_BINARY);
   isolated.Execute();
 
-  std::printf("\n%-11s %8s %13s %13s %6s\n", "isolation", "rows", "thread/s", "process/s",
-              "ratio");
+  std::printf("\n%-11s %8s %13s %13s %6s\n", "isolation", "rows", "thread/s", "process/s", "ratio");
   for (size_t i = 0; i < backends.size(); ++i) {
     const std::string section = "bench" + std::to_string(i);
     TRate thread;
@@ -279,9 +277,8 @@ void CompareIsolation(const std::filesystem::path& folder, const std::string& co
   for (const auto& [label, mode_port] :
        {std::pair<const char*, uint16_t>{"thread", port}, {"process", isolated_port}}) {
     const std::vector<double> latencies = GreetingLatencies(mode_port, kConnects);
-    std::printf("connect to greeting, %s mode, %d connects: median %.3f ms, p99 %.3f ms\n",
-                label, kConnects, latencies[latencies.size() / 2],
-                latencies[latencies.size() * 99 / 100]);
+    std::printf("connect to greeting, %s mode, %d connects: median %.3f ms, p99 %.3f ms\n", label,
+                kConnects, latencies[latencies.size() / 2], latencies[latencies.size() * 99 / 100]);
   }
   {
     TVelquarnClient idle;

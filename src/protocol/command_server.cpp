@@ -49,8 +49,8 @@ class TCommandActivity {
 struct TCommandServer::TStart {
   TCommandServer* server;
   std::list<TSlot>::iterator slot;
-  bool proxied;                               // a PROXY header comes first
-  std::shared_ptr<const TTlsContext> tls;     // then a TLS handshake
+  bool proxied;                            // a PROXY header comes first
+  std::shared_ptr<const TTlsContext> tls;  // then a TLS handshake
 };
 
 TCommandServer::TCommandServer() { bindings_.push_back(TAddressFamily::kIPv4); }

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "protocol/ip_address.h"
 #include "metrics/metric_types.h"
+#include "protocol/ip_address.h"
 #include "protocol/line_reader.h"
 #include "protocol/socket.h"
 #include "tls/tls_stream.h"

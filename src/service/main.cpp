@@ -96,7 +96,12 @@ int RunService(const TCommandLine& command_line) {
 int RunWorker(const TCommandLine& command_line) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() == 1) return 1;  // the service ended before the request took
-  std::signal(SIGPIPE, SIG_IGN);
+  // The stop is the service's to run: systemd's SIGTERM to the whole unit,
+  // or a terminal's Ctrl+C to the whole process group, must not cut the
+  // grace period short. The service kills its workers when it has to.
+  for (int signal_number : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2}) {
+    std::signal(signal_number, SIG_IGN);
+  }
   TVelquarnSvc service(command_line.ConfigPath, command_line.EventLogPath);
   const int status = service.RunWorker(command_line.WorkerFd);
   // A driver's own teardown has nothing left to give back in a process that

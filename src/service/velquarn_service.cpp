@@ -21,6 +21,9 @@
 #include "common/text.h"
 #include "dataset/database_list.h"
 #include "metrics/text_format.h"
+#include "metrics/worker_counters.h"
+#include "odbc/odbc_database.h"
+#include "odbc/odbc_driver.h"
 #include "protocol/connection_errors.h"
 #include "service/command_line.h"
 #include "service/config_check.h"
@@ -28,9 +31,6 @@
 #include "service/paths.h"
 #include "service/service_notify.h"
 #include "service/worker_channel.h"
-#include "metrics/worker_counters.h"
-#include "odbc/odbc_database.h"
-#include "odbc/odbc_driver.h"
 
 namespace velquarn {
 
@@ -78,6 +78,9 @@ std::vector<std::string> SplitAt(const std::string& text, char separator) {
     start = end + 1;
   }
 }
+
+// Set by the worker's SIGHUP handler, taken before its next command.
+volatile sig_atomic_t worker_reload_requested = 0;
 
 }  // namespace
 
@@ -178,12 +181,11 @@ void TVelquarnSvc::ApplySettings(const TServiceSettings& settings,
   if (supervisor_ != nullptr) supervisor_->SetHardTimeoutSec(settings.HardTimeoutSec);
   // Whether a PROXY header comes first is fixed while the server listens.
   if (!server_.Active()) {
-    server_.SetProxyFilter(settings.ProxyProtocol
-                               ? TCommandServer::TAcceptFilter(
-                                     [this](const std::optional<TIpAddress>& peer) {
-                                       return AllowBalancer(peer);
-                                     })
-                               : TCommandServer::TAcceptFilter());
+    server_.SetProxyFilter(
+        settings.ProxyProtocol
+            ? TCommandServer::TAcceptFilter(
+                  [this](const std::optional<TIpAddress>& peer) { return AllowBalancer(peer); })
+            : TCommandServer::TAcceptFilter());
   }
   auto live = std::make_shared<TLiveSettings>();
   live->Config = config;
@@ -288,8 +290,8 @@ void TVelquarnSvc::SetUpIsolation() {
       worker_binary_.empty() ? ExecutablePath() : worker_binary_, std::move(arguments),
       kReadyWorkers,
       [this](const std::string& text) { event_log_.Write(kEventSourceService, text); });
-  supervisor_ = std::make_unique<TWorkerSupervisor>(
-      *worker_pool_, event_log_, [this] { return gate_.List().Snapshot(); });
+  supervisor_ = std::make_unique<TWorkerSupervisor>(*worker_pool_, event_log_,
+                                                    [this] { return gate_.List().Snapshot(); });
   supervisor_->SetMetrics(metrics_.get());
   supervisor_->SetHardTimeoutSec(settings_.HardTimeoutSec);
   TWorkerSupervisor* supervisor = supervisor_.get();
@@ -303,6 +305,12 @@ void TVelquarnSvc::SetUpIsolation() {
 
 int TVelquarnSvc::RunWorker(int channel) {
   worker_channel_ = channel;
+  // SIGHUP from the service: its configuration was reloaded.
+  struct sigaction reload {};
+  reload.sa_handler = [](int) { worker_reload_requested = 1; };
+  sigemptyset(&reload.sa_mask);
+  reload.sa_flags = SA_RESTART;
+  ::sigaction(SIGHUP, &reload, nullptr);
   auto config = std::make_shared<const TIniFile>(config_path_);
   const TServiceSettings settings = ReadServiceSettings(*config);
   ApplySettings(settings, std::move(config));
@@ -322,7 +330,11 @@ int TVelquarnSvc::RunWorker(int channel) {
   server_.OnCommandDone = [this](size_t command, int reply_code, std::chrono::nanoseconds elapsed) {
     ReportCommandDone(command, reply_code, elapsed);
   };
-  SendWorkerMessage(channel, TWorkerMessageKind::kReady, "");
+  try {
+    SendWorkerMessage(channel, TWorkerMessageKind::kReady, "");
+  } catch (const ESocketError&) {
+    return 0;  // retired before it was ready: a reload or a stop
+  }
   TWorkerMessage message;
   if (ReceiveWorkerMessage(channel, -1, message) != TWorkerReceive::kMessage ||
       message.kind != TWorkerMessageKind::kHandOff || !message.socket.Valid()) {
@@ -350,11 +362,28 @@ int TVelquarnSvc::RunWorker(int channel) {
   return 0;
 }
 
+void TVelquarnSvc::ReloadWorker() {
+  // The service has logged the reload and what was wrong with the file;
+  // a worker only follows it, quietly.
+  try {
+    TIniFile::ReadFileText(config_path_);
+    auto config = std::make_shared<const TIniFile>(config_path_);
+    const TServiceSettings settings = ReadServiceSettings(*config);
+    ApplySettings(settings, std::move(config));
+    environment_.MaxDateDiff = static_cast<int>(gate_.MaxDateDiff());
+  } catch (const std::exception&) {
+  }
+}
+
 std::string TVelquarnSvc::WorkerCounters() const {
   return metrics_ != nullptr ? EncodeWorkerCounters(*metrics_) : std::string();
 }
 
 void TVelquarnSvc::ReportCommandBegin(TContext& context, const std::string& line) {
+  if (worker_reload_requested != 0) {
+    worker_reload_requested = 0;
+    ReloadWorker();
+  }
   int query_timeout = 0;
   std::string section;
   if (auto* db_context = dynamic_cast<TDBContext*>(&context)) {
@@ -371,11 +400,12 @@ void TVelquarnSvc::ReportCommandBegin(TContext& context, const std::string& line
 
 void TVelquarnSvc::ReportCommandDone(size_t command, int reply_code,
                                      std::chrono::nanoseconds elapsed) {
-  const long long index = command == TCommandServer::kNoCommand ? -1 : static_cast<long long>(command);
-  SendWorkerMessage(worker_channel_, TWorkerMessageKind::kDone,
-                    Format("%lld\t%d\t%lld\n", index, reply_code,
-                           static_cast<long long>(elapsed.count())) +
-                        WorkerCounters());
+  const long long index =
+      command == TCommandServer::kNoCommand ? -1 : static_cast<long long>(command);
+  SendWorkerMessage(
+      worker_channel_, TWorkerMessageKind::kDone,
+      Format("%lld\t%d\t%lld\n", index, reply_code, static_cast<long long>(elapsed.count())) +
+          WorkerCounters());
 }
 
 void TVelquarnSvc::SetUpMetrics() {
@@ -455,6 +485,9 @@ bool TVelquarnSvc::Reload() {
   const std::vector<std::string> restart_only = RestartOnlyChanges(*config_, *config);
   const bool url_changed = settings.UpdateURL != settings_.UpdateURL;
   ApplySettings(settings, std::move(config));
+  // Sessions in workers re-read the file before their next command; told
+  // before the entry below, so that whoever waits for it finds them told.
+  if (supervisor_ != nullptr) supervisor_->SignalServing(SIGHUP);
   event_log_.Write(
       TLogPriority::kInfo, kEventSourceService,
       Format("Reload of %s: %s", config_path_.c_str(),

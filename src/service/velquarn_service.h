@@ -153,6 +153,9 @@ class TVelquarnSvc {
   void ReportCommandBegin(TContext& context, const std::string& line);
   void ReportCommandDone(size_t command, int reply_code, std::chrono::nanoseconds elapsed);
   std::string WorkerCounters() const;
+  // The worker role's side of a reload: re-reads the file and applies its
+  // live settings, or keeps the ones in force.
+  void ReloadWorker();
 
   std::string config_path_;
   std::string event_log_path_;  // absolute; empty: syslog only

@@ -2,11 +2,11 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <unistd.h>
 
 #include "protocol/connection_errors.h"
 

@@ -25,8 +25,8 @@ constexpr auto kRetryDelay = std::chrono::seconds(1);
 
 }  // namespace
 
-TWorkerPool::TWorkerPool(std::string binary, std::vector<std::string> arguments,
-                         size_t ready_count, std::function<void(const std::string&)> log)
+TWorkerPool::TWorkerPool(std::string binary, std::vector<std::string> arguments, size_t ready_count,
+                         std::function<void(const std::string&)> log)
     : binary_(std::move(binary)),
       arguments_(std::move(arguments)),
       ready_count_(ready_count),
@@ -62,7 +62,8 @@ TWorker TWorkerPool::Spawn() const {
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(binary_.c_str()));
-  for (const std::string& argument : arguments_) argv.push_back(const_cast<char*>(argument.c_str()));
+  for (const std::string& argument : arguments_)
+    argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   pid_t pid = -1;
   const int result =
@@ -70,8 +71,8 @@ TWorker TWorkerPool::Spawn() const {
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (result != 0) {
-    throw Exception(Format("Cannot start a session worker (%s): %s", binary_.c_str(),
-                           std::strerror(result)));
+    throw Exception(
+        Format("Cannot start a session worker (%s): %s", binary_.c_str(), std::strerror(result)));
   }
   return TWorker{pid, std::move(service_end)};
 }

@@ -72,7 +72,7 @@ class TWorkerPool {
 
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<TWorker> waiting_;  // Guarded by mutex_
+  std::deque<TWorker> waiting_;   // Guarded by mutex_
   std::vector<TWorker> retired_;  // Guarded by mutex_: to end and reap
   bool stopping_ = false;         // Guarded by mutex_
   std::thread thread_;

@@ -101,14 +101,38 @@ std::string TWorkerSupervisor::HandOffText(const TContext& context, bool tls) co
   return text;
 }
 
+void TWorkerSupervisor::EnterStart() {
+  std::unique_lock lock(start_mutex_);
+  const uint64_t ticket = start_tickets_++;
+  start_turn_.wait(lock, [&] { return ticket < starts_done_ + kParallelStarts; });
+}
+
+void TWorkerSupervisor::LeaveStart() {
+  std::scoped_lock lock(start_mutex_);
+  ++starts_done_;
+  start_turn_.notify_all();
+}
+
+void TWorkerSupervisor::SignalServing(int signal_number) {
+  std::scoped_lock lock(serving_mutex_);
+  for (pid_t pid : serving_) ::kill(pid, signal_number);
+}
+
 void TWorkerSupervisor::Serve(TContext& context, bool tls) {
   TSession session;
   session.peer = context.Connection().PeerName();
+  EnterStart();
+  bool starting = true;
+  const auto start_done = [&] {
+    if (starting) LeaveStart();
+    starting = false;
+  };
   try {
     session.worker = pool_.Take();
   } catch (const std::exception& error) {
-    event_log_.Write(kEventSourceServer, Format("Session from %s not served: %s",
-                                                session.peer.c_str(), error.what()));
+    start_done();
+    event_log_.Write(kEventSourceServer,
+                     Format("Session from %s not served: %s", session.peer.c_str(), error.what()));
     context.Connection().Close();
     return;
   }
@@ -124,6 +148,9 @@ void TWorkerSupervisor::Serve(TContext& context, bool tls) {
           SendWorkerMessage(channel, TWorkerMessageKind::kHandOff, HandOffText(context, tls),
                             context.Connection().Socket().Fd());
           session.handed_over = true;
+          start_done();
+          std::scoped_lock lock(serving_mutex_);
+          serving_.insert(session.worker.pid);
         } catch (const std::exception&) {
           break;  // the worker is gone; its end is reaped below
         }
@@ -153,6 +180,12 @@ void TWorkerSupervisor::Serve(TContext& context, bool tls) {
                  session.worker.pid, session.peer.c_str(), seconds, hard_timeout_sec_.load(),
                  session.section.c_str(), session.command.c_str()));
     }
+  }
+  start_done();
+  {
+    // Out of the list before it is reaped, while its pid cannot be reused.
+    std::scoped_lock lock(serving_mutex_);
+    serving_.erase(session.worker.pid);
   }
   Reap(session);
   context.Connection().Close();
@@ -185,10 +218,9 @@ void TWorkerSupervisor::OnMessage(TSession& session, TContext& context, TWorkerM
       const auto fields = SplitFields(head, 3);
       if (metrics_ != nullptr && fields.size() == 3) {
         const long long index = ToNumber(fields[0]);
-        metrics_->CommandDone(index < 0 ? TGatewayMetrics::kUnknownCommand
-                                        : static_cast<size_t>(index),
-                              static_cast<int>(ToNumber(fields[1])),
-                              static_cast<double>(ToNumber(fields[2])) / 1e9);
+        metrics_->CommandDone(
+            index < 0 ? TGatewayMetrics::kUnknownCommand : static_cast<size_t>(index),
+            static_cast<int>(ToNumber(fields[1])), static_cast<double>(ToNumber(fields[2])) / 1e9);
         if (line_end != std::string::npos) {
           session.counters.Merge(std::string_view(message.text).substr(line_end + 1), *metrics_);
         }
@@ -235,14 +267,14 @@ void TWorkerSupervisor::Reap(TSession& session) {
 void TWorkerSupervisor::LogEnd(const TSession& session, int status) {
   const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   if (clean) return;
-  const std::string running = session.command.empty() ? std::string("(between commands)")
-                                                      : session.command;
+  const std::string running =
+      session.command.empty() ? std::string("(between commands)") : session.command;
   if (session.killed_at_stop) {
     if (!session.command.empty()) {
       event_log_.Write(kEventSourceService,
-                       Format("Stop: session worker process %d of %s killed after the grace "
-                              "period, in section [%s]: %s",
-                              session.worker.pid, session.peer.c_str(), session.section.c_str(),
+                       Format("Stop: session from %s still running after the grace period, its "
+                              "worker process %d killed, section [%s], in: %s",
+                              session.peer.c_str(), session.worker.pid, session.section.c_str(),
                               running.c_str()));
     }
     return;

@@ -17,8 +17,12 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,7 +40,12 @@ class TWorkerSupervisor {
   // How often a supervising thread looks at its deadlines.
   static constexpr int kTickMs = 50;
   // How long a worker may take from its start to its first word.
-  static constexpr int kStartTimeoutMs = 10000;
+  static constexpr int kStartTimeoutMs = 60000;
+  // Sessions that wait for a worker to start at the same time: a burst of
+  // clients beyond the ready workers is served in arrival order, a few
+  // starts at a time, instead of all starts sharing the processors and all
+  // greetings coming late.
+  static constexpr int kParallelStarts = 4;
   // How long a worker may take to exit after its session ended.
   static constexpr int kExitTimeoutMs = 5000;
 
@@ -54,6 +63,11 @@ class TWorkerSupervisor {
   void CutOff() { cut_off_ = true; }
   void Reset() { cut_off_ = false; }
 
+  // Sends a signal to every worker that serves a session (SIGHUP: the
+  // configuration was reloaded; the workers re-read it before their next
+  // command).
+  void SignalServing(int signal_number);
+
   // Serves the session of context in a worker until it ends.
   void Serve(TContext& context, bool tls);
 
@@ -66,6 +80,8 @@ class TWorkerSupervisor {
   void Kill(TSession& session, const char* reason);
   void Reap(TSession& session);
   void LogEnd(const TSession& session, int status);
+  void EnterStart();
+  void LeaveStart();
 
   TWorkerPool& pool_;
   TEventLog& event_log_;
@@ -73,6 +89,15 @@ class TWorkerSupervisor {
   TGatewayMetrics* metrics_ = nullptr;
   std::atomic<int> hard_timeout_sec_ = 60;
   std::atomic<bool> cut_off_ = false;
+
+  std::mutex serving_mutex_;
+  std::set<pid_t> serving_;  // Guarded by serving_mutex_: handed a session, not yet reaped
+
+  // A first-come first-served gate of kParallelStarts places.
+  std::mutex start_mutex_;
+  std::condition_variable start_turn_;
+  uint64_t start_tickets_ = 0;  // Guarded by start_mutex_
+  uint64_t starts_done_ = 0;    // Guarded by start_mutex_
 };
 
 }  // namespace velquarn

@@ -30,18 +30,17 @@ TVelquarnProcessOptions IsolatedSqlite(const std::string& extra_settings) {
   TVelquarnProcessOptions options = VelquarnOptions();
   options.settings = "Isolation=process\nHardTimeoutSec=" + std::to_string(kHardTimeoutSec) +
                      "\nStopTimeout=5\n" + extra_settings;
-  options.sections = "[lite]\nDriverName=" + std::string(OdbcTestEnv::kSqliteDriver) +
-                     "\nDriverParams=Database=" +
-                     OdbcTestEnv::Get().NewSqliteFile("isolation" + std::to_string(::getpid()) +
-                                                      ".db") +
-                     "\nQueryTimeout=" + std::to_string(kQueryTimeoutSec) + "\n";
+  options.sections =
+      "[lite]\nDriverName=" + std::string(OdbcTestEnv::kSqliteDriver) + "\nDriverParams=Database=" +
+      OdbcTestEnv::Get().NewSqliteFile("isolation" + std::to_string(::getpid()) + ".db") +
+      "\nQueryTimeout=" + std::to_string(kQueryTimeoutSec) + "\n";
   // The same database without a short statement limit, for a statement
   // that must run to its end however loaded the machine is.
-  options.sections += "[patient]\nDriverName=" + std::string(OdbcTestEnv::kSqliteDriver) +
-                      "\nDriverParams=Database=" +
-                      OdbcTestEnv::Get().NewSqliteFile("patient" + std::to_string(::getpid()) +
-                                                       ".db") +
-                      "\nQueryTimeout=600\n";
+  options.sections +=
+      "[patient]\nDriverName=" + std::string(OdbcTestEnv::kSqliteDriver) +
+      "\nDriverParams=Database=" +
+      OdbcTestEnv::Get().NewSqliteFile("patient" + std::to_string(::getpid()) + ".db") +
+      "\nQueryTimeout=600\n";
   return options;
 }
 
@@ -188,7 +187,7 @@ TEST(ProcessIsolationE2E, GracefulStopLetsRunningCommandsFinishInTheirWorkers) {
   busy.SendLine(
       "sql with recursive n(i) as (select 1 union all select i + 1 from n where i < 3000000) "
       "select count(*) from n");
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   server.Signal(SIGTERM);
   EXPECT_TRUE(idle.WaitForClose(3000));
   EXPECT_EQ(busy.ReadReply().Code, 200);
@@ -208,11 +207,12 @@ TEST(ProcessIsolationE2E, MetricsAddUpAcrossWorkers) {
   }
   // The readiness probe of the start was the first connection; the last
   // session's report may arrive a moment after its client saw the close.
-  const std::vector<std::string> expected = {
-      "velquarn_connections_total 4", "velquarn_connections 0", "velquarn_rows_sent_total 3",
-      "velquarn_commands_total{command=\"open\"} 3",
-      "velquarn_databases_open{section=\"lite\"} 0",
-      "velquarn_odbc_connects_total{section=\"lite\"} 3"};
+  const std::vector<std::string> expected = {"velquarn_connections_total 4",
+                                             "velquarn_connections 0",
+                                             "velquarn_rows_sent_total 3",
+                                             "velquarn_commands_total{command=\"open\"} 3",
+                                             "velquarn_databases_open{section=\"lite\"} 0",
+                                             "velquarn_odbc_connects_total{section=\"lite\"} 3"};
   const auto complete = [&expected](const std::string& text) {
     for (const std::string& sample : expected) {
       if (text.find(sample) == std::string::npos) return false;

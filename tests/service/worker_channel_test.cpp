@@ -1,10 +1,9 @@
 #include "service/worker_channel.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <thread>

@@ -1,10 +1,9 @@
 #include "service/worker_pool.h"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
@@ -20,8 +19,9 @@ namespace {
 // channel (descriptor 3), then waits until the channel closes.
 TWorkerPool ShellPool(size_t ready, std::vector<std::string>* log = nullptr) {
   return TWorkerPool("/bin/sh",
-                     {"-c", "printf '%s %s\\n' $$ \"$(grep SigBlk /proc/self/status | cut -f2)\" "
-                            ">&3; exec cat <&3 >/dev/null"},
+                     {"-c",
+                      "printf '%s %s\\n' $$ \"$(grep SigBlk /proc/self/status | cut -f2)\" "
+                      ">&3; exec cat <&3 >/dev/null"},
                      ready, [log](const std::string& text) {
                        if (log != nullptr) log->push_back(text);
                      });
@@ -80,9 +80,8 @@ TEST(WorkerPool, KeepsWorkersReadyAndReplacesThemOnRenewAndStop) {
 
 TEST(WorkerPool, AMissingBinaryIsReportedOnceAndTakeRaises) {
   std::vector<std::string> log;
-  TWorkerPool pool("/nonexistent/velquarn", {}, 1, [&log](const std::string& text) {
-    log.push_back(text);
-  });
+  TWorkerPool pool("/nonexistent/velquarn", {}, 1,
+                   [&log](const std::string& text) { log.push_back(text); });
   pool.Start();
   EXPECT_THROW(pool.Take(), std::exception);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
