@@ -69,6 +69,11 @@ SlowQueryMs=1000
 MaxResultMB=0
 ; Prometheus metrics (GET /metrics) and a JSON status page (GET /status).
 MetricsAddress=127.0.0.1:9188
+; Every session in a worker process of its own, so a driver that crashes or
+; hangs costs one client; a statement running HardTimeoutSec past its
+; QueryTimeout has its worker killed (0: never).
+;Isolation=process
+;HardTimeoutSec=60
 
 [CustomData]
 Owner=Velquarn demo

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "protocol/connection_context.h"
 
@@ -34,11 +35,14 @@ class TDBContext : public TContext {
   TcsQuery* Query() const { return query_.get(); }
   TcsODBCDatabase* Database() const { return database_.get(); }
   int32_t ServerTimeZone() const { return server_time_zone_; }
+  // The database section (or data source) the last `open` named.
+  const std::string& SectionName() const { return section_name_; }
 
   // Written by `open` only.
   void SetQuery(TQueryPtr query) { query_ = std::move(query); }
   void SetDatabase(TDatabasePtr database) { database_ = std::move(database); }
   void SetServerTimeZone(int32_t hours) { server_time_zone_ = hours; }
+  void SetSectionName(std::string name) { section_name_ = std::move(name); }
 
   // Closes the query dataset if there is one and it is open (after a
   // connection failure). Raises what closing raises.
@@ -53,6 +57,7 @@ class TDBContext : public TContext {
   TQueryPtr query_;
   TDatabasePtr database_;
   int32_t server_time_zone_ = 0;
+  std::string section_name_;
 };
 
 }  // namespace velquarn

@@ -112,6 +112,7 @@ void Parameterise(TDBContext& context, TcsODBCDatabase& database,
   database.Params().Clear();
   TStringList& params = database.Params();
   const std::string& section = open.open_name;
+  context.SetSectionName(section);
   if (config == nullptr || !config->SectionExists(section)) {
     RequireOneValue("data source name", section);
     database.SetCharset("UTF-8");

@@ -69,6 +69,10 @@ class TGatewayMetrics {
   // The counters of a database section (or kDataSourceLabel); created on
   // first use.
   TSectionMetrics& Section(std::string_view label);
+  // The sections in label order.
+  std::vector<std::pair<std::string, const TSectionMetrics*>> Sections() const {
+    return SectionList();
+  }
 
   void VersionListFetched(TVersionFetchResult result, double now_seconds);
 

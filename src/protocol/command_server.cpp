@@ -49,8 +49,8 @@ class TCommandActivity {
 struct TCommandServer::TStart {
   TCommandServer* server;
   std::list<TSlot>::iterator slot;
-  bool proxied;                               // a PROXY header comes first
-  std::shared_ptr<const TTlsContext> tls;     // then a TLS handshake
+  bool proxied;                            // a PROXY header comes first
+  std::shared_ptr<const TTlsContext> tls;  // then a TLS handshake
 };
 
 TCommandServer::TCommandServer() { bindings_.push_back(TAddressFamily::kIPv4); }
@@ -161,6 +161,7 @@ void TCommandServer::Deactivate() {
       }
       all_ended_.wait_for(lock, std::chrono::milliseconds(shutdown_grace_ms_), all_ended);
     }
+    if (OnGraceEnded) OnGraceEnded();
     for (auto& slot : slots_) slot.context->Connection().Shutdown();
     // A thread inside a driver call that never returns cannot be woken by
     // closing its socket; the stop gives up on it after the timeout instead
@@ -260,6 +261,36 @@ void TCommandServer::SetTlsContext(std::shared_ptr<const TTlsContext> context) {
   tls_context_ = std::move(context);
 }
 
+std::shared_ptr<const TTlsContext> TCommandServer::TlsContext() const {
+  std::scoped_lock lock(mutex_);
+  return tls_context_;
+}
+
+void TCommandServer::ServeSession(TSocket socket, std::shared_ptr<const TTlsContext> tls,
+                                  const std::optional<TIpAddress>& peer,
+                                  const std::string& peer_name) {
+  if (!help_added_ && help_reply_.HasCode()) {
+    AddHelpCommand();
+    help_added_ = true;
+  }
+  std::unique_ptr<TContext> context =
+      context_factory_ ? context_factory_() : std::make_unique<TContext>();
+  context->AttachConnection(std::make_unique<TConnection>(
+      std::move(socket), max_line_length_.load(), read_timeout_ms_.load()));
+  TConnection& connection = context->Connection();
+  connection.SetTrafficCounters(bytes_received_, bytes_sent_);
+  if (peer) connection.SetPeer(*peer, peer_name);
+  try {
+    if (!tls || StartTls(*context, std::move(tls))) RunConnection(*context);
+  } catch (const std::exception& error) {
+    ReportApplicationError(error);
+  }
+  try {
+    context.reset();
+  } catch (...) {
+  }
+}
+
 void TCommandServer::Accept(TSocket socket, const TBinding& binding) {
   // From a balancer, the client's address is known only once its header is
   // read, on the connection's thread: here the balancer itself is checked,
@@ -336,9 +367,13 @@ void* TCommandServer::ConnectionThread(void* argument) {
   std::unique_ptr<TStart> start(static_cast<TStart*>(argument));
   TCommandServer& server = *start->server;
   try {
-    if ((!start->proxied || server.AdmitProxiedClient(*start->slot, start->tls != nullptr)) &&
-        (!start->tls || server.StartTls(*start->slot->context, std::move(start->tls)))) {
-      server.RunConnection(*start->slot->context);
+    if (!start->proxied || server.AdmitProxiedClient(*start->slot, start->tls != nullptr)) {
+      if (server.hand_off_) {
+        // Serving elsewhere: the handshake is the server's who serves.
+        server.hand_off_(*start->slot->context, start->tls != nullptr);
+      } else if (!start->tls || server.StartTls(*start->slot->context, std::move(start->tls))) {
+        server.RunConnection(*start->slot->context);
+      }
     }
   } catch (const std::exception& error) {
     server.ReportApplicationError(error);
@@ -467,6 +502,7 @@ void TCommandServer::RunConnection(TContext& context) {
       if (!line || line->empty()) continue;
       TCommandActivity activity(context, *line);
       if (!activity.Started()) break;
+      if (OnCommandBegin) OnCommandBegin(context, *line);
       DispatchLine(context, *line);
       // A graceful stop let this command finish; the connection ends now.
       if (context.Draining()) break;

@@ -144,6 +144,25 @@ class TCommandServer {
   // (a reload): connections accepted afterwards use the new one, live ones
   // keep theirs. Activate refuses TLS bindings without one.
   void SetTlsContext(std::shared_ptr<const TTlsContext> context);
+  std::shared_ptr<const TTlsContext> TlsContext() const;
+
+  // Session hand-off: with a hand-off set, the connection's thread does not
+  // serve the session itself. After the PROXY admission it calls the
+  // hand-off with the context (its connection's peer already the client's)
+  // and whether the binding wants TLS; the session lasts as long as the
+  // call. Whoever serves it elsewhere must keep the context's activity
+  // (BeginCommand, EndCommand) current, so that a graceful stop can drain
+  // it. Set while inactive.
+  using TSessionHandOff = std::function<void(TContext& context, bool tls)>;
+  void SetSessionHandOff(TSessionHandOff hand_off) { hand_off_ = std::move(hand_off); }
+
+  // Serves one session handed over from elsewhere on the calling thread,
+  // with this (inactive) server's settings, table and events: the TLS
+  // handshake when tls is set, the greeting and the command loop. peer
+  // replaces the socket's peer when set (a PROXY header named the client).
+  // Returns when the session has ended and its context is destroyed.
+  void ServeSession(TSocket socket, std::shared_ptr<const TTlsContext> tls,
+                    const std::optional<TIpAddress>& peer, const std::string& peer_name);
 
   // Connect runs on the connection's thread before the greeting; disconnect
   // after its last command; exception when an exception ended a connection's
@@ -165,6 +184,12 @@ class TCommandServer {
   // A TLS handshake failed or ran out of time: the peer and why. On the
   // connection's thread, which then ends.
   std::function<void(const std::string& peer, const std::string& reason)> OnTlsFailure;
+  // A command line is about to be dispatched, on the connection's thread.
+  std::function<void(TContext& context, const std::string& line)> OnCommandBegin;
+  // Deactivate's grace period has ended (at once without one): running
+  // commands are cut off from now on. Called with the server's lock held;
+  // it must only note the fact and return.
+  std::function<void()> OnGraceEnded;
   // Deactivate found sessions still running at the stop deadline; called
   // with what each was doing, on the deactivating thread.
   struct TStuckSession {
@@ -263,6 +288,7 @@ class TCommandServer {
   std::shared_ptr<const TTlsContext> tls_context_;  // Guarded by mutex_
   TCommandTable table_;
   TContextFactory context_factory_;
+  TSessionHandOff hand_off_;
   bool help_added_ = false;
   TCounter* bytes_received_ = nullptr;
   TCounter* bytes_sent_ = nullptr;

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "protocol/ip_address.h"
 #include "metrics/metric_types.h"
+#include "protocol/ip_address.h"
 #include "protocol/line_reader.h"
 #include "protocol/socket.h"
 #include "tls/tls_stream.h"
@@ -89,6 +89,11 @@ class TConnection {
   }
 
   const std::string& PeerName() const { return peer_name_; }
+  // The client a PROXY header named, when the header was read elsewhere.
+  void SetPeer(const TIpAddress& address, std::string name) {
+    peer_address_ = address;
+    peer_name_ = std::move(name);
+  }
   const TSocket& Socket() const { return socket_; }
   int ReadTimeoutMs() const { return read_timeout_ms_; }
   void SetReadTimeoutMs(int milliseconds) { read_timeout_ms_ = milliseconds; }

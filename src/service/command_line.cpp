@@ -25,6 +25,7 @@ enum TLongOption : int {
   kOptionCheckConfig,
   kOptionConnect,
   kOptionScramblePassword,
+  kOptionWorker,
 };
 
 constexpr option kLongOptions[] = {
@@ -35,6 +36,7 @@ constexpr option kLongOptions[] = {
     {"check-config", no_argument, nullptr, kOptionCheckConfig},
     {"connect", no_argument, nullptr, kOptionConnect},
     {"scramble-password", no_argument, nullptr, kOptionScramblePassword},
+    {"worker", required_argument, nullptr, kOptionWorker},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -56,7 +58,7 @@ bool TakesSeparateValue(std::string_view arg) {
     return false;
   }
   const std::string_view name = arg.substr(2);
-  for (std::string_view option : {"config", "event-log"}) {
+  for (std::string_view option : {"config", "event-log", "worker"}) {
     if (name.size() <= option.size() && SameText(option.substr(0, name.size()), name)) return true;
   }
   return false;
@@ -169,6 +171,14 @@ TCommandLine ParseCommandLine(int argc, const char* const* argv) {
       case kOptionScramblePassword:
         result.ScramblePassword = true;
         break;
+      case kOptionWorker: {
+        int32_t fd = -1;
+        if (!TryStrToInt32(optarg, fd) || fd < 0) {
+          throw Exception(Format("Not a descriptor after %s: %s", given.c_str(), optarg));
+        }
+        result.WorkerFd = fd;
+        break;
+      }
       case ':':
         throw Exception(Format("Missing value after %s", given.c_str()));
       default:

@@ -28,6 +28,9 @@ struct TCommandLine {
   bool Connect = false;      // only with CheckConfig
   std::string ConfigPath;    // empty: beside the executable
   std::string EventLogPath;  // empty: syslog only
+  // --worker FD, not shown in the usage text: the service started this
+  // process to serve one client session, handed over on the channel FD.
+  int WorkerFd = -1;
 };
 
 // Raises Exception naming the offending argument for an unknown switch, a

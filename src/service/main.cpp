@@ -1,5 +1,6 @@
 // velquarn: runs the service in the foreground, or installs or removes it
 // as a systemd unit.
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -89,6 +90,26 @@ int RunService(const TCommandLine& command_line) {
   return status;
 }
 
+// A session worker: started by the service, serves one client and exits.
+// It dies with the service's thread that started it, and runs its driver
+// on the main thread, whose stack is the full size a driver may need.
+int RunWorker(const TCommandLine& command_line) {
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() == 1) return 1;  // the service ended before the request took
+  // The stop is the service's to run: systemd's SIGTERM to the whole unit,
+  // or a terminal's Ctrl+C to the whole process group, must not cut the
+  // grace period short. The service kills its workers when it has to.
+  for (int signal_number : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2}) {
+    std::signal(signal_number, SIG_IGN);
+  }
+  TVelquarnSvc service(command_line.ConfigPath, command_line.EventLogPath);
+  const int status = service.RunWorker(command_line.WorkerFd);
+  // A driver's own teardown has nothing left to give back in a process that
+  // ends now.
+  std::fflush(nullptr);
+  std::_Exit(status);
+}
+
 int Main(int argc, char** argv) {
   TCommandLine command_line;
   try {
@@ -116,6 +137,7 @@ int Main(int argc, char** argv) {
                                    : AbsolutePath(command_line.ConfigPath);
       return RunConfigCheck(path, command_line.Connect, std::cout);
     }
+    if (command_line.WorkerFd >= 0) return RunWorker(command_line);
     if (command_line.Install) return Install(command_line);
     if (command_line.Uninstall) return Uninstall(command_line);
     return RunService(command_line);

@@ -73,6 +73,16 @@ void ReadTlsSettings(const TIniFile& config, TServiceSettings& settings) {
   }
 }
 
+// Settings/Isolation: only the two words; a typing error must not quietly
+// run drivers in the shared process the operator meant to keep them out of.
+bool ReadProcessIsolation(const TIniFile& config) {
+  const std::string text = Trim(config.ReadString(kSettings, "Isolation", ""));
+  if (text.empty() || SameText(text, "thread")) return false;
+  if (SameText(text, "process")) return true;
+  throw Exception(
+      Format("Settings/Isolation: '%s' is not a valid value (thread or process)", text.c_str()));
+}
+
 }  // namespace
 
 TServiceSettings ReadServiceSettings(const TIniFile& config) {
@@ -110,6 +120,9 @@ TServiceSettings ReadServiceSettings(const TIniFile& config) {
         "addresses");
   }
   ReadTlsSettings(config, settings);
+  settings.ProcessIsolation = ReadProcessIsolation(config);
+  settings.HardTimeoutSec =
+      ReadLimit(config, "HardTimeoutSec", TServiceSettings::kDefaultHardTimeoutSec, 0);
   return settings;
 }
 
@@ -136,6 +149,7 @@ std::vector<std::pair<std::string, std::string>> DescribeSettings(
       {"TLSClientCA", FilterText(settings.Tls.ClientCA)},
       {"TLSMinVersion", settings.Tls.MinVersion},
       {"TLSCiphers", FilterText(settings.Tls.Ciphers)},
+      {"HardTimeoutSec", std::to_string(settings.HardTimeoutSec)},
   };
 }
 
@@ -156,7 +170,7 @@ std::vector<std::string> SettingChanges(const TServiceSettings& before,
 std::vector<std::string> RestartOnlyChanges(const TIniFile& before, const TIniFile& after) {
   std::vector<std::string> changed;
   for (const char* key : {"Port", "IPV6", "ListenAddress", "ProxyProtocol", "TLSPort", "PlainPort",
-                          "MetricsAddress"}) {
+                          "MetricsAddress", "Isolation"}) {
     if (Trim(before.ReadString(kSettings, key, "")) != Trim(after.ReadString(kSettings, key, ""))) {
       changed.emplace_back(key);
     }

@@ -49,13 +49,20 @@ struct TServiceSettings {
   int PlainPort = -1;
   // Re-read on every reload: the certificate, key and the rest.
   TTlsServerOptions Tls;
+  // Read at start only: whether every client session runs in a worker
+  // process of its own instead of a thread of the service's process.
+  bool ProcessIsolation = false;
+  // In process isolation: a statement running this long past its section's
+  // QueryTimeout has its worker killed; 0: never.
+  int HardTimeoutSec = kDefaultHardTimeoutSec;
+  static constexpr int kDefaultHardTimeoutSec = 60;
 };
 
 // Reads the settings of the file's Settings section. MaxLineLength,
 // MaxDateDiff and UpdateURL are read as the service always read them (an
 // unreadable number is the default). The limits and timeouts, SlowQueryMs,
 // ShutdownGraceSec, AllowFrom, AdminFrom, ConfigCommands, ProxyProtocol and
-// ProxyFrom and the TLS settings raise Exception
+// ProxyFrom, Isolation, HardTimeoutSec and the TLS settings raise Exception
 // naming the key and the value when it does not parse: a silent default
 // could admit more than the operator allowed.
 TServiceSettings ReadServiceSettings(const TIniFile& config);
@@ -69,7 +76,7 @@ std::vector<std::string> SettingChanges(const TServiceSettings& before,
                                         const TServiceSettings& after);
 
 // The names of the settings read only at start (Port, IPV6, ListenAddress,
-// ProxyProtocol, TLSPort, PlainPort, MetricsAddress)
+// ProxyProtocol, TLSPort, PlainPort, MetricsAddress, Isolation)
 // whose text differs between two loads of the file.
 std::vector<std::string> RestartOnlyChanges(const TIniFile& before, const TIniFile& after);
 

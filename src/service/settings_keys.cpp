@@ -7,7 +7,7 @@ namespace velquarn {
 namespace {
 
 // ListenAddress, AllowFrom, AdminFrom, ConfigCommands, ProxyProtocol,
-// ProxyFrom and the TLS keys have readers of
+// ProxyFrom, Isolation and the TLS keys have readers of
 // their own that reject a bad value at start; the check only knows the names.
 // The limits and timeouts (kLimit) are refused at start too.
 constexpr TSettingKey kSettings[] = {
@@ -38,6 +38,8 @@ constexpr TSettingKey kSettings[] = {
     {"TLSMinVersion", TSettingKind::kText, "1.2"},
     {"TLSCiphers", TSettingKind::kText, ""},
     {"MetricsAddress", TSettingKind::kAddress, ""},
+    {"Isolation", TSettingKind::kText, "thread"},
+    {"HardTimeoutSec", TSettingKind::kLimit, "60", 0},
 };
 
 constexpr TSettingKey kDatabaseSection[] = {

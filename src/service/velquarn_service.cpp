@@ -21,12 +21,16 @@
 #include "common/text.h"
 #include "dataset/database_list.h"
 #include "metrics/text_format.h"
+#include "metrics/worker_counters.h"
+#include "odbc/odbc_database.h"
+#include "odbc/odbc_driver.h"
 #include "protocol/connection_errors.h"
 #include "service/command_line.h"
 #include "service/config_check.h"
 #include "service/log_file.h"
 #include "service/paths.h"
 #include "service/service_notify.h"
+#include "service/worker_channel.h"
 
 namespace velquarn {
 
@@ -64,6 +68,20 @@ std::string JoinTexts(const std::vector<std::string>& texts, const char* separat
   return joined;
 }
 
+std::vector<std::string> SplitAt(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) return parts;
+    start = end + 1;
+  }
+}
+
+// Set by the worker's SIGHUP handler, taken before its next command.
+volatile sig_atomic_t worker_reload_requested = 0;
+
 }  // namespace
 
 TVelquarnSvc::TVelquarnSvc(std::string config_path, std::string event_log_path)
@@ -75,7 +93,10 @@ TVelquarnSvc::TVelquarnSvc(std::string config_path, std::string event_log_path)
   // Numbers always use "."; dates and times follow the regional settings.
   std::setlocale(LC_NUMERIC, "C");
   std::setlocale(LC_TIME, "");
-  if (!event_log_path.empty()) event_log_.SetFile(AbsolutePath(event_log_path));
+  if (!event_log_path.empty()) {
+    event_log_path_ = AbsolutePath(event_log_path);
+    event_log_.SetFile(event_log_path_);
+  }
   environment_.ConfigPath = config_path_;
   environment_.LogEvent = [this](const std::string& source, const std::string& text) {
     event_log_.Write(source, text);
@@ -159,6 +180,7 @@ void TVelquarnSvc::ApplySettings(const TServiceSettings& settings,
     proxy_from_ = settings.ProxyFrom;
   }
   ApplyTls(settings);
+  if (supervisor_ != nullptr) supervisor_->SetHardTimeoutSec(settings.HardTimeoutSec);
   // Whether a PROXY header comes first is fixed while the server listens.
   if (!server_.Active()) {
     server_.SetProxyFilter(settings.ProxyProtocol
@@ -254,7 +276,141 @@ void TVelquarnSvc::Execute() {
   RefreshVersionList();
   if (!server_.Active()) ReadBindings();
   environment_.MaxDateDiff = static_cast<int>(gate_.MaxDateDiff());
+  if (!server_.Active() && settings_.ProcessIsolation && worker_pool_ == nullptr) SetUpIsolation();
+  if (worker_pool_ != nullptr) {
+    supervisor_->Reset();
+    worker_pool_->Start();
+  }
   server_.Activate();
+}
+
+void TVelquarnSvc::SetUpIsolation() {
+  std::vector<std::string> arguments = {"--worker", std::to_string(TWorkerPool::kWorkerChannelFd),
+                                        "--config", config_path_};
+  if (!event_log_path_.empty()) {
+    arguments.emplace_back("--event-log");
+    arguments.push_back(event_log_path_);
+  }
+  worker_pool_ = std::make_unique<TWorkerPool>(
+      worker_binary_.empty() ? ExecutablePath() : worker_binary_, std::move(arguments),
+      kReadyWorkers,
+      [this](const std::string& text) { event_log_.Write(kEventSourceService, text); });
+  supervisor_ = std::make_unique<TWorkerSupervisor>(*worker_pool_, event_log_,
+                                                    [this] { return gate_.List().Snapshot(); });
+  supervisor_->SetMetrics(metrics_.get());
+  supervisor_->SetHardTimeoutSec(settings_.HardTimeoutSec);
+  TWorkerSupervisor* supervisor = supervisor_.get();
+  server_.SetSessionHandOff([this, supervisor](TContext& context, bool tls) {
+    if (metrics_ != nullptr) metrics_->ConnectionOpened();
+    supervisor->Serve(context, tls);
+    if (metrics_ != nullptr) metrics_->ConnectionClosed();
+  });
+  server_.OnGraceEnded = [supervisor] { supervisor->CutOff(); };
+}
+
+int TVelquarnSvc::RunWorker(int channel) {
+  worker_channel_ = channel;
+  // SIGHUP from the service: its configuration was reloaded.
+  struct sigaction reload {};
+  reload.sa_handler = [](int) { worker_reload_requested = 1; };
+  sigemptyset(&reload.sa_mask);
+  reload.sa_flags = SA_RESTART;
+  ::sigaction(SIGHUP, &reload, nullptr);
+  auto config = std::make_shared<const TIniFile>(config_path_);
+  const TServiceSettings settings = ReadServiceSettings(*config);
+  ApplySettings(settings, std::move(config));
+  server_.SetCommandTable(BuildCommandTable(environment_));
+  if (ParseMetricsAddress(config_->ReadString("Settings", "MetricsAddress", ""))) {
+    // Counted here, summed by the service from the reports on the channel.
+    metrics_ = std::make_unique<TGatewayMetrics>(VersionNumber(), 0);
+    metrics_->SetCommandNames(server_.CommandWords());
+    environment_.Metrics = metrics_.get();
+    server_.SetTrafficCounters(&metrics_->bytes_received, &metrics_->bytes_sent);
+  }
+  environment_.MaxDateDiff = static_cast<int>(gate_.MaxDateDiff());
+  server_.OnConnect = nullptr;
+  server_.OnCommandBegin = [this](TContext& context, const std::string& line) {
+    ReportCommandBegin(context, line);
+  };
+  server_.OnCommandDone = [this](size_t command, int reply_code, std::chrono::nanoseconds elapsed) {
+    ReportCommandDone(command, reply_code, elapsed);
+  };
+  try {
+    SendWorkerMessage(channel, TWorkerMessageKind::kReady, "");
+  } catch (const ESocketError&) {
+    return 0;  // retired before it was ready: a reload or a stop
+  }
+  TWorkerMessage message;
+  if (ReceiveWorkerMessage(channel, -1, message) != TWorkerReceive::kMessage ||
+      message.kind != TWorkerMessageKind::kHandOff || !message.socket.Valid()) {
+    return 0;
+  }
+  // The first line: TLS or not, the peer's name and address, tab-separated;
+  // then the client version list, one line each.
+  const size_t head_end = std::min(message.text.find('\n'), message.text.size());
+  const std::vector<std::string> head = SplitAt(message.text.substr(0, head_end), '\t');
+  TClientVersionList::TLines lines =
+      SplitAt(head_end < message.text.size() ? message.text.substr(head_end + 1) : "", '\n');
+  if (!lines.empty() && lines.back().empty()) lines.pop_back();
+  gate_.List().Assign(std::move(lines));
+  const bool tls = !head.empty() && head[0] == "1";
+  const std::string peer_name = head.size() > 1 ? head[1] : std::string();
+  const std::optional<TIpAddress> peer =
+      head.size() > 2 ? ParseIpAddress(head[2]) : std::optional<TIpAddress>();
+  server_.ServeSession(std::move(message.socket), tls ? server_.TlsContext() : nullptr, peer,
+                       peer_name);
+  try {
+    SendWorkerMessage(channel, TWorkerMessageKind::kEnd, WorkerCounters());
+  } catch (const std::exception&) {
+    // The service is gone; nobody counts any more.
+  }
+  return 0;
+}
+
+void TVelquarnSvc::ReloadWorker() {
+  // The service has logged the reload and what was wrong with the file;
+  // a worker only follows it, quietly.
+  try {
+    TIniFile::ReadFileText(config_path_);
+    auto config = std::make_shared<const TIniFile>(config_path_);
+    const TServiceSettings settings = ReadServiceSettings(*config);
+    ApplySettings(settings, std::move(config));
+    environment_.MaxDateDiff = static_cast<int>(gate_.MaxDateDiff());
+  } catch (const std::exception&) {
+  }
+}
+
+std::string TVelquarnSvc::WorkerCounters() const {
+  return metrics_ != nullptr ? EncodeWorkerCounters(*metrics_) : std::string();
+}
+
+void TVelquarnSvc::ReportCommandBegin(TContext& context, const std::string& line) {
+  if (worker_reload_requested != 0) {
+    worker_reload_requested = 0;
+    ReloadWorker();
+  }
+  int query_timeout = 0;
+  std::string section;
+  if (auto* db_context = dynamic_cast<TDBContext*>(&context)) {
+    section = db_context->SectionName();
+    if (db_context->Database() != nullptr) {
+      if (TcsODBCDriver* driver = db_context->Database()->ODBCDriver()) {
+        query_timeout = driver->QueryTimeout();
+      }
+    }
+  }
+  SendWorkerMessage(worker_channel_, TWorkerMessageKind::kBegin,
+                    Format("%d\t%s\t%s", query_timeout, section.c_str(), line.c_str()));
+}
+
+void TVelquarnSvc::ReportCommandDone(size_t command, int reply_code,
+                                     std::chrono::nanoseconds elapsed) {
+  const long long index =
+      command == TCommandServer::kNoCommand ? -1 : static_cast<long long>(command);
+  SendWorkerMessage(
+      worker_channel_, TWorkerMessageKind::kDone,
+      Format("%lld\t%d\t%lld\n", index, reply_code, static_cast<long long>(elapsed.count())) +
+          WorkerCounters());
 }
 
 void TVelquarnSvc::SetUpMetrics() {
@@ -334,6 +490,9 @@ bool TVelquarnSvc::Reload() {
   const std::vector<std::string> restart_only = RestartOnlyChanges(*config_, *config);
   const bool url_changed = settings.UpdateURL != settings_.UpdateURL;
   ApplySettings(settings, std::move(config));
+  // Sessions in workers re-read the file before their next command; told
+  // before the entry below, so that whoever waits for it finds them told.
+  if (supervisor_ != nullptr) supervisor_->SignalServing(SIGHUP);
   event_log_.Write(
       TLogPriority::kInfo, kEventSourceService,
       Format("Reload of %s: %s", config_path_.c_str(),
@@ -344,6 +503,9 @@ bool TVelquarnSvc::Reload() {
                             config_path_.c_str(), JoinTexts(restart_only, ", ").c_str()));
   }
   if (url_changed) RefreshVersionList();
+  // Waiting workers read the file when they started: they make way for
+  // ones that read it now.
+  if (worker_pool_ != nullptr) worker_pool_->Renew();
   return true;
 }
 
@@ -418,6 +580,7 @@ void TVelquarnSvc::LogStatus() {
 void TVelquarnSvc::Stop() {
   if (metrics_endpoint_ != nullptr) metrics_endpoint_->Stop();
   server_.Deactivate();
+  if (worker_pool_ != nullptr) worker_pool_->Stop();
   // Sessions stuck inside a driver still use their databases: the process
   // ends without freeing what they hold (see HasAbandonedSessions).
   if (server_.HasAbandonedThreads()) return;

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,6 +29,8 @@
 #include "service/rate_limiter.h"
 #include "service/service_settings.h"
 #include "service/version_gate.h"
+#include "service/worker_pool.h"
+#include "service/worker_supervisor.h"
 
 namespace velquarn {
 
@@ -38,6 +41,8 @@ class TVelquarnSvc {
   // The period of the version timer on the main thread; each tick lets the
   // version gate decide whether the list is due for a refresh.
   static constexpr int kVersionTimerMs = kVersionTimerIntervalMs;
+  // Process isolation: session workers kept started ahead of clients.
+  static constexpr size_t kReadyWorkers = 4;
 
   // config_path empty: beside the executable. event_log_path empty: syslog
   // only. Sets the process's decimal separator to "." and TDBContext as the
@@ -70,6 +75,17 @@ class TVelquarnSvc {
   // (HasAbandonedSessions), without running destructors.
   void Stop();
   bool HasAbandonedSessions() const { return server_.HasAbandonedThreads(); }
+
+  // The binary started as a session worker under Settings/Isolation=process
+  // (default: this process's own executable). Set before Execute; for a
+  // program that embeds the service.
+  void SetWorkerBinary(std::string path) { worker_binary_ = std::move(path); }
+
+  // The worker role (process isolation): loads the configuration, says it
+  // is ready on channel, serves the one client session the service hands
+  // over there and returns the process exit status. Returns 0 at once when
+  // the channel closes before a session came.
+  int RunWorker(int channel);
 
   TCommandServer& Server() { return server_; }
   TEventLog& EventLog() { return event_log_; }
@@ -129,8 +145,20 @@ class TVelquarnSvc {
   void OnApplicationError(const std::exception& error);
   void OnStopDeadline(const std::vector<TCommandServer::TStuckSession>& sessions);
   void FreeDatabaseList() noexcept;
+  // Settings/Isolation=process: starts the worker pool and hands every
+  // session to the supervisor instead of a thread of this process.
+  void SetUpIsolation();
+  // The worker role's hooks: what the service process learns of each
+  // command.
+  void ReportCommandBegin(TContext& context, const std::string& line);
+  void ReportCommandDone(size_t command, int reply_code, std::chrono::nanoseconds elapsed);
+  std::string WorkerCounters() const;
+  // The worker role's side of a reload: re-reads the file and applies its
+  // live settings, or keeps the ones in force.
+  void ReloadWorker();
 
   std::string config_path_;
+  std::string event_log_path_;  // absolute; empty: syslog only
   TEventLog event_log_;
   TVersionGate gate_;
   std::shared_ptr<const TIniFile> config_;
@@ -144,6 +172,13 @@ class TVelquarnSvc {
   // Set up once, before the server is first activated; it reads only
   // metrics_.
   std::unique_ptr<TMetricsEndpoint> metrics_endpoint_;
+  // Process isolation: set up once, at the first start, and stopped after
+  // the server (a worker dies with the pool thread that started it).
+  std::unique_ptr<TWorkerPool> worker_pool_;
+  std::unique_ptr<TWorkerSupervisor> supervisor_;
+  // The worker role's channel to the service; -1 in the service itself.
+  int worker_channel_ = -1;
+  std::string worker_binary_;  // empty: ExecutablePath()
   std::mutex settings_mutex_;
   TAddressFilter allow_from_;  // Guarded by settings_mutex_
   TAddressFilter proxy_from_;  // Guarded by settings_mutex_

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "client/velquarn_client.h"
@@ -15,6 +16,20 @@ inline TVelquarnProcessOptions VelquarnOptions() {
   TVelquarnProcessOptions options;
   options.binary = VELQUARN_BINARY;
   return options;
+}
+
+// VELQUARN_E2E_ISOLATION: the Settings/Isolation every started server gets
+// (tests/support/velquarn_process.cpp adds it); empty: the default.
+inline std::string IsolationUnderTest() {
+  const char* isolation = std::getenv("VELQUARN_E2E_ISOLATION");
+  return isolation != nullptr ? isolation : "";
+}
+
+// The [Settings] line a test that writes a whole configuration file itself
+// adds, so that the file keeps the isolation under test ("" by default).
+inline std::string IsolationSetting() {
+  const std::string isolation = IsolationUnderTest();
+  return isolation.empty() ? "" : "Isolation=" + isolation + "\n";
 }
 
 // A client connected to the server that has read the greeting line.

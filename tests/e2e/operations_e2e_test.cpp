@@ -45,7 +45,7 @@ std::string PostgresOpenLine() {
 void RewriteConfig(const TVelquarnProcess& server, const std::string& settings,
                    const std::string& sections = "") {
   std::ofstream(server.ConfigPath()) << "[Settings]\nPort=" << server.Port() << "\n"
-                                     << settings << "\n"
+                                     << IsolationSetting() << settings << "\n"
                                      << sections;
 }
 

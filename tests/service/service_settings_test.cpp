@@ -68,3 +68,31 @@ TEST(ServiceSettings, RestartOnlyKeysAreNamedWhenTheirTextChanges) {
 
 }  // namespace
 }  // namespace velquarn
+
+namespace velquarn {
+namespace {
+
+TEST(ServiceSettings, IsolationIsThreadUnlessProcessIsSpelledOut) {
+  const TServiceSettings defaults = ReadServiceSettings(Config(""));
+  EXPECT_FALSE(defaults.ProcessIsolation);
+  EXPECT_EQ(defaults.HardTimeoutSec, 60);
+  EXPECT_FALSE(ReadServiceSettings(Config("Isolation=Thread\n")).ProcessIsolation);
+  const TServiceSettings isolated =
+      ReadServiceSettings(Config("Isolation= PROCESS \nHardTimeoutSec=0\n"));
+  EXPECT_TRUE(isolated.ProcessIsolation);
+  EXPECT_EQ(isolated.HardTimeoutSec, 0);
+  EXPECT_EQ(ReadError("Isolation=processes"),
+            "Settings/Isolation: 'processes' is not a valid value (thread or process)");
+  EXPECT_EQ(ReadError("Isolation=1"),
+            "Settings/Isolation: '1' is not a valid value (thread or process)");
+  EXPECT_EQ(ReadError("HardTimeoutSec=soon"),
+            "Settings/HardTimeoutSec: 'soon' is not a valid value (a whole number from 0 on)");
+  // The hard timeout is live; the isolation takes a restart.
+  EXPECT_EQ(SettingChanges(defaults, ReadServiceSettings(Config("HardTimeoutSec=5\n"))),
+            std::vector<std::string>{"HardTimeoutSec: 60 -> 5"});
+  EXPECT_EQ(RestartOnlyChanges(Config(""), Config("Isolation=process\n")),
+            std::vector<std::string>{"Isolation"});
+}
+
+}  // namespace
+}  // namespace velquarn

@@ -115,7 +115,15 @@ TVelquarnProcess::TVelquarnProcess(TVelquarnProcessOptions options)
     : folder_(MakeTempFolder()), port_(options.port != 0 ? options.port : FreeTcpPort()) {
   {
     std::ofstream ini(ConfigPath());
-    ini << "[Settings]\nPort=" << port_ << "\n" << options.settings << "\n" << options.sections;
+    ini << "[Settings]\nPort=" << port_ << "\n" << options.settings << "\n";
+    // The whole end-to-end suite runs once more with every session in a
+    // worker process; a test that chose its isolation keeps it.
+    const char* isolation = std::getenv("VELQUARN_E2E_ISOLATION");
+    if (isolation != nullptr && *isolation != '\0' &&
+        options.settings.find("Isolation=") == std::string::npos) {
+      ini << "Isolation=" << isolation << "\n";
+    }
+    ini << options.sections;
   }
   std::vector<std::string> arguments = {"--config", ConfigPath().string(), "--event-log",
                                         EventLogPath().string()};
