@@ -13,13 +13,10 @@
 #include <string_view>
 
 #include "common/exceptions.h"
+#include "fuzz_check.h"
 #include "protocol/connection.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 constexpr size_t kMaxWire = 32 * 1024;  // fits a socket buffer: no writer thread
 

@@ -14,14 +14,11 @@
 #include "client/field_defs.h"
 #include "client/json_row_decoder.h"
 #include "client/row_decoder.h"
+#include "fuzz_check.h"
 
 namespace {
 
 using namespace velquarn;
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 constexpr const char* kDataTypes[] = {"string",   "int16",    "int32",   "int64", "double",
                                       "double",   "currency", "boolean", "date",  "time",

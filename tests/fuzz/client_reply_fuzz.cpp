@@ -10,15 +10,8 @@
 
 #include "client/velquarn_client.h"
 #include "common/exceptions.h"
+#include "fuzz_check.h"
 #include "fuzz_listener.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static auto* listener = new velquarn::fuzz::TListener();

@@ -7,12 +7,9 @@
 #include <string_view>
 
 #include "commands/sql_commands.h"
+#include "fuzz_check.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');

@@ -14,12 +14,9 @@
 
 #include "common/ini_file.h"
 #include "common/text.h"
+#include "fuzz_check.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 void CheckSameContent(const velquarn::TIniFile& a, const velquarn::TIniFile& b) {
   const std::vector<velquarn::TIniSectionLines> left = a.SectionLines();

@@ -21,15 +21,12 @@
 #include "common/cp1252.h"
 #include "common/exceptions.h"
 #include "dataset/field.h"
+#include "fuzz_check.h"
 #include "fuzz_query.h"
 
 namespace {
 
 using namespace velquarn;
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 // A document that does not parse is shown before the run stops.
 nlohmann::ordered_json Parsed(std::string_view text) {

@@ -9,15 +9,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz_check.h"
 #include "protocol/line_reader.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using velquarn::TLineReader;

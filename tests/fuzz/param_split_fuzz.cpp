@@ -7,15 +7,8 @@
 #include <vector>
 
 #include "common/text.h"
+#include "fuzz_check.h"
 #include "protocol/param_split.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using velquarn::SplitParams;

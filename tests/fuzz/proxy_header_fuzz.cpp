@@ -7,15 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "protocol/proxy_header.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace velquarn;

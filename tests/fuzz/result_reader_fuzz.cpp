@@ -12,15 +12,8 @@
 
 #include "client/result_reader.h"
 #include "common/exceptions.h"
+#include "fuzz_check.h"
 #include "fuzz_listener.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace velquarn;

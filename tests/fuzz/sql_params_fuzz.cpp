@@ -8,14 +8,7 @@
 #include <string_view>
 
 #include "dataset/params.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+#include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view sql(reinterpret_cast<const char*>(data), size);

@@ -10,15 +10,8 @@
 #include <vector>
 
 #include "common/exceptions.h"
+#include "fuzz_check.h"
 #include "service/version_list.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
