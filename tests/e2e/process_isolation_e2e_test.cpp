@@ -105,6 +105,11 @@ std::unique_ptr<TVelquarnProcess> StartWithSmallStack(const TVelquarnProcessOpti
 }
 
 TEST(ProcessIsolationE2E, CrashAndSpinCostOnlyTheirOwnSessions) {
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer catches the worker's stack overflow itself and ends it
+  // with its own report and exit status 1, not the signal this test reads.
+  GTEST_SKIP() << "the crash is AddressSanitizer's to report under it";
+#endif
   std::unique_ptr<TVelquarnProcess> started = StartWithSmallStack(IsolatedSqlite(""));
   TVelquarnProcess& server = *started;
   std::atomic<bool> stop = false;
