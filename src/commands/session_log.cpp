@@ -9,8 +9,6 @@ namespace velquarn {
 
 namespace {
 
-constexpr const char* kEventSource = "Velquarn";
-
 const TcsError* FirstRecord(const std::exception& error) {
   const auto* sql_error = dynamic_cast<const EcsSQLError*>(&error);
   if (sql_error == nullptr || sql_error->Errors().empty()) return nullptr;

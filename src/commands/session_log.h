@@ -16,6 +16,9 @@ namespace velquarn {
 
 struct TCommandEnvironment;
 
+// The source name of the event-log entries that commands write.
+inline constexpr const char* kEventSource = "Velquarn";
+
 // The most of a statement's text a slow-statement entry quotes.
 inline constexpr size_t kSlowStatementQuote = 200;
 

@@ -5,6 +5,7 @@
 
 #include "commands/command_table.h"
 #include "commands/context_access.h"
+#include "commands/session_log.h"
 #include "commands/xml_field_defs.h"
 #include "common/exceptions.h"
 #include "common/text.h"
@@ -22,7 +23,6 @@ namespace {
 constexpr std::string_view kGuardMessage =
     "**Allvarligt fel vid uppdatering av data. Kontakta TESSIK.** ";
 
-constexpr const char* kEventSource = "Velquarn";
 constexpr const char* kSqlPrefix = "[Velquarn.sql]:";
 constexpr const char* kExecSql2Prefix = "[Velquarn.ExecSQL2]:";
 constexpr const char* kExecSql3Prefix = "[Velquarn.ExecSQL3]:";

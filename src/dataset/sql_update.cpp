@@ -10,8 +10,6 @@ namespace velquarn {
 
 namespace {
 
-constexpr std::string_view kOldPrefix = "OLD_";
-
 // The field for a parameter name: the query's own first, then its master's.
 TField* FindBindingField(const TcsDataset& query, std::string_view name) {
   if (TField* field = query.FindField(name)) {
@@ -85,12 +83,9 @@ void TSQLUpdate::SetParams(TUpdateKind kind) {
   TParams& params = statement.Params();
   for (int i = 0; i < params.Count(); ++i) {
     TParam& param = params[i];
-    std::string_view name = param.Name();
-    const bool old =
-        name.size() >= kOldPrefix.size() && SameText(name.substr(0, kOldPrefix.size()), kOldPrefix);
-    if (old) {
-      name.remove_prefix(kOldPrefix.size());
-    }
+    const std::optional<std::string_view> old_field = OldValueField(param.Name());
+    const bool old = old_field.has_value();
+    const std::string_view name = old ? *old_field : std::string_view(param.Name());
     TField* field = FindBindingField(*query_, name);
     if (field == nullptr) {
       continue;

@@ -13,14 +13,15 @@
 
 namespace velquarn {
 
-namespace {
-
-constexpr std::string_view kOldPrefix = "OLD_";
-
-bool HasOldPrefix(std::string_view name) {
-  return name.size() >= kOldPrefix.size() &&
-         SameText(name.substr(0, kOldPrefix.size()), kOldPrefix);
+std::optional<std::string_view> OldValueField(std::string_view param_name) {
+  if (param_name.size() < kOldValuePrefix.size() ||
+      !SameText(param_name.substr(0, kOldValuePrefix.size()), kOldValuePrefix)) {
+    return std::nullopt;
+  }
+  return param_name.substr(kOldValuePrefix.size());
 }
+
+namespace {
 
 TcsCustomDatabase& DatabaseOf(TcsDataset& dataset) {
   if (TcsCustomDatabase* database = dataset.Database()) {
@@ -38,8 +39,8 @@ void BindFromDataset(TcsDataset& dataset, TParams& params) {
   for (int i = 0; i < params.Count(); ++i) {
     TParam& param = params[i];
     const std::string& name = param.Name();
-    if (HasOldPrefix(name)) {
-      if (TField* field = dataset.FindField(std::string_view(name).substr(kOldPrefix.size()))) {
+    if (const std::optional<std::string_view> old = OldValueField(name)) {
+      if (TField* field = dataset.FindField(*old)) {
         param.AssignFieldValue(*field, field->OldValue());
       }
     } else if (TField* field = dataset.FindField(name)) {

@@ -19,7 +19,9 @@
 // Instances are used by the thread of the query they serve.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/string_list.h"
 #include "dataset/db_types.h"
@@ -28,6 +30,11 @@
 namespace velquarn {
 
 class TcsDataset;
+
+// A parameter named OLD_<field> takes the held (unedited) value of <field>.
+inline constexpr std::string_view kOldValuePrefix = "OLD_";
+// The field name behind an OLD_ parameter name, or nullopt for another name.
+std::optional<std::string_view> OldValueField(std::string_view param_name);
 
 class TUpdateParams : public TcsUpdateWriter {
  public:

@@ -10,7 +10,7 @@ namespace {
 // ProxyFrom, Isolation and the TLS keys have readers of
 // their own that reject a bad value at start; the check only knows the names.
 // The limits and timeouts (kLimit) are refused at start too.
-constexpr TSettingKey kSettings[] = {
+constexpr TSettingKey kSettingKeys[] = {
     {"IPV6", TSettingKind::kBoolean, "0"},
     {"Port", TSettingKind::kPort, "8888"},
     {"MaxDateDiff", TSettingKind::kInteger, "3"},
@@ -53,7 +53,7 @@ constexpr TSettingKey kDatabaseSection[] = {
 
 }  // namespace
 
-std::span<const TSettingKey> SettingsKeys() { return kSettings; }
+std::span<const TSettingKey> SettingsKeys() { return kSettingKeys; }
 
 std::span<const TSettingKey> DatabaseSectionKeys() { return kDatabaseSection; }
 

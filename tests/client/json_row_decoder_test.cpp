@@ -13,7 +13,7 @@ namespace {
 
 using namespace std::string_literals;
 
-TColumnDef Column(const std::string& data_type, int precision = -1) {
+TColumnDef JsonColumn(const std::string& data_type, int precision = -1) {
   TColumnDef column;
   column.Name = data_type;
   column.DataType = data_type;
@@ -24,9 +24,9 @@ TColumnDef Column(const std::string& data_type, int precision = -1) {
 
 TEST(JsonRowDecoderTest, ReadsEachTypeAsTheServerWritesIt) {
   const std::vector<TColumnDef> columns = {
-      Column("int32"), Column("string"),   Column("double"),    Column("boolean"),
-      Column("date"),  Column("datetime"), Column("time"),      Column("blob"),
-      Column("bytes"), Column("memo"),     Column("double", 10)};
+      JsonColumn("int32"), JsonColumn("string"),   JsonColumn("double"),    JsonColumn("boolean"),
+      JsonColumn("date"),  JsonColumn("datetime"), JsonColumn("time"),      JsonColumn("blob"),
+      JsonColumn("bytes"), JsonColumn("memo"),     JsonColumn("double", 10)};
   // 1970-01-01 is 86400000; 2000-03-01 12:00 is 951912000000 (moved back by
   // 1969 years); 12:00 is 43200000.
   const std::string document =
@@ -51,7 +51,8 @@ TEST(JsonRowDecoderTest, ReadsEachTypeAsTheServerWritesIt) {
 }
 
 TEST(JsonRowDecoderTest, NullsEmptyDocumentsAndTheTimeZone) {
-  const std::vector<TColumnDef> columns = {Column("int32"), Column("datetime"), Column("time")};
+  const std::vector<TColumnDef> columns = {JsonColumn("int32"), JsonColumn("datetime"),
+                                           JsonColumn("time")};
   EXPECT_TRUE(DecodeJsonRows(columns, "{ \"rows\": [  ] }").empty());
   // With the server two hours ahead, 1970-01-01 00:00 is 93600000.
   const std::vector<TClientRow> rows = DecodeJsonRows(
@@ -65,7 +66,8 @@ TEST(JsonRowDecoderTest, NullsEmptyDocumentsAndTheTimeZone) {
 TEST(JsonRowDecoderTest, NonFiniteFloatsAsTheServerWritesThem) {
   // A JSON string, as JSON has no number for them; the bare token of older
   // servers reads too.
-  const std::vector<TColumnDef> columns = {Column("double"), Column("currency"), Column("double")};
+  const std::vector<TColumnDef> columns = {JsonColumn("double"), JsonColumn("currency"),
+                                           JsonColumn("double")};
   const std::vector<TClientRow> rows =
       DecodeJsonRows(columns, "{ \"rows\": [ { \"a\": \"NAN\", \"b\": \"-INF\", \"c\": INF } ] }");
   ASSERT_EQ(rows.size(), 1u);
@@ -77,7 +79,7 @@ TEST(JsonRowDecoderTest, NonFiniteFloatsAsTheServerWritesThem) {
 }
 
 TEST(JsonRowDecoderTest, BadDocumentsNameWhatWasExpected) {
-  const std::vector<TColumnDef> columns = {Column("int32")};
+  const std::vector<TColumnDef> columns = {JsonColumn("int32")};
   const auto message = [&](const std::string& document) {
     try {
       DecodeJsonRows(columns, document);

@@ -13,7 +13,7 @@ namespace {
 
 using namespace std::string_literals;
 
-TColumnDef Column(const std::string& data_type, int size = 0, int precision = -1) {
+TColumnDef RowColumn(const std::string& data_type, int size = 0, int precision = -1) {
   TColumnDef column;
   column.Name = "C";
   column.DataType = data_type;
@@ -25,9 +25,10 @@ TColumnDef Column(const std::string& data_type, int size = 0, int precision = -1
 
 TEST(RowDecoderTest, ReadsEachTypeAsTheServerWritesIt) {
   const std::vector<TColumnDef> columns = {
-      Column("int32"),   Column("string", 20), Column("double"),   Column("double", 0, 12),
-      Column("boolean"), Column("date"),       Column("time"),     Column("datetime"),
-      Column("blob"),    Column("memo"),       Column("currency"), Column("int64")};
+      RowColumn("int32"),         RowColumn("string", 20), RowColumn("double"),
+      RowColumn("double", 0, 12), RowColumn("boolean"),    RowColumn("date"),
+      RowColumn("time"),          RowColumn("datetime"),   RowColumn("blob"),
+      RowColumn("memo"),          RowColumn("currency"),   RowColumn("int64")};
   const std::string payload =
       "-7,\"a \"\"q\"\", b\",1.5E-5,-12.25,True,\"2024-02-29\",\"13:04:05\","
       "\"1999-12-31 23:59:58\",00FF41,4142,0.5,9223372036854775807\0"s;
@@ -49,8 +50,9 @@ TEST(RowDecoderTest, ReadsEachTypeAsTheServerWritesIt) {
 }
 
 TEST(RowDecoderTest, NullsEmptyValuesAndMidnight) {
-  const std::vector<TColumnDef> columns = {Column("string", 5), Column("int16"),   Column("blob"),
-                                           Column("datetime"),  Column("boolean"), Column("memo")};
+  const std::vector<TColumnDef> columns = {RowColumn("string", 5), RowColumn("int16"),
+                                           RowColumn("blob"),      RowColumn("datetime"),
+                                           RowColumn("boolean"),   RowColumn("memo")};
   // A NULL string and boolean are 0xFF, a NULL number is 0, an empty blob
   // is nothing, a date-time at midnight is the date alone.
   const std::string payload = "\xFF,0,,\"2020-01-02\",\xFF,\xFF\0\"\",0,\xFF,\xFF,False,\0"s;
@@ -72,8 +74,8 @@ TEST(RowDecoderTest, NullsEmptyValuesAndMidnight) {
 TEST(RowDecoderTest, RawByteColumnsMayHoldSeparatorsZerosAndFF) {
   // Fixed-size bytes and a variable binary column (named "string") travel
   // raw: any byte may stand in them.
-  const std::vector<TColumnDef> columns = {Column("bytes", 4), Column("string", 3),
-                                           Column("int32")};
+  const std::vector<TColumnDef> columns = {RowColumn("bytes", 4), RowColumn("string", 3),
+                                           RowColumn("int32")};
   const std::string payload = ",\0\xFF\",\0,\0,1\0\xFF,\xFF,2\0"s;
   const std::vector<TClientRow> rows = DecodeRows(columns, payload);
   ASSERT_EQ(rows.size(), 2u);
@@ -86,7 +88,7 @@ TEST(RowDecoderTest, RawByteColumnsMayHoldSeparatorsZerosAndFF) {
 }
 
 TEST(RowDecoderTest, QuotedTextMayHoldCommasZeroLookalikesAndFF) {
-  const std::vector<TColumnDef> columns = {Column("string", 10), Column("string", 10)};
+  const std::vector<TColumnDef> columns = {RowColumn("string", 10), RowColumn("string", 10)};
   const std::string payload = "\",\xFF,\",\"\"\"\"\0"s;
   const std::vector<TClientRow> rows = DecodeRows(columns, payload);
   ASSERT_EQ(rows.size(), 1u);
@@ -95,7 +97,7 @@ TEST(RowDecoderTest, QuotedTextMayHoldCommasZeroLookalikesAndFF) {
 }
 
 TEST(RowDecoderTest, FloatsInTheGeneralFormat) {
-  const std::vector<TColumnDef> columns = {Column("double")};
+  const std::vector<TColumnDef> columns = {RowColumn("double")};
   const std::vector<TClientRow> rows = DecodeRows(columns,
                                                   "1E20\0-2.5\0"
                                                   "0\0NAN\0-INF\0"s);
@@ -109,7 +111,7 @@ TEST(RowDecoderTest, FloatsInTheGeneralFormat) {
 
 TEST(RowDecoderTest, TheLargestDoublesReadBackFromTheirFifteenDigits) {
   // 15 digits round the largest doubles up past the double range.
-  const std::vector<TColumnDef> columns = {Column("double")};
+  const std::vector<TColumnDef> columns = {RowColumn("double")};
   const std::vector<TClientRow> rows =
       DecodeRows(columns, "1.79769313486232E308\0-1.79769313486232E308\0"s);
   ASSERT_EQ(rows.size(), 2u);
@@ -122,25 +124,26 @@ TEST(RowDecoderTest, TheLargestDoublesReadBackFromTheirFifteenDigits) {
 
 TEST(RowDecoderTest, ZeroSizedBinaryColumnsAndZeroBytesInsideRawValues) {
   // A var-bytes column of size 0 is nothing between its separators.
-  const std::vector<TClientRow> empty = DecodeRows({Column("int32"), Column("string", 0)}, "7,\0"s);
+  const std::vector<TClientRow> empty =
+      DecodeRows({RowColumn("int32"), RowColumn("string", 0)}, "7,\0"s);
   ASSERT_EQ(empty.size(), 1u);
   EXPECT_EQ(empty[0][1], TClientValue::OfBytes(""));
   // Raw bytes FF 00 read first as a NULL that ends the row; the bytes after
   // it then fit no row, so the whole raw value is the reading.
-  const std::vector<TClientRow> rows = DecodeRows({Column("string", 4)}, "\xFF\0ab\0\"q\"\0"s);
+  const std::vector<TClientRow> rows = DecodeRows({RowColumn("string", 4)}, "\xFF\0ab\0\"q\"\0"s);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0][0], TClientValue::OfBytes("\xFF\0ab"s));
   EXPECT_EQ(rows[1][0], TClientValue::OfText("q"));
 }
 
 TEST(RowDecoderTest, NonIsoDatesStayText) {
-  const std::vector<TColumnDef> columns = {Column("date")};
+  const std::vector<TColumnDef> columns = {RowColumn("date")};
   const std::vector<TClientRow> rows = DecodeRows(columns, "\"31.12.1999\"\0"s);
   EXPECT_EQ(rows[0][0], TClientValue::OfText("31.12.1999"));
 }
 
 TEST(RowDecoderTest, BadBlocksNameWhatWasExpected) {
-  const std::vector<TColumnDef> columns = {Column("int32"), Column("string", 5)};
+  const std::vector<TColumnDef> columns = {RowColumn("int32"), RowColumn("string", 5)};
   const auto message = [&](const std::string& payload) {
     try {
       DecodeRows(columns, payload);
@@ -164,7 +167,7 @@ TEST(RowDecoderTest, BadBlocksNameWhatWasExpected) {
 TEST(RowDecoderTest, HostileAmbiguityStaysLinear) {
   // Many raw-byte columns over a block of separators: every column has two
   // readings, yet the dead ends are remembered.
-  std::vector<TColumnDef> columns(200, Column("bytes", 1));
+  std::vector<TColumnDef> columns(200, RowColumn("bytes", 1));
   std::string payload(4000, ',');
   EXPECT_THROW(DecodeRows(columns, payload), EDecodeError);
 }

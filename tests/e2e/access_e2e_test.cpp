@@ -14,17 +14,11 @@
 #include "common/exceptions.h"
 #include "e2e/backend_e2e_fixture.h"
 #include "e2e/e2e_options.h"
+#include "support/file_text.h"
 #include "support/odbc_test_env.h"
 
 namespace velquarn::testing {
 namespace {
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 void WriteFile(const std::filesystem::path& path, const std::string& text, mode_t mode) {
   std::ofstream(path, std::ios::binary) << text;
@@ -176,7 +170,7 @@ TEST_F(AccessE2E, UnparsableAddressSettingsStopTheStartNamingKeyAndValue) {
 
 TEST_F(AccessE2E, ConfigCommandsOnlyFromAdminPeersAndTheFileStaysUntouched) {
   Start("AdminFrom=127.0.0.1");
-  const std::string before = ReadFile(server_->ConfigPath());
+  const std::string before = ReadFileText(server_->ConfigPath());
   TVelquarnClient outsider = GreetedFrom("127.0.0.2");
   EXPECT_EQ(ReplyLine(outsider, "sys getconfig"),
             "583 Configuration commands are not allowed from this address");
@@ -184,7 +178,7 @@ TEST_F(AccessE2E, ConfigCommandsOnlyFromAdminPeersAndTheFileStaysUntouched) {
   EXPECT_EQ(outsider.ReadLine(), "583 Configuration commands are not allowed from this address");
   // The uploaded lines were consumed, not run as commands.
   EXPECT_EQ(ReplyLine(outsider, "test"), "200 Ok");
-  EXPECT_EQ(ReadFile(server_->ConfigPath()), before);
+  EXPECT_EQ(ReadFileText(server_->ConfigPath()), before);
 
   TVelquarnClient admin = GreetedFrom("127.0.0.1");
   admin.SendLine("sys getconfig");
@@ -193,17 +187,17 @@ TEST_F(AccessE2E, ConfigCommandsOnlyFromAdminPeersAndTheFileStaysUntouched) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "AdminFrom=127.0.0.1"), lines.end());
   admin.SendRaw("sys setconfig\r\n" + CountedLines(1, "[Settings]\r\n"));
   EXPECT_EQ(admin.ReadLine(), "200 Ok");
-  EXPECT_EQ(ReadFile(server_->ConfigPath()), "[Settings]\r\n");
+  EXPECT_EQ(ReadFileText(server_->ConfigPath()), "[Settings]\r\n");
 }
 
 TEST_F(AccessE2E, ConfigCommandsOffForEveryone) {
   Start("ConfigCommands=0\nAdminFrom=127.0.0.1");
-  const std::string before = ReadFile(server_->ConfigPath());
+  const std::string before = ReadFileText(server_->ConfigPath());
   TVelquarnClient admin = GreetedFrom("127.0.0.1");
   EXPECT_EQ(ReplyLine(admin, "sys getconfig"), "583 Configuration commands are turned off");
   admin.SendRaw("sys setconfig\r\n" + CountedLines(1, "[Settings]\r\n"));
   EXPECT_EQ(admin.ReadLine(), "583 Configuration commands are turned off");
-  EXPECT_EQ(ReadFile(server_->ConfigPath()), before);
+  EXPECT_EQ(ReadFileText(server_->ConfigPath()), before);
   admin.SendLine("sys customdata");  // the other sys operands still answer
   EXPECT_EQ(admin.ReadLine(), "200 Ok");
 }
@@ -260,7 +254,7 @@ TEST_P(InjectionE2E, UserIdCannotAddAConnectionKeyword) {
     ASSERT_EQ(client.Command("execsql2 create table secret (s varchar(10))").Code, 200);
     ASSERT_EQ(client.Command("execsql2 insert into secret values ('hidden')").Code, 200);
   }
-  const std::string other_bytes = ReadFile(other);
+  const std::string other_bytes = ReadFileText(other);
 
   TVelquarnClient client = Connect();
   const std::string target = IsPostgres() ? OdbcTestEnv::kPostgresDsn : "lite";
@@ -273,7 +267,7 @@ TEST_P(InjectionE2E, UserIdCannotAddAConnectionKeyword) {
   const TClientReply read = client.Command("sql select * from secret");
   EXPECT_NE(read.Code, 200);
   EXPECT_NE(client.Command("get 10").Code, 200);
-  EXPECT_EQ(ReadFile(other), other_bytes);
+  EXPECT_EQ(ReadFileText(other), other_bytes);
   EXPECT_FALSE(std::filesystem::exists(other + "}"));
   const TClientReply dsn = client.Command("open x;Driver={SQLite3};Database=" + other);
   EXPECT_EQ(dsn.Code, 503);

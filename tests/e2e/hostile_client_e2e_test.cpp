@@ -18,6 +18,7 @@
 #include "client/velquarn_client.h"
 #include "e2e/backend_e2e_fixture.h"
 #include "e2e/e2e_options.h"
+#include "support/file_text.h"
 #include "support/odbc_test_env.h"
 #include "support/velquarn_process.h"
 
@@ -25,13 +26,6 @@ namespace velquarn::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The 4-byte big-endian count that starts a counted block of lines.
 std::string CountPrefix(uint32_t count) {
@@ -145,12 +139,12 @@ std::string SqliteFile(const std::string& name) {
 
 TEST(HostileClientProcessE2E, StalledSetconfigWritesNothing) {
   TVelquarnProcess server(SqliteOptions("ReadTimeout=1\n", SqliteFile("setconfig")));
-  const std::string before = ReadFile(server.ConfigPath());
+  const std::string before = ReadFileText(server.ConfigPath());
   TVelquarnClient client = ConnectGreeted(server, 5000);
   client.SendLine("sys setconfig");
   client.SendRaw(CountPrefix(2) + "[Settings]\r\nPort=");
   EXPECT_TRUE(client.WaitForClose(5000));
-  EXPECT_EQ(ReadFile(server.ConfigPath()), before);
+  EXPECT_EQ(ReadFileText(server.ConfigPath()), before);
   EXPECT_TRUE(server.WaitForEventLog("Read timeout", 5000));
   EXPECT_EQ(ConnectGreeted(server, 5000).Command("test").Code, 200);
 }

@@ -9,6 +9,7 @@
 
 #include "client/velquarn_client.h"
 #include "e2e/e2e_options.h"
+#include "support/file_text.h"
 #include "support/local_http_server.h"
 #include "support/odbc_test_env.h"
 #include "support/velquarn_process.h"
@@ -22,13 +23,6 @@ int32_t DosDate(int year, int month, int day, int hour = 12) {
                           static_cast<uint32_t>(month) << 21 | static_cast<uint32_t>(day) << 16 |
                           static_cast<uint32_t>(hour) << 11;
   return static_cast<int32_t>(packed);
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 const std::string kRejected599 =
@@ -171,7 +165,7 @@ TEST_F(OpenE2E, AnHttpErrorIsLoggedAndEveryClientIsAccepted) {
   EXPECT_EQ(ReplyLine(client, "open lite !anything !12345"), "200 Ok");
   std::filesystem::path log = server_->ConfigPath();
   log.replace_extension(".log");
-  const std::string text = ReadFile(log);
+  const std::string text = ReadFileText(log);
   EXPECT_NE(text.find("404"), std::string::npos) << text;
 }
 

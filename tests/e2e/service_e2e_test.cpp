@@ -15,18 +15,12 @@
 #include "client/velquarn_client.h"
 #include "common/exceptions.h"
 #include "e2e/e2e_options.h"
+#include "support/file_text.h"
 
 namespace velquarn::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 bool Ipv6LoopbackAvailable() {
   int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -146,7 +140,7 @@ TEST_F(InstallE2E, SilentInstallThenUninstall) {
   TRunResult install = RunVelquarn(VELQUARN_BINARY, {"/install", "/silent"}, environment_);
   EXPECT_EQ(install.status, 0) << install.err;
   EXPECT_EQ(install.out, "");
-  std::string unit = ReadFile(UnitFile());
+  std::string unit = ReadFileText(UnitFile());
   std::string executable = std::filesystem::canonical(VELQUARN_BINARY).string();
   EXPECT_NE(unit.find("Description=Velquarn\n"), std::string::npos) << unit;
   EXPECT_NE(unit.find("ExecStart=" + executable + "\n"), std::string::npos) << unit;
@@ -165,9 +159,9 @@ TEST_F(InstallE2E, InstallRecordsTheConfigurationAndSaysSo) {
       VELQUARN_BINARY, {"-Install", "--config", "/etc/velquarn/my gateway.ini"}, environment_);
   EXPECT_EQ(install.status, 0) << install.err;
   EXPECT_EQ(install.out, "Service installed successfully\n");
-  EXPECT_NE(ReadFile(UnitFile()).find(" --config \"/etc/velquarn/my gateway.ini\"\n"),
+  EXPECT_NE(ReadFileText(UnitFile()).find(" --config \"/etc/velquarn/my gateway.ini\"\n"),
             std::string::npos)
-      << ReadFile(UnitFile());
+      << ReadFileText(UnitFile());
 }
 
 TEST_F(InstallE2E, FailuresNameTheServiceOnStderr) {

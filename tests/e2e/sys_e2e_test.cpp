@@ -10,19 +10,13 @@
 #include "client/velquarn_client.h"
 #include "e2e/backend_e2e_fixture.h"
 #include "e2e/e2e_options.h"
+#include "support/file_text.h"
 #include "support/odbc_test_env.h"
 
 namespace velquarn::testing {
 namespace {
 
 using Lines = std::vector<std::string>;
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The bytes of a setconfig upload: a 4-byte big-endian line count, then the
 // lines.
@@ -90,7 +84,7 @@ TEST_F(SysConfigE2E, GetConfigSendsEveryLineOfTheFileDotStuffed) {
   client.SendLine("sys GETCONFIG");
   EXPECT_EQ(client.ReadLine(), "200 Ok");
   const Lines raw = RawBlock(client);
-  std::istringstream file(ReadFile(server_->ConfigPath()));
+  std::istringstream file(ReadFileText(server_->ConfigPath()));
   Lines expected;
   for (std::string line; std::getline(file, line);) {
     expected.push_back(!line.empty() && line[0] == '.' ? "." + line : line);
@@ -106,7 +100,7 @@ TEST_F(SysConfigE2E, SetConfigReplacesTheFileAndGetConfigReturnsIt) {
   TVelquarnClient client = Connect();
   client.SendRaw("sys setconfig\r\n" + CountedLines(2, "[Settings]\r\n.dot=1\n"));
   EXPECT_EQ(client.ReadLine(), "200 Ok");
-  EXPECT_EQ(ReadFile(server_->ConfigPath()), "[Settings]\r\n.dot=1\r\n");
+  EXPECT_EQ(ReadFileText(server_->ConfigPath()), "[Settings]\r\n.dot=1\r\n");
   EXPECT_EQ(List(client, "sys getconfig"), (Lines{"[Settings]", "..dot=1"}));
   // Nothing of the replaced file is left beside it.
   int entries = 0;
@@ -123,7 +117,7 @@ TEST_F(SysConfigE2E, SetConfigWithNoLinesEmptiesTheFile) {
   EXPECT_EQ(client.ReadLine(), "200 Ok");
   client.SendRaw("sys setconfig\r\n" + CountedLines(-5, ""));
   EXPECT_EQ(client.ReadLine(), "200 Ok");
-  EXPECT_EQ(ReadFile(server_->ConfigPath()), "");
+  EXPECT_EQ(ReadFileText(server_->ConfigPath()), "");
   client.SendLine("sys getconfig");
   EXPECT_EQ(client.ReadLine(), "200 Ok");
   EXPECT_EQ(client.ReadLine(), ".");

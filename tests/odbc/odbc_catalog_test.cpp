@@ -157,12 +157,12 @@ TEST_F(PostgresCatalog, DefaultIndexFieldsAsTheDriverAnswers) {
   EXPECT_EQ(list.Count(), 0);
 }
 
-TODBCEntryPoints g_real{};
+TODBCEntryPoints g_real_catalog{};
 
 SQLRETURN SQL_API FailingTypeColumnBind(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type,
                                         SQLPOINTER value, SQLLEN length, SQLLEN* indicator) {
   if (column == 7) return SQL_ERROR;
-  return g_real.SQLBindCol(stmt, column, type, value, length, indicator);
+  return g_real_catalog.SQLBindCol(stmt, column, type, value, length, indicator);
 }
 
 SQLRETURN SQL_API NoDiagnostics(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLCHAR*, SQLINTEGER*,
@@ -177,8 +177,8 @@ TEST(Catalog, FailedQueryUnbindsAndClosesTheMainStatement) {
   TStringList list;
   {
     LoadODBC();
-    g_real = ODBC();
-    TODBCEntryPoints table = g_real;
+    g_real_catalog = ODBC();
+    TODBCEntryPoints table = g_real_catalog;
     table.SQLBindCol = &FailingTypeColumnBind;
     table.SQLGetDiagRec = &NoDiagnostics;
     odbc_testing::ScopedEntryPoints fakes(table);

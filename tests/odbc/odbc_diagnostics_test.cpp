@@ -25,7 +25,7 @@ struct FakeRecord {
 };
 std::vector<FakeRecord> g_records;
 int g_diag_calls = 0;
-TODBCEntryPoints g_real{};
+TODBCEntryPoints g_real_diagnostics{};
 
 SQLRETURN SQL_API FakeGetDiagRec(SQLSMALLINT, SQLHANDLE, SQLSMALLINT number, SQLCHAR* state,
                                  SQLINTEGER* native, SQLCHAR* message, SQLSMALLINT buffer_length,
@@ -49,7 +49,7 @@ SQLRETURN SQL_API NoDataDriverConnect(SQLHDBC, SQLHWND, SQLCHAR*, SQLSMALLINT, S
 
 SQLRETURN SQL_API NoTransactionsGetInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value,
                                         SQLSMALLINT length, SQLSMALLINT* out_length) {
-  SQLRETURN result = g_real.SQLGetInfo(dbc, type, value, length, out_length);
+  SQLRETURN result = g_real_diagnostics.SQLGetInfo(dbc, type, value, length, out_length);
   if (type == SQL_TXN_CAPABLE) *static_cast<SQLUSMALLINT*>(value) = SQL_TC_NONE;
   return result;
 }
@@ -59,13 +59,13 @@ class Diagnostics : public ::testing::Test {
   void SetUp() override {
     OdbcTestEnv::Get();
     LoadODBC();
-    g_real = ODBC();
+    g_real_diagnostics = ODBC();
     g_records.clear();
     g_diag_calls = 0;
   }
   // The real table with some slots replaced.
   static TODBCEntryPoints WithFakes() {
-    TODBCEntryPoints table = g_real;
+    TODBCEntryPoints table = g_real_diagnostics;
     table.SQLGetDiagRec = &FakeGetDiagRec;
     return table;
   }
@@ -178,7 +178,7 @@ TEST_F(Diagnostics, MessagesAreConvertedFromTheDriversEncoding) {
 }
 
 TEST_F(Diagnostics, DriverConnectAnsweringNoDataIsUnableToConnect) {
-  TODBCEntryPoints table = g_real;
+  TODBCEntryPoints table = g_real_diagnostics;
   table.SQLDriverConnect = &NoDataDriverConnect;
   odbc_testing::ScopedEntryPoints fakes(table);
   auto db = NewSqliteDatabase();
@@ -194,7 +194,7 @@ TEST_F(Diagnostics, DriverConnectAnsweringNoDataIsUnableToConnect) {
 }
 
 TEST_F(Diagnostics, DataSourceWithoutTransactions) {
-  TODBCEntryPoints table = g_real;
+  TODBCEntryPoints table = g_real_diagnostics;
   table.SQLGetInfo = &NoTransactionsGetInfo;
   odbc_testing::ScopedEntryPoints fakes(table);
   auto db = NewSqliteDatabase();

@@ -259,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(Drivers, Statements,
                                            Source::kPostgresAnsi),
                          SourceName);
 
-TODBCEntryPoints g_real{};
+TODBCEntryPoints g_real_statement{};
 
 // Reports character columns as wide ones, as drivers with a Unicode
 // interface do; the drivers here report them narrow through this API.
@@ -267,7 +267,7 @@ SQLRETURN SQL_API WideDescribeCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLCHAR* n
                                   SQLSMALLINT buffer_length, SQLSMALLINT* name_length,
                                   SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits,
                                   SQLSMALLINT* nullable) {
-  SQLRETURN result = g_real.SQLDescribeCol(stmt, column, name, buffer_length, name_length, type,
+  SQLRETURN result = g_real_statement.SQLDescribeCol(stmt, column, name, buffer_length, name_length, type,
                                            size, digits, nullable);
   if (*type == SQL_VARCHAR) *type = SQL_WVARCHAR;
   return result;
@@ -280,8 +280,8 @@ TEST(WideColumns, KeepEveryCharacterConvertedToCodePage1252) {
   const std::string name = std::string(60, 'w') + "\xE5\xE4\xF6\x80";
   db->ExecSQL("insert into w values ('" + name + "')", nullptr, nullptr);
   LoadODBC();
-  g_real = ODBC();
-  TODBCEntryPoints table = g_real;
+  g_real_statement = ODBC();
+  TODBCEntryPoints table = g_real_statement;
   table.SQLDescribeCol = &WideDescribeCol;
   odbc_testing::ScopedEntryPoints fakes(table);
   TcsQuery q;
