@@ -1,6 +1,5 @@
 #include "dataset/cs_dataset.h"
 
-#include <malloc.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -8,6 +7,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "common/memory_return.h"
 #include "common/text.h"
 #include "dataset/blob_stream.h"
 #include "dataset/database.h"
@@ -31,10 +31,8 @@ TComponent* AsComponent(Database* database) {
 }
 
 // A result that held at least this much in its record buffers hands its
-// memory back to the system when it closes. Freed blocks otherwise stay
-// with the allocator's per-thread arenas: a gateway whose clients once read
-// large results would keep that much resident for good. Small results skip
-// the walk over the heap that it costs.
+// memory back to the system when it closes (common/memory_return.h); small
+// results skip the walk over the heap that it costs.
 constexpr int64_t kReturnMemoryAfterBytes = 4 * 1024 * 1024;
 
 bool IsMainThread() { return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid(); }
@@ -394,7 +392,7 @@ void TcsDataset::InternalClose() {
     database_->Driver()->CloseStatement(connection_);
   }
   // After the statement, so that what the driver held for it is free too.
-  if (held >= kReturnMemoryAfterBytes) ::malloc_trim(0);
+  if (held >= kReturnMemoryAfterBytes) ReturnFreeMemory();
 }
 
 void TcsDataset::CloseCursor() { InternalClose(); }

@@ -1,5 +1,7 @@
 #include "metrics/gateway_metrics.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
@@ -174,6 +176,17 @@ std::string TGatewayMetrics::RenderText(double now_seconds) const {
              "Statements run a second time on a fresh connection after the first was lost.",
              "counter");
   out.Sample("velquarn_retries_total", {}, AsDouble(retries.Value()));
+
+  // A resident size that grows while the bytes in use stay flat is the
+  // allocator keeping freed memory, not a leak. mallinfo2 walks every arena
+  // under its lock: once per scrape, never on a command path.
+  const struct mallinfo2 heap = mallinfo2();
+  out.Family("velquarn_heap_bytes",
+             "Bytes of this process's allocator heap, in use or free but kept from the system.",
+             "gauge");
+  out.Sample("velquarn_heap_bytes", {{"state", "in_use"}},
+             static_cast<double>(heap.uordblks + heap.hblkhd));
+  out.Sample("velquarn_heap_bytes", {{"state", "free"}}, static_cast<double>(heap.fordblks));
 
   out.Family("velquarn_version_list_fetches_total",
              "Fetches of the client version list from UpdateURL, by result.", "counter");

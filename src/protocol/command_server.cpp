@@ -10,6 +10,7 @@
 #include <chrono>
 #include <optional>
 
+#include "common/memory_return.h"
 #include "common/text.h"
 #include "protocol/command_invocation.h"
 #include "protocol/connection_errors.h"
@@ -386,11 +387,13 @@ void* TCommandServer::ConnectionThread(void* argument) {
 
 void TCommandServer::ConnectionEnded(std::list<TSlot>::iterator slot) noexcept {
   std::unique_ptr<TContext> context;
+  bool last_session;
   {
     std::scoped_lock lock(mutex_);
     context = std::move(slot->context);
     ForgetHost(slot->host);
     slots_.erase(slot);
+    last_session = slots_.empty();
   }
   // The context (its query, database and socket) is destroyed on its own
   // thread, outside the lock, before the thread reports that it has ended.
@@ -398,6 +401,9 @@ void TCommandServer::ConnectionEnded(std::list<TSlot>::iterator slot) noexcept {
     context.reset();
   } catch (...) {
   }
+  // What the session used goes back to the system: at once when the gateway
+  // falls idle, otherwise at a bounded rate.
+  ReturnFreeMemoryAtMostEverySecond(last_session);
   std::scoped_lock lock(mutex_);
   finished_.push_back(pthread_self());
   --running_threads_;
@@ -447,8 +453,7 @@ bool TCommandServer::StartTls(TContext& context, std::shared_ptr<const TTlsConte
   TConnection& connection = context.Connection();
   try {
     connection.StartTls(std::move(tls), kTlsHandshakeTimeoutMs);
-    if (accept_filter_ &&
-        !accept_filter_(connection.PeerAddress(), connection.PeerCommonName())) {
+    if (accept_filter_ && !accept_filter_(connection.PeerAddress(), connection.PeerCommonName())) {
       Refuse(connection, refused_reply_);
       return false;
     }

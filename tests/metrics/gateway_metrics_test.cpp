@@ -95,6 +95,19 @@ TEST(GatewayMetrics, VersionListAgeAppearsOnlyAfterAGoodFetch) {
   EXPECT_EQ(SampleOf(text, "velquarn_version_list_age_seconds"), 40);
 }
 
+// The heap figures come from the C library's allocator, which the
+// sanitizers replace with their own.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST(GatewayMetrics, HeapInUseFollowsWhatIsHeld) {
+  TGatewayMetrics metrics("1.2", 1000);
+  const double before = SampleOf(metrics.RenderText(1001), "velquarn_heap_bytes{state=\"in_use\"}");
+  std::vector<char> held(64 << 20, 'x');
+  const std::string text = metrics.RenderText(1002);
+  EXPECT_GE(SampleOf(text, "velquarn_heap_bytes{state=\"in_use\"}"), before + (64 << 20));
+  EXPECT_GE(SampleOf(text, "velquarn_heap_bytes{state=\"free\"}"), 0);
+}
+#endif
+
 TEST(GatewayMetrics, StatusJsonEscapesSectionNames) {
   TGatewayMetrics metrics("2.1", 100);
   metrics.ConnectionOpened();

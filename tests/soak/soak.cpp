@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "client/velquarn_client.h"
+#include "support/http_peer.h"
 #include "support/odbc_test_env.h"
 #include "support/process_usage.h"
 #include "support/velquarn_process.h"
@@ -52,8 +53,8 @@ struct EWrongData : std::runtime_error {
 
 class TSoak {
  public:
-  TSoak(const TOptions& options, TVelquarnProcess& server, bool postgres)
-      : options_(options), server_(server), postgres_(postgres) {}
+  TSoak(const TOptions& options, TVelquarnProcess& server, uint16_t metrics_port, bool postgres)
+      : options_(options), server_(server), metrics_port_(metrics_port), postgres_(postgres) {}
 
   std::string OpenLine(bool pg) const {
     if (!pg) return "open lite";
@@ -228,21 +229,22 @@ class TSoak {
     Prepare();
     start_ = Clock::now();
     deadline_ = start_ + std::chrono::seconds(options_.seconds);
-    const TProcessUsage idle = ProcessUsageOf(server_.Pid());
+    const TSample idle = Sample();
     std::vector<std::thread> threads;
     for (int c = 0; c < options_.clients; ++c) threads.emplace_back([this, c] { Client(c); });
     std::thread outage;
     if (postgres_ && options_.outage_after > 0) outage = std::thread([this] { Outage(); });
 
-    TProcessUsage early;
-    TProcessUsage last;
+    TSample early;
+    TSample last;
     for (int second = 1; Clock::now() < deadline_; ++second) {
       std::this_thread::sleep_for(std::chrono::seconds(1));
       if (!server_.Running()) break;
-      last = ProcessUsageOf(server_.Pid());
+      last = Sample();
       if (second == std::max(5, options_.seconds / 10)) early = last;
       if (second % 10 == 0) {
         Report("t=" + std::to_string(second) + "s rss=" + std::to_string(last.resident_kib) +
+               " KiB heap=" + std::to_string(last.heap_kib) +
                " KiB fds=" + std::to_string(last.descriptors) +
                " threads=" + std::to_string(last.threads) + " ops=" + std::to_string(Operations()));
       }
@@ -254,16 +256,30 @@ class TSoak {
       return Summary(idle, early, last, idle);
     }
     // The server ends a session a moment after its client.
-    TProcessUsage after;
+    TSample after;
     for (int i = 0; i < 50; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      after = ProcessUsageOf(server_.Pid());
+      after = Sample();
       if (after.descriptors <= idle.descriptors && after.threads <= idle.threads) break;
     }
     return Summary(idle, early, last, after);
   }
 
  private:
+  // The server's usage and the bytes its allocator has in use (-1: the
+  // metrics endpoint did not answer).
+  struct TSample : TProcessUsage {
+    long heap_kib = -1;
+  };
+  TSample Sample() const {
+    TSample sample;
+    static_cast<TProcessUsage&>(sample) = ProcessUsageOf(server_.Pid());
+    const double heap = SampleOf(BodyOf(HttpGet(metrics_port_, "/metrics")),
+                                 "velquarn_heap_bytes{state=\"in_use\"}");
+    if (heap >= 0) sample.heap_kib = static_cast<long>(heap / 1024);
+    return sample;
+  }
+
   bool InOutage() const { return outage_; }
 
   void Script(const char* command) {
@@ -294,8 +310,8 @@ class TSoak {
     std::fflush(stdout);
   }
 
-  int Summary(const TProcessUsage& idle, const TProcessUsage& early, const TProcessUsage& last,
-              const TProcessUsage& after) {
+  int Summary(const TSample& idle, const TSample& early, const TSample& last,
+              const TSample& after) {
     std::scoped_lock lock(mutex_);
     std::printf("soak: %d clients, %d s, %s\n", options_.clients, options_.seconds,
                 postgres_ ? "SQLite and PostgreSQL" : "SQLite only");
@@ -307,6 +323,8 @@ class TSoak {
         "  resident KiB: idle %ld, under load at %d s %ld, at the end of load %ld, after %ld\n",
         idle.resident_kib, std::max(5, options_.seconds / 10), early.resident_kib,
         last.resident_kib, after.resident_kib);
+    std::printf("  heap in use KiB: idle %ld, under load %ld, at the end of load %ld, after %ld\n",
+                idle.heap_kib, early.heap_kib, last.heap_kib, after.heap_kib);
     std::printf("  descriptors: idle %zu, after %zu; threads: idle %zu, after %zu\n",
                 idle.descriptors, after.descriptors, idle.threads, after.threads);
     bool ok = failures_.empty();
@@ -324,6 +342,7 @@ class TSoak {
 
   const TOptions options_;
   TVelquarnProcess& server_;
+  const uint16_t metrics_port_;
   const bool postgres_;
   Clock::time_point start_;
   Clock::time_point deadline_;
@@ -367,7 +386,9 @@ int main(int argc, char** argv) {
   process.binary = VELQUARN_BINARY;
   process.sections = "[lite]\nDSN=\nDriverName=" + std::string(OdbcTestEnv::kSqliteDriver) +
                      "\nDriverParams=Database=" + env.NewSqliteFile("soak.db") + "\n";
+  const uint16_t metrics_port = FreeTcpPort();
+  process.settings = "MetricsAddress=127.0.0.1:" + std::to_string(metrics_port) + "\n";
   TVelquarnProcess server(process);
-  TSoak soak(options, server, postgres);
+  TSoak soak(options, server, metrics_port, postgres);
   return soak.Run();
 }
