@@ -66,6 +66,11 @@ run_protocol() {
 
 report() {
   local target=$1 status=$2 log="$build/artifacts/$1.log"
+  if [ "$target" = protocol ] && [ "$status" -eq 3 ]; then
+    tail -n 20 "$log"
+    echo "fuzz: the protocol fuzzer saw a stall (a session slower than its deadline)" >&2
+    return 3
+  fi
   if [ "$status" -ne 0 ]; then
     tail -n 60 "$log"
     echo "fuzz: $target found a fault; its input is in $build/artifacts/" >&2
@@ -82,7 +87,15 @@ report() {
 }
 
 printf '%-16s %12s %10s %8s\n' target executions exec/s cov
+# The exit status: 1 for any finding, else 3 for stalls only, else 0.
 failed=0
+record() {
+  if [ "$1" -eq 3 ]; then
+    [ "$failed" -ne 0 ] || failed=3
+  else
+    failed=1
+  fi
+}
 running=()
 for target in "${targets[@]}"; do
   if [ "$target" = protocol ]; then
@@ -96,12 +109,12 @@ for target in "${targets[@]}"; do
     running=("${running[@]:1}")
     status=0
     wait "${entry%%:*}" || status=$?
-    report "${entry#*:}" "$status" || failed=1
+    report "${entry#*:}" "$status" || record $?
   fi
 done
 for entry in "${running[@]}"; do
   status=0
   wait "${entry%%:*}" || status=$?
-  report "${entry#*:}" "$status" || failed=1
+  report "${entry#*:}" "$status" || record $?
 done
 exit "$failed"

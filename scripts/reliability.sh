@@ -11,11 +11,11 @@
 #
 #   scripts/reliability.sh [STEP...]    (default: fuzz protocol sanitize soak)
 #
-# fuzz and sanitize fail the script on a finding. protocol and soak have
-# open findings that a loaded machine brings out (a session stalled inside
-# a driver's upload; resident memory more than 10 % above its start after a
-# soak): they print their report and a finding, which must be looked at,
-# but do not fail the run until those are settled.
+# Every step fails the script on a finding. A finding that a loaded machine
+# can bring out as well (protocol: a half-closed session not closed within
+# its deadline; soak: a reply slower than 30 s, or resident memory more
+# than 10 % above its figure early in the load) exits with 3: it is
+# printed loudly, to be looked at, but does not fail the run.
 #
 # The fuzz and sanitize steps use the PostgreSQL cluster that VELQUARN_PG_*
 # names, when one runs; the soak starts a private one of its own, since it
@@ -32,11 +32,15 @@ for source in "$root"/tests/fuzz/*_fuzz.cpp; do
   targets+=("${name%_fuzz}")
 done
 
-# A step with an open finding: its failure is reported, not raised.
-reporting() {
-  if ! "$@"; then
-    echo "reliability: FINDING in '$*' (an open one; not failing this run)" >&2
+# Runs a step whose exit status 3 means a finding of timing only.
+timing_tolerant() {
+  local status=0
+  "$@" || status=$?
+  if [ "$status" -eq 3 ]; then
+    echo "reliability: TIMING FINDING in '$*' (reported; not failing this run)" >&2
+    return 0
   fi
+  return "$status"
 }
 
 timings=()
@@ -47,7 +51,7 @@ for step in "${steps[@]}"; do
       "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-30}" "${targets[@]}"
       ;;
     protocol)
-      reporting "$root/scripts/fuzz.sh" "${PROTOCOL_SECONDS:-120}" protocol
+      timing_tolerant "$root/scripts/fuzz.sh" "${PROTOCOL_SECONDS:-120}" protocol
       ;;
     sanitize)
       "$root/scripts/sanitize.sh" address thread
@@ -56,7 +60,7 @@ for step in "${steps[@]}"; do
       (
         unset VELQUARN_PG_HOST VELQUARN_PG_PORT VELQUARN_PG_DATABASE VELQUARN_PG_USER \
           VELQUARN_PG_PASSWORD VELQUARN_PG_DIR
-        reporting "$root/scripts/soak.sh" "${SOAK_SECONDS:-120}" 200 40 20
+        timing_tolerant "$root/scripts/soak.sh" "${SOAK_SECONDS:-120}" 200 40 20
       )
       ;;
     *)

@@ -19,7 +19,9 @@ short, and abrupt closes. After every burst it checks that
 
 A finding stops the run: its seed, the burst numbers and the bytes of the
 last bursts are saved to a JSON file, which replays with --replay FILE; the
-same bursts come again from --seed N --first-burst B.
+same bursts come again from --seed N --first-burst B. The exit status is 1
+for a finding, 3 for a stall only (a half-closed connection not closed in
+time, which a loaded machine can cause too), 0 for none.
 
   protocol_fuzz.py --binary build-asan/src/service/velquarn --seconds 120
   protocol_fuzz.py --binary ... --replay finding-123.json
@@ -59,6 +61,9 @@ SQL = [
     "select a, b from fz_t order by 1 desc",
 ]
 TAIL_KEEP = 20  # bursts kept in a finding's file
+# A finding that may be the machine's load rather than a fault (a session
+# slower than the deadline): the run exits with 3 instead of 1 for it.
+STALL = "stall: "
 
 
 def free_port():
@@ -297,7 +302,8 @@ def run_connection(port, script, result, deadline_s):
         while not closed and time.monotonic() < stop:
             closed = drain()
         if not closed:
-            result["error"] = "server did not close a half-closed connection in %d s" % deadline_s
+            result["error"] = STALL + "server did not close a half-closed connection in %d s" % (
+                deadline_s)
     sock.close()
     result["output"] = bytes(received)
     result["complete"] = closed and end == "half"
@@ -526,7 +532,7 @@ def main():
         print("protocol_fuzz: saved to %s; replay with --replay %s, or --seed %d "
               "--first-burst %d" % (path, path, seed, number), file=sys.stderr)
         print("protocol_fuzz: server folder kept at %s" % folder, file=sys.stderr)
-        return 1
+        return 3 if STALL in finding else 1
     shutil.rmtree(folder, ignore_errors=True)
     return 0
 
