@@ -31,6 +31,7 @@
 #include "service/paths.h"
 #include "service/service_notify.h"
 #include "service/worker_channel.h"
+#include "service/worker_hand_off.h"
 
 namespace velquarn {
 
@@ -66,17 +67,6 @@ std::string JoinTexts(const std::vector<std::string>& texts, const char* separat
     joined += text;
   }
   return joined;
-}
-
-std::vector<std::string> SplitAt(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = text.find(separator, start);
-    parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) return parts;
-    start = end + 1;
-  }
 }
 
 // Set by the worker's SIGHUP handler, taken before its next command.
@@ -183,13 +173,12 @@ void TVelquarnSvc::ApplySettings(const TServiceSettings& settings,
   if (supervisor_ != nullptr) supervisor_->SetHardTimeoutSec(settings.HardTimeoutSec);
   // Whether a PROXY header comes first is fixed while the server listens.
   if (!server_.Active()) {
-    server_.SetProxyFilter(settings.ProxyProtocol
-                               ? TCommandServer::TAcceptFilter(
-                                     [this](const std::optional<TIpAddress>& peer,
-                                            const std::string& /*common_name*/) {
-                                       return AllowBalancer(peer);
-                                     })
-                               : TCommandServer::TAcceptFilter());
+    server_.SetProxyFilter(
+        settings.ProxyProtocol
+            ? TCommandServer::TAcceptFilter(
+                  [this](const std::optional<TIpAddress>& peer,
+                         const std::string& /*common_name*/) { return AllowBalancer(peer); })
+            : TCommandServer::TAcceptFilter());
   }
   auto live = std::make_shared<TLiveSettings>();
   live->Config = config;
@@ -252,6 +241,8 @@ void TVelquarnSvc::ReadBindings() {
 }
 
 void TVelquarnSvc::ApplyTls(const TServiceSettings& settings) {
+  // A worker is handed the service's context with each TLS session.
+  if (worker_channel_ >= 0) return;
   if (settings.TlsPort == 0 && settings_.TlsPort == 0) return;
   try {
     server_.SetTlsContext(TTlsContext::Server(settings.Tls));
@@ -298,6 +289,7 @@ void TVelquarnSvc::SetUpIsolation() {
   supervisor_ = std::make_unique<TWorkerSupervisor>(*worker_pool_, event_log_,
                                                     [this] { return gate_.List().Snapshot(); });
   supervisor_->SetMetrics(metrics_.get());
+  supervisor_->SetTlsSource([this] { return server_.TlsContext(); });
   supervisor_->SetHardTimeoutSec(settings_.HardTimeoutSec);
   TWorkerSupervisor* supervisor = supervisor_.get();
   server_.SetSessionHandOff([this, supervisor](TContext& context, bool tls) {
@@ -345,20 +337,22 @@ int TVelquarnSvc::RunWorker(int channel) {
       message.kind != TWorkerMessageKind::kHandOff || !message.socket.Valid()) {
     return 0;
   }
-  // The first line: TLS or not, the peer's name and address, tab-separated;
-  // then the client version list, one line each.
-  const size_t head_end = std::min(message.text.find('\n'), message.text.size());
-  const std::vector<std::string> head = SplitAt(message.text.substr(0, head_end), '\t');
-  TClientVersionList::TLines lines =
-      SplitAt(head_end < message.text.size() ? message.text.substr(head_end + 1) : "", '\n');
-  if (!lines.empty() && lines.back().empty()) lines.pop_back();
-  gate_.List().Assign(std::move(lines));
-  const bool tls = !head.empty() && head[0] == "1";
-  const std::string peer_name = head.size() > 1 ? head[1] : std::string();
-  const std::optional<TIpAddress> peer =
-      head.size() > 2 ? ParseIpAddress(head[2]) : std::optional<TIpAddress>();
-  server_.ServeSession(std::move(message.socket), tls ? server_.TlsContext() : nullptr, peer,
-                       peer_name);
+  std::shared_ptr<const TTlsContext> tls;
+  std::optional<TIpAddress> peer;
+  TWorkerHandOff hand_off;
+  try {
+    hand_off = DecodeWorkerHandOff(message.text);
+    if (hand_off.Tls) tls = TTlsContext::ServerFromPem(hand_off.TlsPem);
+    peer = ParseIpAddress(hand_off.PeerAddress);
+  } catch (const std::exception& error) {
+    // Nothing the service sends should fail here; the client's connection
+    // closes and the service logs the worker's end.
+    event_log_.Write(TLogPriority::kErr, kEventSourceService,
+                     std::string("Worker cannot take its session: ") + error.what());
+    return 1;
+  }
+  gate_.List().Assign(std::move(hand_off.VersionLines));
+  server_.ServeSession(std::move(message.socket), std::move(tls), peer, hand_off.PeerName);
   try {
     SendWorkerMessage(channel, TWorkerMessageKind::kEnd, WorkerCounters());
   } catch (const std::exception&) {

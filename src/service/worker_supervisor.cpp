@@ -13,6 +13,7 @@
 #include "metrics/worker_counters.h"
 #include "protocol/command_server.h"
 #include "service/worker_channel.h"
+#include "service/worker_hand_off.h"
 
 namespace velquarn {
 
@@ -84,21 +85,19 @@ TWorkerSupervisor::TWorkerSupervisor(TWorkerPool& pool, TEventLog& event_log,
 
 std::string TWorkerSupervisor::HandOffText(const TContext& context, bool tls) const {
   const TConnection& connection = context.Connection();
-  std::string text = tls ? "1" : "0";
-  text += '\t';
-  text += connection.PeerName();
-  text += '\t';
-  if (connection.PeerAddress()) text += connection.PeerAddress()->ToString();
-  text += '\n';
-  if (version_lines_) {
-    if (auto lines = version_lines_()) {
-      for (const std::string& line : *lines) {
-        text += line;
-        text += '\n';
-      }
+  TWorkerHandOff hand_off;
+  hand_off.PeerName = connection.PeerName();
+  if (connection.PeerAddress()) hand_off.PeerAddress = connection.PeerAddress()->ToString();
+  if (tls && tls_source_) {
+    if (const std::shared_ptr<const TTlsContext> context_in_force = tls_source_()) {
+      hand_off.Tls = true;
+      hand_off.TlsPem = context_in_force->Pem();
     }
   }
-  return text;
+  if (version_lines_) {
+    if (auto lines = version_lines_()) hand_off.VersionLines = *lines;
+  }
+  return EncodeWorkerHandOff(hand_off);
 }
 
 void TWorkerSupervisor::EnterStart() {

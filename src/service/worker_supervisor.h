@@ -29,6 +29,7 @@
 #include "protocol/connection_context.h"
 #include "service/event_log.h"
 #include "service/worker_pool.h"
+#include "tls/tls_context.h"
 
 namespace velquarn {
 
@@ -57,6 +58,10 @@ class TWorkerSupervisor {
 
   // Null: nothing counted. Set before the first session.
   void SetMetrics(TGatewayMetrics* metrics) { metrics_ = metrics; }
+  // The server context in force, handed to the worker of each TLS session.
+  // Set before the first session.
+  using TTlsSource = std::function<std::shared_ptr<const TTlsContext>()>;
+  void SetTlsSource(TTlsSource tls_source) { tls_source_ = std::move(tls_source); }
   void SetHardTimeoutSec(int seconds) { hard_timeout_sec_ = seconds; }
   // From now on every worker still serving is killed (the stop's grace
   // period is over); Reset takes it back for a later start.
@@ -73,8 +78,7 @@ class TWorkerSupervisor {
 
  private:
   struct TSession;
-  // The hand-off text: "<tls 0|1>\t<peer name>\t<peer address>\n" and the
-  // client version list, one line each.
+  // The encoded TWorkerHandOff (worker_hand_off.h) of a session.
   std::string HandOffText(const TContext& context, bool tls) const;
   void OnMessage(TSession& session, TContext& context, TWorkerMessage& message);
   void Kill(TSession& session, const char* reason);
@@ -86,6 +90,7 @@ class TWorkerSupervisor {
   TWorkerPool& pool_;
   TEventLog& event_log_;
   TVersionLines version_lines_;
+  TTlsSource tls_source_;
   TGatewayMetrics* metrics_ = nullptr;
   std::atomic<int> hard_timeout_sec_ = 60;
   std::atomic<bool> cut_off_ = false;

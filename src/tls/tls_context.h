@@ -4,6 +4,10 @@
 // a client context holds the CA that signs the servers it trusts and an
 // optional client certificate.
 //
+// A server context keeps the bytes it was loaded from (Pem), so that a
+// worker process can build the same context without reading files that
+// may have changed since.
+//
 // Thread-safety: immutable after loading; any number of connections on any
 // threads may use one context at once. Share it through shared_ptr, so a
 // reload can swap in a new one while live connections keep theirs.
@@ -27,9 +31,9 @@ class ETlsError : public Exception {
 };
 
 struct TTlsServerOptions {
-  std::string Certificate;  // PEM: the certificate, then its chain
-  std::string Key;          // PEM; others may not read the file
-  std::string ClientCA;     // PEM; empty: clients need no certificate
+  std::string Certificate;         // PEM: the certificate, then its chain
+  std::string Key;                 // PEM; others may not read the file
+  std::string ClientCA;            // PEM; empty: clients need no certificate
   std::string MinVersion = "1.2";  // "1.2" or "1.3"
   std::string Ciphers;             // TLS 1.2 cipher list; empty: OpenSSL's
 };
@@ -52,6 +56,9 @@ class TTlsContext {
   // expired or is not valid yet, a key file others may read, an unknown
   // version or cipher list.
   static std::shared_ptr<const TTlsContext> Server(const TTlsServerOptions& options);
+  // The same from options whose Certificate, Key and ClientCA hold PEM text
+  // instead of file names (a server context's Pem()).
+  static std::shared_ptr<const TTlsContext> ServerFromPem(const TTlsServerOptions& pem);
   static std::shared_ptr<const TTlsContext> Client(const TTlsClientOptions& options);
 
   ~TTlsContext();
@@ -61,14 +68,19 @@ class TTlsContext {
   SSL_CTX* Native() const { return ctx_; }
   bool IsServer() const { return server_; }
   const std::string& HostName() const { return host_name_; }
+  // A server context's settings with the PEM text it was built from.
+  const TTlsServerOptions& Pem() const { return pem_; }
 
  private:
   TTlsContext(SSL_CTX* ctx, bool server, std::string host_name)
       : ctx_(ctx), server_(server), host_name_(std::move(host_name)) {}
+  static std::shared_ptr<const TTlsContext> BuildServer(const TTlsServerOptions& pem,
+                                                        const TTlsServerOptions& names);
 
   SSL_CTX* ctx_;
   bool server_;
   std::string host_name_;
+  TTlsServerOptions pem_;
 };
 
 // OpenSSL's queued errors of this thread as one text ("reason; reason"),

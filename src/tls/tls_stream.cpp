@@ -1,18 +1,19 @@
 #include "tls/tls_stream.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
-#include <arpa/inet.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-
 
 namespace velquarn {
 
@@ -22,6 +23,40 @@ using Clock = std::chrono::steady_clock;
 
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr size_t kWriteChunk = 1 << 30;
+
+// OpenSSL writes to the socket with write(), which raises SIGPIPE when the
+// peer has gone: a client program that has not ignored the signal would die
+// of it instead of getting an error. The guard holds SIGPIPE back for this
+// thread while OpenSSL writes and takes back out one that it raised.
+class TSigpipeGuard {
+ public:
+  TSigpipeGuard() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_mask_);
+    was_pending_ = Pending();
+  }
+  ~TSigpipeGuard() {
+    if (!was_pending_ && Pending()) {
+      const timespec no_wait{};
+      sigtimedwait(&pipe_, nullptr, &no_wait);
+    }
+    pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
+  }
+  TSigpipeGuard(const TSigpipeGuard&) = delete;
+  TSigpipeGuard& operator=(const TSigpipeGuard&) = delete;
+
+ private:
+  static bool Pending() {
+    sigset_t pending;
+    sigemptyset(&pending);
+    sigpending(&pending);
+    return sigismember(&pending, SIGPIPE) == 1;
+  }
+  sigset_t pipe_;
+  sigset_t old_mask_;
+  bool was_pending_ = false;
+};
 
 bool IsAddressLiteral(const std::string& host) {
   unsigned char bytes[16];
@@ -137,6 +172,7 @@ TTlsStream::TRead TTlsStream::Read(std::string& out, int timeout_ms) {
 }
 
 void TTlsStream::Write(std::string_view bytes) {
+  const TSigpipeGuard no_sigpipe;
   while (!bytes.empty()) {
     ERR_clear_error();
     errno = 0;
@@ -153,6 +189,7 @@ void TTlsStream::Write(std::string_view bytes) {
 }
 
 void TTlsStream::Close() noexcept {
+  const TSigpipeGuard no_sigpipe;  // the close notice is a write too
   ERR_clear_error();
   SSL_shutdown(ssl_);
   ERR_clear_error();
