@@ -1,5 +1,5 @@
 // The query dataset over the real ODBC drivers: SQLite always, PostgreSQL
-// when the private cluster runs.
+// and MariaDB when their private servers run.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -20,7 +20,7 @@ class QueryOdbc : public ::testing::TestWithParam<TBackend> {
  protected:
   void SetUp() override {
     db_ = NewBackendDatabase(GetParam(), "query");
-    if (db_ == nullptr) GTEST_SKIP() << "no PostgreSQL cluster";
+    if (db_ == nullptr) GTEST_SKIP() << testing::BackendUnavailable(GetParam());
     static std::atomic<int> names{0};
     db_->SetName("QueryOdbcDb" + std::to_string(++names));
     db_->SetConnectionPoolSize(1);
@@ -163,8 +163,7 @@ TEST_P(QueryOdbc, Cp1252TextRoundTrips) {
   EXPECT_EQ(query_.Fields(0).AsString(), "\xE5\xE4\xF6 \x80");
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, QueryOdbc,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Drivers, QueryOdbc, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace velquarn

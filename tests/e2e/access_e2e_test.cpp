@@ -316,8 +316,7 @@ TEST_P(InjectionE2E, BraceQuotedPasswordLogsIn) {
   admin.Command("execsql2 drop role if exists " + role);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, InjectionE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, InjectionE2E, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace velquarn::testing

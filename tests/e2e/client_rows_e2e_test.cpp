@@ -180,8 +180,7 @@ TEST_P(ClientRowsE2E, RowsSplitAcrossPagesAndErrorsAreReplies) {
   EXPECT_EQ(changed.RowsAffected, 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, ClientRowsE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, ClientRowsE2E, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace velquarn::testing

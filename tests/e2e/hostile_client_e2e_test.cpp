@@ -128,8 +128,7 @@ TEST_P(HostileClientE2E, LostMainConnectionInsideATransactionIsReported) {
   EXPECT_EQ(client.Command("execsql2 select 1").Code, 512);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, HostileClientE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, HostileClientE2E, AllBackends(), BackendName);
 
 TVelquarnProcessOptions SqliteOptions(const std::string& settings, const std::string& file) {
   TVelquarnProcessOptions options = VelquarnOptions();

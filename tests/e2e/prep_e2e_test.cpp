@@ -177,8 +177,7 @@ TEST_P(PrepE2E, CommandsBeforeOpenAnswer512) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, PrepE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, PrepE2E, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace velquarn::testing

@@ -61,8 +61,7 @@ TEST_P(ResultMemoryE2E, ClosingALargeResultReturnsItsMemory) {
   EXPECT_EQ(client.Command("test").Code, 200);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, ResultMemoryE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, ResultMemoryE2E, AllBackends(), BackendName);
 
 class MaxResultE2E : public ResultMemoryE2E {
  protected:
@@ -92,8 +91,7 @@ TEST_P(MaxResultE2E, ResultsPastTheLimitAreClosedAndTheSessionGoesOn) {
   EXPECT_EQ(client.ReadCountedBlock(), std::string("1\0", 2));
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, MaxResultE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, MaxResultE2E, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace velquarn::testing

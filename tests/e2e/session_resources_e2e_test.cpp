@@ -134,8 +134,7 @@ TEST_P(SessionResourcesE2E, SessionsDroppedMidWorkLeaveNothingBehind) {
   EXPECT_EQ(Rows(setup, "select count(*) from " + table), RowsOf({"5"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, SessionResourcesE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, SessionResourcesE2E, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace velquarn::testing

@@ -396,8 +396,7 @@ TEST_P(SqlCommandsE2E, ClientLeavingInTheMiddleOfAGetLeavesTheServerServing) {
   EXPECT_EQ(ReplyLine(another, "test"), "200 Ok");
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, SqlCommandsE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, SqlCommandsE2E, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace velquarn::testing

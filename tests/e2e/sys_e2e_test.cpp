@@ -306,8 +306,7 @@ TEST_P(SysCatalogE2E, DefaultIndexFieldsOfATableWithAPrimaryKey) {
             IsPostgres() ? Lines{} : (Lines{"k1", "k2"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, SysCatalogE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, SysCatalogE2E, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace velquarn::testing

@@ -154,8 +154,9 @@ class TlsE2E : public ::testing::Test {
     reply("sql select * from t order by id");
     if (reply("get 1000") == 200) bytes += client.ReadCountedBlock();
     // Enough rows for many TLS records per block.
-    reply("sql with recursive n(i) as (select 1 union all select i + 1 from n limit 20000) "
-          "select i, 'row ' || i as name from n");
+    reply(
+        "sql with recursive n(i) as (select 1 union all select i + 1 from n limit 20000) "
+        "select i, 'row ' || i as name from n");
     while (reply("get 5000") == 200) bytes += client.ReadCountedBlock();
     reply("sql select * from t order by id");
     if (reply("getJSON") == 200) bytes += client.ReadCountedBlock();
@@ -356,9 +357,9 @@ TEST_F(TlsE2E, CommandLineClientOverTls) {
   Start(certificates_->ServerSettings() + "\nTLSClientCA=" + certificates_->Path("ca.pem"));
   const std::string port = std::to_string(tls_port_);
   const TRunResult result = RunVelquarn(
-      VELQUARN_CLI_BINARY,
-      {"-p", port, "--ca", certificates_->Path("ca.pem"), "--cert", certificates_->Path("alice.pem"),
-       "--key", certificates_->Path("alice.key"), "-d", "lite", "-c", "select 7 as n"});
+      VELQUARN_CLI_BINARY, {"-p", port, "--ca", certificates_->Path("ca.pem"), "--cert",
+                            certificates_->Path("alice.pem"), "--key",
+                            certificates_->Path("alice.key"), "-d", "lite", "-c", "select 7 as n"});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, " n\n---\n 7\n(1 row)\n");
   // Without the client certificate the server refuses; a connection error.

@@ -109,8 +109,7 @@ TEST_P(TranE2E, TranBeforeOpenIsAnError) {
   EXPECT_EQ(client.Command("test").Code, 200);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, TranE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, TranE2E, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace velquarn::testing

@@ -135,8 +135,7 @@ TEST_P(UploadE2E, AddrecAnswersOk) {
   EXPECT_EQ(client.ReadLine(), "200 Ok");
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, UploadE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, UploadE2E, AllBackends(), BackendName);
 
 // PostgreSQL with standard_conforming_strings off reads a backslash in a
 // literal as an escape; records travel as parameters, so they are stored as
