@@ -163,7 +163,7 @@ TEST_P(QueryOdbc, Cp1252TextRoundTrips) {
   EXPECT_EQ(query_.Fields(0).AsString(), "\xE5\xE4\xF6 \x80");
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, QueryOdbc, AllBackends(), BackendName);
+INSTANTIATE_TEST_SUITE_P(Drivers, QueryOdbc, testing::AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace velquarn

@@ -225,7 +225,7 @@ TEST_P(RealHandWrittenSQL, AStaleOldValueFailsTheWrite) {
   EXPECT_EQ(Orders(), "1,42,changed;2,42,beta;3,43,x;");
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, RealHandWrittenSQL, AllBackends(), BackendName);
+INSTANTIATE_TEST_SUITE_P(Drivers, RealHandWrittenSQL, testing::AllBackends(), BackendName);
 
 TEST(SQLUpdate, ForgetsAQueryThatGoesAway) {
   TSQLUpdate update;

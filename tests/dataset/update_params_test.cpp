@@ -359,7 +359,7 @@ TEST_P(RealGeneratedSQL, EditsInsideARolledBackTransactionLeaveNoTrace) {
   EXPECT_EQ(Rows(), "1,kept,5,first;2,beta,null,null");
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, RealGeneratedSQL, AllBackends(), BackendName);
+INSTANTIATE_TEST_SUITE_P(Drivers, RealGeneratedSQL, testing::AllBackends(), BackendName);
 
 TEST(UpdateParams, AssignCopiesAllFourAndNullListsClear) {
   TUpdateParams source;

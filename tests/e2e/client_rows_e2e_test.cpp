@@ -1,6 +1,6 @@
 // Round trips of every column type through the server and the client
 // library's decoders: what a client reads with `get` and with `getJSON` is
-// what was stored, on SQLite and on PostgreSQL.
+// what was stored, on SQLite, PostgreSQL and MariaDB.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -20,7 +20,12 @@ class ClientRowsE2E : public BackendE2E {
  protected:
   std::string DoubleType() const { return IsPostgres() ? "double precision" : "double"; }
   std::string BinaryType() const { return IsPostgres() ? "bytea" : "varbinary(6)"; }
-  std::string BlobType() const { return IsPostgres() ? "bytea" : "longvarbinary"; }
+  std::string BlobType() const {
+    return IsPostgres() ? "bytea" : IsMariaDb() ? "blob" : "longvarbinary";
+  }
+  // MariaDB's timestamp is a 1970-2038 instant that the server may fill in
+  // by itself; its datetime is the plain date and time.
+  std::string StampType() const { return IsMariaDb() ? "datetime" : "timestamp"; }
   std::string BlobLiteral(const std::string& hex) const {
     return IsPostgres() ? "decode('" + hex + "', 'hex')" : "X'" + hex + "'";
   }
@@ -52,7 +57,7 @@ TEST_P(ClientRowsE2E, EveryFieldTypeRoundTripsThroughGetAndGetJson) {
   const std::string t = Table(client, "types");
   Exec(client, "create table " + t +
                    " (k integer, i integer, sm smallint, bi bigint, s varchar(30), f " +
-                   DoubleType() + ", b boolean, d date, tm time, ts timestamp, bin " +
+                   DoubleType() + ", b boolean, d date, tm time, ts " + StampType() + ", bin " +
                    BinaryType() + ", bl " + BlobType() + ", m text)");
   Exec(client, "insert into " + t + " values(1, -7, 12, 9007199254740993, 'say \"hi\", ok', 0.5, " +
                    Bool(true) + ", '2024-02-29', '13:04:05', '1999-12-31 23:59:58', " +
