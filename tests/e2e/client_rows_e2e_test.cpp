@@ -139,6 +139,12 @@ TEST_P(ClientRowsE2E, EveryFieldTypeRoundTripsThroughGetAndGetJson) {
         if (want->Kind == TValueKind::kBytes && json) *want = TClientValue::OfText(want->Text);
       }
     }
+    // MariaDB's boolean is tinyint(1), which its driver describes as a
+    // small integer: the values come back as 1 and 0.
+    if (IsMariaDb()) {
+      want1[5] = TClientValue::OfInteger(1);
+      want3[5] = TClientValue::OfInteger(0);
+    }
     // A 29 February comes back from the JSON count as the 28th.
     if (json) {
       first[6].Time.Day = first[6].Time.Day == 28 ? 29 : first[6].Time.Day;
@@ -147,7 +153,7 @@ TEST_P(ClientRowsE2E, EveryFieldTypeRoundTripsThroughGetAndGetJson) {
     EXPECT_TRUE(third == want3) << Describe(third) << " != " << Describe(want3);
     const TClientRow& nulls = (*decoded)[1];
     for (size_t i = 0; i < nulls.size(); ++i) {
-      const bool numeric = i <= 2 || i == 4;
+      const bool numeric = i <= 2 || i == 4 || (i == 5 && IsMariaDb());
       if (numeric && !json) {
         // `get` writes a numeric NULL as 0.
         EXPECT_TRUE(nulls[i] == TClientValue::OfInteger(0) || nulls[i] == TClientValue::OfFloat(0))

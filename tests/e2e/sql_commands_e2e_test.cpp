@@ -258,7 +258,10 @@ TEST_P(SqlCommandsE2E, GetJsonDatesEscapesAndRepeats) {
   // The text goes in a statement of its own: a colon in the same statement
   // would be read as a parameter marker.
   Exec(client, "insert into " + t + " values(1, NULL, '1970-01-01', '2000-03-01 12:00:00', 0.5)");
-  Exec(client, "update " + t + " set name = 'q\"\\\xE5' where id = 1");
+  // MariaDB reads a backslash in a literal as an escape (unless its
+  // sql_mode has NO_BACKSLASH_ESCAPES): it is doubled there.
+  Exec(client, "update " + t + " set name = 'q\"" + std::string(IsMariaDb() ? "\\\\" : "\\") +
+                   "\xE5' where id = 1");
   Exec(client, "insert into " + t + " values(2, NULL, NULL, NULL, NULL)");
   ASSERT_EQ(client.Command("sql select * from " + t + " order by id").Code, 200);
 
