@@ -191,6 +191,65 @@ TEST_P(ClientRowsE2E, RowsSplitAcrossPagesAndErrorsAreReplies) {
   EXPECT_EQ(changed.RowsAffected, 2);
 }
 
+// MariaDB's own column types through `info`, `get` and `getJSON`.
+TEST_P(ClientRowsE2E, MariaDbTypesThroughInfoGetAndGetJson) {
+  if (!IsMariaDb()) GTEST_SKIP() << "MariaDB only";
+  TVelquarnClient client = Open();
+  const std::string t = Table(client, "mytypes");
+  Exec(client, "create table " + t +
+                   " (k int, dc decimal(12,3), bt bit(8), ti tinyint(1), dt datetime(6), "
+                   "bl blob, tx text, u varchar(20) character set utf8mb4)");
+  // The utf8mb4 text (a Greek omega, an emoji and a-ring) goes in as hex so
+  // that the statement itself stays in code page 1252.
+  Exec(client, "insert into " + t +
+                   " values(1, -12345.678, b'10100101', 1, '2024-02-29 13:14:15.123456', "
+                   "x'00FF0A', 'memo', convert(x'CEA9F09F9880C3A5' using utf8mb4))");
+  Exec(client, "insert into " + t + " values(2, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+  const std::string select = "sql select dc, bt, ti, dt, bl, tx, u from " + t + " order by k";
+  ASSERT_EQ(client.Command(select).Code, 200);
+  // The driver describes decimal as a floating type, bit(8) as binary of 8
+  // (its size in bits taken as bytes), tinyint(1) as a small integer,
+  // datetime(6) as a timestamp, blob and text as long binary and long text.
+  EXPECT_EQ(ReplyLine(client, "info"), "200 OK");
+  const std::string xml = client.ReadCountedBlock();
+  for (const char* field :
+       {"<name>dc</name><size>0</size><origin>dc</origin><datatype>double</datatype>",
+        "<name>bt</name><size>8</size><origin>bt</origin><datatype>bytes</datatype>",
+        "<name>ti</name><size>0</size><origin>ti</origin><datatype>int16</datatype>",
+        "<name>dt</name><size>0</size><origin>dt</origin><datatype>datetime</datatype>",
+        "<name>bl</name><size>0</size><origin>bl</origin><datatype>blob</datatype>",
+        "<name>tx</name><size>0</size><origin>tx</origin><datatype>memo</datatype>",
+        "<name>u</name><size>20</size><origin>u</origin><datatype>string</datatype>"}) {
+    EXPECT_NE(xml.find(field), std::string::npos) << field << " in " << xml;
+  }
+  EXPECT_EQ(ReplyLine(client, "infoJSON"), "200 OK");
+  EXPECT_EQ(client.ReadCountedBlock(),
+            "{ \"columns\": [ { \"name\": \"dc\", \"type\": 4, \"length\": null, \"scale\": 2 }, "
+            "{ \"name\": \"bt\", \"type\": 8, \"length\": 8, \"scale\": null }, "
+            "{ \"name\": \"ti\", \"type\": 3, \"length\": null, \"scale\": null }, "
+            "{ \"name\": \"dt\", \"type\": 7, \"length\": null, \"scale\": null }, "
+            "{ \"name\": \"bl\", \"type\": 8, \"length\": null, \"scale\": null }, "
+            "{ \"name\": \"tx\", \"type\": 1, \"length\": null, \"scale\": null }, "
+            "{ \"name\": \"u\", \"type\": 1, \"length\": 20, \"scale\": null } ] }");
+  // The bit value is its byte and seven zeros of the 8-byte slot; the
+  // microseconds are cut to the second in `get` and to the millisecond in
+  // JSON; the memo goes as hex in `get`; the omega and the emoji have no
+  // code page 1252 letter and come as "?", the a-ring as its byte.
+  EXPECT_EQ(ReplyLine(client, "get 10"), "200 OK");
+  EXPECT_EQ(client.ReadCountedBlock(),
+            RowsOf({"-12345.678,\xA5" + std::string(7, '\0') +
+                        ",1,\"2024-02-29 13:14:15\",00FF0A,6D656D6F,\"??\xE5\"",
+                    "0,\xFF,0,\xFF,\xFF,\xFF,\xFF"}));
+  ASSERT_EQ(client.Command(select).Code, 200);
+  EXPECT_EQ(ReplyLine(client, "getJSON"), "200 OK");
+  EXPECT_EQ(
+      client.ReadCountedBlock(),
+      "{ \"rows\": [ { \"dc\": -12345.678, \"bt\": \"\xC2\xA5\\u0000\\u0000\\u0000\\u0000\\u0000"
+      "\\u0000\\u0000\", \"ti\": 1, \"dt\": 1709212455123, \"bl\": \"00FF0A\", \"tx\": "
+      "\"memo\", \"u\": \"??\xC3\xA5\" }, { \"dc\": \"null\", \"bt\": \"null\", \"ti\": \"null\", "
+      "\"dt\": \"null\", \"bl\": \"null\", \"tx\": \"null\", \"u\": \"null\" } ] }");
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ClientRowsE2E, AllBackends(), BackendName);
 
 }  // namespace

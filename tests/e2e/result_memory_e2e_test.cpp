@@ -63,7 +63,12 @@ TEST_P(ResultMemoryE2E, ClosingALargeResultReturnsItsMemory) {
   // The PostgreSQL driver keeps a buffer as large as the largest result it
   // received for the connection's life (about 19 MiB for this one; 44 MiB
   // stayed in all before the gateway handed its part back).
-  const long driver_kib = IsPostgres() ? 24 * 1024 : 0;
+  // The MariaDB driver frees a closed result only when the next statement
+  // runs on the handle or the handle is freed (SQL_CLOSE keeps it: about
+  // 12 MiB for this one, measured with the driver alone); held among the
+  // gateway's freed blocks, it keeps the allocator from handing back most
+  // of those too (about 31 MiB stay in all).
+  const long driver_kib = IsPostgres() ? 24 * 1024 : IsMariaDb() ? 34 * 1024 : 0;
   // Within 10 % of before, and a little for the allocator's own bookkeeping.
   EXPECT_LE(after, before + before / 10 + 2048 + driver_kib) << "before " << before << " KiB";
   EXPECT_EQ(client.Command("test").Code, 200);
