@@ -98,12 +98,15 @@ as_user() {
   fi
 }
 
-# The client as the server's superuser over the private socket.
+# The client as the server's superuser over the private socket: root when
+# run as root, otherwise the account mariadb-install-db made for the user
+# (both authenticated by the socket's peer, no password).
 admin() {
-  local dir=$1
+  local dir=$1 account=root
   shift
+  [[ $(id -u) -ne 0 ]] && account=$(id -un)
   "$(find_tool mariadb mysql)" --no-defaults --protocol=socket --socket="$dir/mysqld.sock" \
-    -uroot "$@"
+    -u"$account" "$@"
 }
 
 start() {
@@ -157,16 +160,14 @@ start() {
     cat "$dir/server.log" >&2 || true
     exit 1
   fi
-  # The account is for TCP only (127.0.0.1 and localhost for the driver's
-  # choice of name), with a password.
+  # The account, with a password, for TCP from 127.0.0.1 (which the server
+  # may resolve to localhost). It sees and may KILL its own sessions only.
   admin "$dir" <<SQL
 create database $database character set utf8mb4;
 create user '$my_user'@'127.0.0.1' identified by '$password';
 create user '$my_user'@'localhost' identified by '$password';
 grant all on $database.* to '$my_user'@'127.0.0.1';
 grant all on $database.* to '$my_user'@'localhost';
-grant connection admin on *.* to '$my_user'@'127.0.0.1';
-grant process on *.* to '$my_user'@'127.0.0.1';
 SQL
 
   echo "export VELQUARN_MY_HOST=127.0.0.1"
