@@ -350,10 +350,10 @@ int Run(int rows) {
   // the client when the statement runs) and streaming (NO_CACHE=1 with a
   // forward-only cursor: rows are read from the server as they are fetched).
   if (!Env("VELQUARN_MY_PORT").empty()) {
-    const std::string params = "Server=" + Env("VELQUARN_MY_HOST") + ",Port=" +
-                               Env("VELQUARN_MY_PORT") + ",Database=" +
-                               Env("VELQUARN_MY_DATABASE") + ",UID=" + Env("VELQUARN_MY_USER") +
-                               ",PWD=" + Env("VELQUARN_MY_PASSWORD");
+    const std::string params =
+        "Server=" + Env("VELQUARN_MY_HOST") + ",Port=" + Env("VELQUARN_MY_PORT") +
+        ",Database=" + Env("VELQUARN_MY_DATABASE") + ",UID=" + Env("VELQUARN_MY_USER") +
+        ",PWD=" + Env("VELQUARN_MY_PASSWORD");
     const std::string fill = "insert into bench " + counter +
                              "select x, concat('name ', x), x * 1.25, date '2024-05-10', 'note' "
                              "from c";
