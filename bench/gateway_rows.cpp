@@ -382,6 +382,9 @@ int Run(int rows) {
       std::to_string(counted_port) + "\nMetricsAddress=127.0.0.1:" + std::to_string(FreePort()));
   const std::string counted_path = (folder / "velquarn-metrics.ini").string();
   std::ofstream(counted_path) << counted_config;
+  // The process-mode service of CompareIsolation runs beside this one: it
+  // gets the sections without the TLS port, which this one holds.
+  const std::string plain_config = config;
   config.insert(config.find('\n', config.find("Port=")) + 1, tls_settings);
   std::ofstream(config_path) << config;
 
@@ -450,7 +453,7 @@ int Run(int rows) {
   }
   std::printf("connections per second (connect, greeting, close): plain %.0f, TLS %.0f\n",
               ConnectsPerSecond(port, nullptr), ConnectsPerSecond(tls_port, tls));
-  CompareIsolation(folder, config, port, backends, rows);
+  CompareIsolation(folder, plain_config, port, backends, rows);
   counted.Stop();
   service.Stop();
   std::filesystem::remove_all(folder);
