@@ -1,7 +1,9 @@
 // Rows per second through the gateway against the plain in-process loop.
 //
 // For each database (SQLite always; PostgreSQL when the VELQUARN_PG_*
-// variables of scripts/postgres.sh name a running cluster) the program fills
+// variables of scripts/postgres.sh name a running cluster; MariaDB, with the
+// driver's defaults and streaming, when VELQUARN_MY_* of scripts/mariadb.sh
+// name a running server) the program fills
 // a table "bench" with the given number of rows (default 200 000), then:
 //   1. in process: opens "select * from bench" with a TcsQuery and walks every
 //      row, touching every value in the record buffer;
@@ -344,6 +346,22 @@ int Run(int rows) {
              "select x, 'name ' || x, x * 1.25, date '2024-05-10', 'note' from c"});
   }
 
+  // MariaDB twice: with the driver's defaults (the whole result read into
+  // the client when the statement runs) and streaming (NO_CACHE=1 with a
+  // forward-only cursor: rows are read from the server as they are fetched).
+  if (!Env("VELQUARN_MY_PORT").empty()) {
+    const std::string params =
+        "Server=" + Env("VELQUARN_MY_HOST") + ",Port=" + Env("VELQUARN_MY_PORT") +
+        ",Database=" + Env("VELQUARN_MY_DATABASE") + ",UID=" + Env("VELQUARN_MY_USER") +
+        ",PWD=" + Env("VELQUARN_MY_PASSWORD");
+    const std::string fill = "insert into bench " + counter +
+                             "select x, concat('name ', x), x * 1.25, date '2024-05-10', 'note' "
+                             "from c";
+    backends.push_back({"MariaDB", "", "MariaDB Unicode", params, fill});
+    backends.push_back(
+        {"MariaDB-NC", "", "MariaDB Unicode", params + ",NO_CACHE=1,FORWARDONLY=1", fill});
+  }
+
   const uint16_t port = FreePort();
   const uint16_t tls_port = FreePort();
   const std::string certificate = MakeCertificate(folder);
@@ -364,6 +382,9 @@ int Run(int rows) {
       std::to_string(counted_port) + "\nMetricsAddress=127.0.0.1:" + std::to_string(FreePort()));
   const std::string counted_path = (folder / "velquarn-metrics.ini").string();
   std::ofstream(counted_path) << counted_config;
+  // The process-mode service of CompareIsolation runs beside this one: it
+  // gets the sections without the TLS port, which this one holds.
+  const std::string plain_config = config;
   config.insert(config.find('\n', config.find("Port=")) + 1, tls_settings);
   std::ofstream(config_path) << config;
 
@@ -432,7 +453,7 @@ int Run(int rows) {
   }
   std::printf("connections per second (connect, greeting, close): plain %.0f, TLS %.0f\n",
               ConnectsPerSecond(port, nullptr), ConnectsPerSecond(tls_port, tls));
-  CompareIsolation(folder, config, port, backends, rows);
+  CompareIsolation(folder, plain_config, port, backends, rows);
   counted.Stop();
   service.Stop();
   std::filesystem::remove_all(folder);

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev
   unixodbc unixodbc-dev odbcinst libsqliteodbc odbc-postgresql
   postgresql
+  mariadb-server odbc-mariadb
   libcurl4-openssl-dev libssl-dev openssl
   xvfb libgtk-3-dev
   sqlite3

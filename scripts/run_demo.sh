@@ -92,6 +92,16 @@ Charset=UTF-8
 ;DSN=sales
 ;Username=gateway
 ;PasswordFile=sales.pw
+; A MariaDB or MySQL server. NO_CACHE=1 with FORWARDONLY=1 streams a
+; result instead of reading it whole into memory (driver 3.1.17 and later),
+; but holds the connection (and the statement's locks) until the client
+; reads it to the end or clears it. OPTION=2 (FOUND_ROWS): an update counts
+; the rows it matched, not only those it changed.
+;[shop]
+;DriverName=MariaDB Unicode
+;DriverParams=Server=127.0.0.1,Port=3306,Database=shop,OPTION=2,NO_CACHE=1,FORWARDONLY=1
+;Username=gateway
+;PasswordFile=shop.pw
 INI
 fi
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors and runs every
-# test. The private PostgreSQL cluster runs for the duration of the tests
-# when scripts/postgres.sh is present.
+# test. The private PostgreSQL cluster and MariaDB server run for the
+# duration of the tests when scripts/postgres.sh and scripts/mariadb.sh are
+# present.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -14,8 +15,14 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELQUA
 cmake --build "$build"
 
 if [ -x "$root/scripts/postgres.sh" ]; then
-  trap '"$root/scripts/postgres.sh" stop || true' EXIT
+  trap '"$root/scripts/postgres.sh" stop || true; "$root/scripts/mariadb.sh" stop || true' EXIT
   eval "$("$root/scripts/postgres.sh" start)"
+fi
+# The private MariaDB server beside it (a few seconds to start); the
+# parameterised tests run their MariaDB cases while VELQUARN_MY_* is set.
+if [ -x "$root/scripts/mariadb.sh" ]; then
+  trap '"$root/scripts/postgres.sh" stop || true; "$root/scripts/mariadb.sh" stop || true' EXIT
+  eval "$("$root/scripts/mariadb.sh" start)"
 fi
 
 # VELQUARN_QUICK=1 leaves out the reliability checks (below). Without it,

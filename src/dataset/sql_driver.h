@@ -92,6 +92,12 @@ class TcsCustomSQLDriver {
   void RaisePendingError();
   bool HasPendingError() const { return pending_error_ != nullptr; }
 
+  // The quote around identifiers in generated SQL, as the database reports
+  // it when connected (SQLGetInfo SQL_IDENTIFIER_QUOTE_CHAR for ODBC); a
+  // double quote until then and when the database reports none.
+  char IdentifierQuote() const { return identifier_quote_; }
+  void SetIdentifierQuote(char quote) { identifier_quote_ = quote; }
+
   TTransIsolation TransIsolation() const { return trans_isolation_; }
   void SetTransIsolation(TTransIsolation value) { trans_isolation_ = value; }
   int PoolSize() const { return pool_size_; }
@@ -103,6 +109,7 @@ class TcsCustomSQLDriver {
  protected:
   TTransIsolation trans_isolation_ = tiReadCommitted;
   int pool_size_ = 0;
+  char identifier_quote_ = '"';
   TcsCustomDatabase* database_ = nullptr;  // not owned
   std::unique_ptr<EcsSQLError> pending_error_;
 };

@@ -56,7 +56,9 @@ class EcsSQLError : public EDatabaseError {
 // True when a record of the error says that the connection to the data
 // source is gone, judged from the records' SqlState fields: class 08
 // (connection exception) or 57P01 (the server terminated the session,
-// PostgreSQL).
+// PostgreSQL); or HY000 with a MySQL-family native code for a lost
+// connection (2006, 2013, 2055, 5013, 5014 from the client library, 1927
+// and 1053 from the server), as the MariaDB driver reports a killed session.
 bool IsConnectionLostError(const std::exception& error);
 
 // A result grew past the limit its dataset was given (SetMaxHeldBytes).

@@ -96,7 +96,12 @@ void TUpdateParams::ApplyUpdate(TcsDataset& dataset, TUpdateKind kind) {
     return info;
   };
   const bool suppress_nulls = (dataset.QueryOptions() & SuppressNullsOnInsert) != 0;
-  const std::string sql = GenerateUpdateSQL(kind, *this, suppress_nulls, lookup);
+  // The driver's identifier quote: a backquote on a server that reads
+  // double quotes as a string literal.
+  TcsCustomDatabase& database = DatabaseOf(dataset);
+  const char quote =
+      database.Driver() != nullptr ? database.Driver()->IdentifierQuote() : kDefaultIdentifierQuote;
+  const std::string sql = GenerateUpdateSQL(kind, *this, suppress_nulls, lookup, quote);
   if (sql.empty()) {
     return;
   }
@@ -106,7 +111,7 @@ void TUpdateParams::ApplyUpdate(TcsDataset& dataset, TUpdateKind kind) {
     TParams params;
     const std::string processed = ParseSQL(sql, &params);
     BindFromDataset(dataset, params);
-    rows = DatabaseOf(dataset).ExecSQL(processed, &params, nullptr);
+    rows = database.ExecSQL(processed, &params, nullptr);
   } catch (const EAbort&) {
     throw;
   } catch (const Exception& error) {

@@ -10,17 +10,15 @@ namespace velquarn {
 
 namespace {
 
-constexpr char kQuote = '"';
-
-std::string QuotePart(std::string_view part) {
-  std::string quoted(1, kQuote);
+std::string QuotePart(std::string_view part, char quote) {
+  std::string quoted(1, quote);
   for (char c : part) {
     quoted += c;
-    if (c == kQuote) {
-      quoted += kQuote;
+    if (c == quote) {
+      quoted += quote;
     }
   }
-  quoted += kQuote;
+  quoted += quote;
   return quoted;
 }
 
@@ -43,28 +41,29 @@ std::string_view TrimTrailingBlanks(std::string_view text) {
 
 }  // namespace
 
-std::string QuoteTableName(std::string_view name) {
-  if (!name.empty() && name.front() == kQuote) {
+std::string QuoteTableName(std::string_view name, char quote) {
+  if (!name.empty() && name.front() == quote) {
     return std::string(name);
   }
   size_t dot = name.find('.');
   if (dot == std::string_view::npos) {
-    return QuotePart(name);
+    return QuotePart(name, quote);
   }
-  return QuotePart(name.substr(0, dot)) + "." + QuotePart(name.substr(dot + 1));
+  return QuotePart(name.substr(0, dot), quote) + "." + QuotePart(name.substr(dot + 1), quote);
 }
 
-std::string QuoteFieldName(std::string_view name) { return QuotePart(name); }
+std::string QuoteFieldName(std::string_view name, char quote) { return QuotePart(name, quote); }
 
 std::string ParamReference(std::string_view name) {
   if (name.find_first_of(" ,;)\r\n") == std::string_view::npos) {
     return ":" + std::string(name);
   }
-  return ":" + QuotePart(name);
+  // The parameter parser's own quoting, not the database's.
+  return ":" + QuotePart(name, kDefaultIdentifierQuote);
 }
 
 std::vector<std::string> InsertSQLLines(const TUpdateParams& update, bool suppress_nulls,
-                                        const TUpdateFieldLookup& lookup) {
+                                        const TUpdateFieldLookup& lookup, char quote) {
   const TStringList& fields = update.UpdateFields();
   if (fields.Empty()) {
     return {};
@@ -92,10 +91,10 @@ std::vector<std::string> InsertSQLLines(const TUpdateParams& update, bool suppre
   lines.reserve(columns.size() * 2);
   for (size_t i = 0; i < columns.size(); ++i) {
     if (i == 0) {
-      lines.push_back("insert into " + QuoteTableName(update.TableName()) + " (" +
-                      QuoteFieldName(columns[i]));
+      lines.push_back("insert into " + QuoteTableName(update.TableName(), quote) + " (" +
+                      QuoteFieldName(columns[i], quote));
     } else {
-      lines.push_back(", " + QuoteFieldName(columns[i]));
+      lines.push_back(", " + QuoteFieldName(columns[i], quote));
     }
   }
   lines.back() += ")";
@@ -107,16 +106,16 @@ std::vector<std::string> InsertSQLLines(const TUpdateParams& update, bool suppre
 }
 
 std::vector<std::string> ModifySQLLines(const TUpdateParams& update,
-                                        const TUpdateFieldLookup& lookup) {
+                                        const TUpdateFieldLookup& lookup, char quote) {
   std::vector<std::string> lines;
   for (const std::string& name : update.UpdateFields().Items()) {
     std::optional<TUpdateFieldInfo> info = lookup(name);
     if (!info || !info->changed) {
       continue;
     }
-    std::string assignment = QuoteFieldName(name) + "=" + ParamReference(name);
+    std::string assignment = QuoteFieldName(name, quote) + "=" + ParamReference(name);
     if (lines.empty()) {
-      lines.push_back("update " + QuoteTableName(update.TableName()) + " set " + assignment);
+      lines.push_back("update " + QuoteTableName(update.TableName(), quote) + " set " + assignment);
     } else {
       lines.push_back(", " + assignment);
     }
@@ -124,27 +123,27 @@ std::vector<std::string> ModifySQLLines(const TUpdateParams& update,
   if (lines.empty()) {
     return lines;
   }
-  std::vector<std::string> where = WhereSQLLines(update, lookup);
+  std::vector<std::string> where = WhereSQLLines(update, lookup, quote);
   lines.insert(lines.end(), where.begin(), where.end());
   return lines;
 }
 
 std::vector<std::string> DeleteSQLLines(const TUpdateParams& update,
-                                        const TUpdateFieldLookup& lookup) {
-  std::vector<std::string> lines{"delete from " + QuoteTableName(update.TableName())};
-  std::vector<std::string> where = WhereSQLLines(update, lookup);
+                                        const TUpdateFieldLookup& lookup, char quote) {
+  std::vector<std::string> lines{"delete from " + QuoteTableName(update.TableName(), quote)};
+  std::vector<std::string> where = WhereSQLLines(update, lookup, quote);
   lines.insert(lines.end(), where.begin(), where.end());
   return lines;
 }
 
 std::vector<std::string> WhereSQLLines(const TUpdateParams& update,
-                                       const TUpdateFieldLookup& lookup) {
+                                       const TUpdateFieldLookup& lookup, char quote) {
   std::vector<std::string> lines{"where "};
   auto add_condition = [&lines](std::string condition) {
     lines.push_back(lines.size() == 1 ? std::move(condition) : "and " + condition);
   };
   for (const std::string& key : update.KeyFields().Items()) {
-    add_condition(QuoteFieldName(key) + "=" + ParamReference("OLD_" + key));
+    add_condition(QuoteFieldName(key, quote) + "=" + ParamReference("OLD_" + key));
   }
   if (update.UpdateMode() == upWhereKeyOnly) {
     return lines;
@@ -163,8 +162,9 @@ std::vector<std::string> WhereSQLLines(const TUpdateParams& update,
     // "=" never matches a null, so under upWhereAll too a null old value is
     // looked for with "is null": otherwise no row holding a null in an
     // update field could ever be updated or deleted.
-    add_condition(info->old_is_null ? QuoteFieldName(name) + " is null"
-                                    : QuoteFieldName(name) + "=" + ParamReference("OLD_" + name));
+    add_condition(info->old_is_null
+                      ? QuoteFieldName(name, quote) + " is null"
+                      : QuoteFieldName(name, quote) + "=" + ParamReference("OLD_" + name));
   }
   return lines;
 }
@@ -189,14 +189,14 @@ std::string JoinSQLLines(const std::vector<std::string>& lines) {
 }
 
 std::string GenerateUpdateSQL(TUpdateKind kind, const TUpdateParams& update, bool suppress_nulls,
-                              const TUpdateFieldLookup& lookup) {
+                              const TUpdateFieldLookup& lookup, char quote) {
   switch (kind) {
     case ukInsert:
-      return JoinSQLLines(InsertSQLLines(update, suppress_nulls, lookup));
+      return JoinSQLLines(InsertSQLLines(update, suppress_nulls, lookup, quote));
     case ukModify:
-      return JoinSQLLines(ModifySQLLines(update, lookup));
+      return JoinSQLLines(ModifySQLLines(update, lookup, quote));
     case ukDelete:
-      return JoinSQLLines(DeleteSQLLines(update, lookup));
+      return JoinSQLLines(DeleteSQLLines(update, lookup, quote));
   }
   return {};
 }

@@ -46,40 +46,51 @@ struct TUpdateFieldInfo {
 // dataset has no such field.
 using TUpdateFieldLookup = std::function<std::optional<TUpdateFieldInfo>(const std::string&)>;
 
-// A table name in double quotes: unchanged when it already begins with one;
+// The identifier quote of the SQL standard, used unless the database's
+// driver reports another one (TcsCustomSQLDriver::IdentifierQuote).
+inline constexpr char kDefaultIdentifierQuote = '"';
+
+// A table name in quotes: unchanged when it already begins with one;
 // otherwise split at the first "." only, each part quoted with its inner
-// double quotes doubled ("a.b.c" -> "a"."b.c").
-std::string QuoteTableName(std::string_view name);
-// A field name in double quotes. Inner double quotes are doubled, so that a
-// name holding one still reads as one identifier.
-std::string QuoteFieldName(std::string_view name);
+// quotes doubled ("a.b.c" -> "a"."b.c"). The quote is the database's
+// identifier quote: a double quote, or a backquote on a server that reads
+// double quotes as a string.
+std::string QuoteTableName(std::string_view name, char quote = kDefaultIdentifierQuote);
+// A field name in quotes. Inner quotes are doubled, so that a name holding
+// one still reads as one identifier.
+std::string QuoteFieldName(std::string_view name, char quote = kDefaultIdentifierQuote);
 // The parameter reference for a name: ":" + name. A name holding a character
 // that would end the reference early (blank, comma, semicolon, ")", CR, LF)
 // is written in double quotes, :"my col", which the parameter parser reads
 // back as the whole name.
 std::string ParamReference(std::string_view name);
 
-// The lines of each statement. Insert and update give no lines when nothing
+// The lines of each statement, identifiers in quote. Insert and update give no lines when nothing
 // is to be sent (no update fields; for update, no changed field).
 // InsertSQLLines with suppress_nulls leaves out fields whose value is null;
 // each must then exist ("Field '%s' not found"), and when every field is left
 // out it raises EDatabaseError "Cannot insert into %s: every update field is
 // null" rather than send a statement without columns.
 std::vector<std::string> InsertSQLLines(const TUpdateParams& update, bool suppress_nulls,
-                                        const TUpdateFieldLookup& lookup);
+                                        const TUpdateFieldLookup& lookup,
+                                        char quote = kDefaultIdentifierQuote);
 std::vector<std::string> ModifySQLLines(const TUpdateParams& update,
-                                        const TUpdateFieldLookup& lookup);
+                                        const TUpdateFieldLookup& lookup,
+                                        char quote = kDefaultIdentifierQuote);
 std::vector<std::string> DeleteSQLLines(const TUpdateParams& update,
-                                        const TUpdateFieldLookup& lookup);
+                                        const TUpdateFieldLookup& lookup,
+                                        char quote = kDefaultIdentifierQuote);
 // The where lines shared by update and delete.
 std::vector<std::string> WhereSQLLines(const TUpdateParams& update,
-                                       const TUpdateFieldLookup& lookup);
+                                       const TUpdateFieldLookup& lookup,
+                                       char quote = kDefaultIdentifierQuote);
 
 // Each line followed by CR LF, then every CR LF replaced by one blank.
 std::string JoinSQLLines(const std::vector<std::string>& lines);
 // The joined statement for the kind; empty when nothing is to be sent.
 std::string GenerateUpdateSQL(TUpdateKind kind, const TUpdateParams& update, bool suppress_nulls,
-                              const TUpdateFieldLookup& lookup);
+                              const TUpdateFieldLookup& lookup,
+                              char quote = kDefaultIdentifierQuote);
 
 // The families of field that the change rule tells apart.
 enum class TChangeRule : uint8_t {

@@ -132,7 +132,11 @@ void TcsODBCDriver::GetTableNames(const std::string& schema, const std::string& 
   list.Clear();
   while (statement.Fetch()) {
     std::string name = Trim(table.Value(charset_));
-    if (name.find('.') != std::string::npos) name = "\"" + name + "\"";
+    // A name holding a dot comes in the driver's identifier quote, so that
+    // a client can use it in a statement as it is.
+    if (name.find('.') != std::string::npos) {
+      name = IdentifierQuote() + name + IdentifierQuote();
+    }
     const std::string owner = row_schema.Value(charset_);
     if (row_schema.indicator > 0 && !SameText(owner, wanted_schema)) {
       list.Add(owner + "." + name);
@@ -149,9 +153,11 @@ void TcsODBCDriver::GetIndexNames(const std::string& table, TStringList& list) {
   std::string schema = charset_.ToDriver(name.schema);
   std::string table_name = charset_.ToDriver(name.table);
   TCatalogStatement statement(*this, MainConnection());
-  statement.Check(ODBC().SQLStatistics(statement.Stmt(), Text(catalog), SQL_NTS, Text(schema),
-                                       SQL_NTS, Text(table_name), SQL_NTS, SQL_INDEX_ALL,
-                                       SQL_QUICK));
+  // No schema is a null argument, as for the index fields: the MariaDB
+  // driver, whose server has no schemas, lists nothing for an empty one.
+  statement.Check(ODBC().SQLStatistics(statement.Stmt(), Text(catalog), SQL_NTS,
+                                       schema.empty() ? nullptr : Text(schema), SQL_NTS,
+                                       Text(table_name), SQL_NTS, SQL_INDEX_ALL, SQL_QUICK));
   TNameColumn index;
   SQLSMALLINT type = 0;
   SQLLEN type_indicator = 0;

@@ -130,6 +130,17 @@ std::unique_ptr<TConnectionHandle> TcsODBCDriver::NewConnection() {
   if (database_ != nullptr && database_->ReadOnly()) {
     ODBC().SQLSetConnectAttr(dbc, SQL_ATTR_ACCESS_MODE, IntAttribute(SQL_MODE_READ_ONLY), 0);
   }
+  // Generated update SQL quotes identifiers with what the driver reports: a
+  // backquote from MySQL-family servers, which read "x" as a string unless
+  // their sql_mode has ANSI_QUOTES. A blank (no quoting) or a multi-character
+  // answer keeps the double quote.
+  char quote[8] = {};
+  SQLSMALLINT quote_length = 0;
+  if (SQL_SUCCEEDED(
+          ODBC().SQLGetInfo(dbc, SQL_IDENTIFIER_QUOTE_CHAR, quote, sizeof quote, &quote_length)) &&
+      quote_length == 1 && quote[0] != ' ') {
+    SetIdentifierQuote(quote[0]);
+  }
   SQLUSMALLINT txn_capable = SQL_TC_NONE;
   CheckDbcResult(*this, dbc, ODBC().SQLGetInfo(dbc, SQL_TXN_CAPABLE, &txn_capable, 2, nullptr));
   transactions_supported_ = txn_capable != SQL_TC_NONE;

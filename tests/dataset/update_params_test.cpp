@@ -160,8 +160,8 @@ class RealGeneratedSQL : public ::testing::TestWithParam<TBackend> {
   void SetUp() override {
     std::string long_text = "text";
     db_ = testing::NewBackendDatabase(GetParam(), "update_params_");
-    if (db_ == nullptr) GTEST_SKIP() << "no PostgreSQL cluster (VELQUARN_PG_*)";
-    schema_ = GetParam() == TBackend::kPostgres ? "public" : "main";
+    if (db_ == nullptr) GTEST_SKIP() << testing::BackendUnavailable(GetParam());
+    schema_ = testing::BackendSchema(GetParam());
     db_->SetName("RealGeneratedSQL");
     Exec("drop table if exists \"UpdOrders\"");
     Exec(
@@ -170,7 +170,7 @@ class RealGeneratedSQL : public ::testing::TestWithParam<TBackend> {
         long_text + ")");
     Exec("insert into \"UpdOrders\" values (1, 'alpha', 5, 'first'), (2, 'beta', null, null)");
     query_.SetDataBaseName(db_->DataBaseName());
-    query_.SetSQLText("select * from \"UpdOrders\" order by \"ID\"");
+    query_.SetSQLText(Sql("select * from \"UpdOrders\" order by \"ID\""));
     TUpdateParams update;
     update.SetTableName(schema_ + ".UpdOrders");
     update.KeyFields().Add("ID");
@@ -185,11 +185,11 @@ class RealGeneratedSQL : public ::testing::TestWithParam<TBackend> {
     Exec("drop table if exists \"b.c\"");
   }
 
-  void Exec(const std::string& sql) { db_->ExecSQL(sql, nullptr, nullptr); }
+  void Exec(const std::string& sql) { db_->ExecSQL(Sql(sql), nullptr, nullptr); }
+  std::string Sql(const std::string& sql) const { return testing::BackendSql(GetParam(), sql); }
   std::string Rows() {
-    return ReadRows(*db_,
-                    "select \"ID\", \"NAME\", \"QTY\", \"NOTES\" from \"UpdOrders\" "
-                    "order by \"ID\"");
+    return ReadRows(*db_, Sql("select \"ID\", \"NAME\", \"QTY\", \"NOTES\" from "
+                              "\"UpdOrders\" order by \"ID\""));
   }
   TUpdateParams& Update() { return *dynamic_cast<TUpdateParams*>(query_.UpdateParams()); }
   void EditName(const std::string& name) {
@@ -270,7 +270,7 @@ TEST_P(RealGeneratedSQL, TableNamesSplitAtTheFirstDotOnly) {
   Exec("insert into \"b.c\" values (1, 'one')");
   TcsQuery query;
   query.SetDataBaseName(db_->DataBaseName());
-  query.SetSQLText("select * from \"b.c\"");
+  query.SetSQLText(Sql("select * from \"b.c\""));
   TUpdateParams update;
   update.SetTableName(schema_ + ".b.c");
   update.KeyFields().Add("ID");
@@ -281,7 +281,7 @@ TEST_P(RealGeneratedSQL, TableNamesSplitAtTheFirstDotOnly) {
   query.FieldByName("NAME").SetAsString("uno");
   query.Post();
   query.Close();
-  EXPECT_EQ(ReadRows(*db_, "select * from \"b.c\""), "1,uno");
+  EXPECT_EQ(ReadRows(*db_, Sql("select * from \"b.c\"")), "1,uno");
 }
 
 TEST_P(RealGeneratedSQL, ARowGoneFromTheTableFailsTheWrite) {
@@ -359,8 +359,7 @@ TEST_P(RealGeneratedSQL, EditsInsideARolledBackTransactionLeaveNoTrace) {
   EXPECT_EQ(Rows(), "1,kept,5,first;2,beta,null,null");
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, RealGeneratedSQL,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Drivers, RealGeneratedSQL, testing::AllBackends(), BackendName);
 
 TEST(UpdateParams, AssignCopiesAllFourAndNullListsClear) {
   TUpdateParams source;

@@ -84,6 +84,29 @@ TEST(UpdateSQL, FieldNamesAreQuotedWhole) {
   EXPECT_EQ(QuoteFieldName("x\"y"), "\"x\"\"y\"");
 }
 
+// A MySQL-family driver reports a backquote: identifiers take it, inner
+// backquotes doubled, while parameter references keep the parser's double
+// quotes.
+TEST(UpdateSQL, TheDriversIdentifierQuoteIsUsedThroughout) {
+  EXPECT_EQ(QuoteTableName("a.b.c", '`'), "`a`.`b.c`");
+  EXPECT_EQ(QuoteTableName("`my db`.Orders", '`'), "`my db`.Orders");
+  EXPECT_EQ(QuoteTableName("\"x\".t", '`'), "`\"x\"`.`t`");
+  EXPECT_EQ(QuoteFieldName("x`y", '`'), "`x``y`");
+  FakeFields fields;
+  fields.Add("ID", ftInteger).Add("NAME", ftString, true).Add("QTY", ftInteger);
+  EXPECT_EQ(GenerateUpdateSQL(ukModify, Orders(), false, fields.Lookup(), '`'),
+            "update `dbo`.`Orders` set `NAME`=:NAME where  `ID`=:OLD_ID and `NAME`=:OLD_NAME ");
+  EXPECT_EQ(GenerateUpdateSQL(ukInsert, Orders(), false, fields.Lookup(), '`'),
+            "insert into `dbo`.`Orders` (`ID` , `NAME` , `QTY`) Values(:ID , :NAME , :QTY) ");
+  TUpdateParams spaced;
+  spaced.SetTableName("T");
+  spaced.KeyFields().Add("order id");
+  FakeFields key;
+  key.Add("order id", ftInteger);
+  EXPECT_EQ(GenerateUpdateSQL(ukDelete, spaced, false, key.Lookup(), '`'),
+            "delete from `T` where  `order id`=:\"OLD_order id\" ");
+}
+
 TEST(UpdateSQL, ParameterNamesWithDelimitersSurviveParsing) {
   TUpdateParams update;
   update.SetTableName("T");

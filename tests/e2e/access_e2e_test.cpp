@@ -257,9 +257,13 @@ TEST_P(InjectionE2E, UserIdCannotAddAConnectionKeyword) {
   const std::string other_bytes = ReadFileText(other);
 
   TVelquarnClient client = Connect();
-  const std::string target = IsPostgres() ? OdbcTestEnv::kPostgresDsn : "lite";
-  const std::string user = IsPostgres() ? PostgresSetting("USER") : "u";
-  const std::string password = IsPostgres() ? PostgresSetting("PASSWORD") : "p";
+  const std::string target = IsServer() ? ServerDsn() : "lite";
+  const std::string user = IsPostgres()  ? PostgresSetting("USER")
+                           : IsMariaDb() ? MariaDbSetting("USER")
+                                         : "u";
+  const std::string password = IsPostgres()  ? PostgresSetting("PASSWORD")
+                               : IsMariaDb() ? MariaDbSetting("PASSWORD")
+                                             : "p";
   const TClientReply opened =
       client.Command("open " + target + " " + user + ";Database=" + other + " " + password);
   EXPECT_EQ(opened.Code, 503);
@@ -274,19 +278,25 @@ TEST_P(InjectionE2E, UserIdCannotAddAConnectionKeyword) {
   EXPECT_EQ(dsn.Text(), "The data source name may not hold ';' followed by '='");
 
   // A user id with ";" and "}" but no keyword reaches the driver quoted:
-  // PostgreSQL refuses the login, SQLite ignores the user id.
+  // PostgreSQL and MariaDB refuse the login, SQLite ignores the user id.
   ASSERT_EQ(client.Command("open " + target + " " + user + ";x} " + password).Code, 200);
   const TClientReply login = client.Command("sql select 1 as one");
   if (IsPostgres()) {
     EXPECT_EQ(login.Code, 512);
     EXPECT_NE(login.Text().find("authentication failed"), std::string::npos) << login.Text();
+  } else if (IsMariaDb()) {
+    EXPECT_EQ(login.Code, 512);
+    EXPECT_NE(login.Text().find("Access denied for user '" + user + ";x}'"), std::string::npos)
+        << login.Text();
   } else {
     EXPECT_EQ(login.Code, 200) << login.Text();
   }
 }
 
 TEST_P(InjectionE2E, BraceQuotedPasswordLogsIn) {
-  if (!IsPostgres()) GTEST_SKIP() << "SQLite has no logins";
+  if (!IsPostgres()) {
+    GTEST_SKIP() << "SQLite has no logins; the MariaDB test account may not create users";
+  }
   const std::string role = BraceRole();
   {
     TVelquarnClient admin = Open();
@@ -310,8 +320,7 @@ TEST_P(InjectionE2E, BraceQuotedPasswordLogsIn) {
   admin.Command("execsql2 drop role if exists " + role);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, InjectionE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, InjectionE2E, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace velquarn::testing

@@ -1,8 +1,8 @@
 // A fixture for end-to-end tests that run the same cases against each real
 // database: the binary is started for every test with a fresh SQLite file
 // behind the configuration section "lite" and, when the private PostgreSQL
-// cluster runs, the PostgreSQL data source of the test ODBC setup. The
-// PostgreSQL cases are skipped when the cluster is not available.
+// cluster or MariaDB server runs, their data sources of the test ODBC setup.
+// The cases of a server are skipped when it is not available.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -26,9 +26,8 @@ class BackendE2E : public ::testing::TestWithParam<TBackend> {
  protected:
   void SetUp() override {
     OdbcTestEnv& env = OdbcTestEnv::Get();
-    if (IsPostgres() && !PostgresAvailable()) {
-      GTEST_SKIP() << "PostgreSQL not available (VELQUARN_PG_* unset)";
-    }
+    const std::string unavailable = BackendUnavailable(GetParam());
+    if (!unavailable.empty()) GTEST_SKIP() << unavailable;
     TVelquarnProcessOptions options = VelquarnOptions();
     sqlite_file_ = env.NewSqliteFile(UniqueName("lite") + ".db");
     options.sections = "[lite]\nDSN=\nDriverName=" + std::string(OdbcTestEnv::kSqliteDriver) +
@@ -38,11 +37,11 @@ class BackendE2E : public ::testing::TestWithParam<TBackend> {
   }
 
   void TearDown() override {
-    if (IsPostgres() && server_ != nullptr) {
+    if (IsServer() && server_ != nullptr) {
       try {
         TVelquarnClient client = Open();
         for (const std::string& table : tables_) {
-          client.Command("execsql2 drop table \"" + table + "\"");
+          client.Command("execsql2 drop table " + Quoted(table));
         }
       } catch (const std::exception&) {
       }
@@ -54,14 +53,28 @@ class BackendE2E : public ::testing::TestWithParam<TBackend> {
   virtual std::string ExtraSections() const { return ""; }
 
   bool IsPostgres() const { return GetParam() == TBackend::kPostgres; }
+  bool IsMariaDb() const { return GetParam() == TBackend::kMariaDb; }
+  // A database server shared by the test programs (not a file of the test).
+  bool IsServer() const { return IsPostgres() || IsMariaDb(); }
+
+  // An identifier in the back end's quotes.
+  std::string Quoted(const std::string& name) const { return QuoteName(GetParam(), name); }
+
+  // The data source of a server back end and its credentials.
+  std::string ServerDsn() const {
+    return IsMariaDb() ? OdbcTestEnv::kMariaDbDsn : OdbcTestEnv::kPostgresDsn;
+  }
+  std::string ServerCredentials() const {
+    return IsMariaDb() ? MariaDbSetting("USER") + " " + MariaDbSetting("PASSWORD")
+                       : PostgresSetting("USER") + " " + PostgresSetting("PASSWORD");
+  }
 
   // A connected client that has read the greeting.
   TVelquarnClient Connect() { return ConnectGreeted(*server_, 5000); }
 
   std::string OpenLine() const {
-    if (!IsPostgres()) return "open lite";
-    return std::string("open ") + OdbcTestEnv::kPostgresDsn + " " + PostgresSetting("USER") + " " +
-           PostgresSetting("PASSWORD");
+    if (!IsServer()) return "open lite";
+    return "open " + ServerDsn() + " " + ServerCredentials();
   }
 
   // A connected client whose database is open.
@@ -72,11 +85,11 @@ class BackendE2E : public ::testing::TestWithParam<TBackend> {
     return client;
   }
 
-  // A table name of this test, unique on the shared PostgreSQL database; it
-  // is dropped first if left over, and again when the test ends.
+  // A table name of this test, unique on the shared server database; it is
+  // dropped first if left over, and again when the test ends.
   std::string Table(TVelquarnClient& client, const std::string& base) {
-    std::string name = IsPostgres() ? UniqueName(base) : base;
-    client.Command("execsql2 drop table \"" + name + "\"");
+    std::string name = IsServer() ? UniqueName(base) : base;
+    client.Command("execsql2 drop table " + Quoted(name));
     tables_.push_back(name);
     return name;
   }

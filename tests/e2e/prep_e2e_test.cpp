@@ -117,13 +117,17 @@ TEST_P(PrepE2E, CallWithoutArgumentsRunsTheBareCallText) {
   const TClientReply reply = client.Command("call MYPROC");
   EXPECT_EQ(reply.Code, 512);
   EXPECT_EQ(reply.Text().find("[Velquarn"), std::string::npos) << reply.Text();
-  if (!IsPostgres()) return;
+  if (!IsServer()) return;
   const std::string table = Table(client, "pcalled");
   const std::string procedure = "p_" + table;
   Exec(client, "create table " + table + " (id int)");
   client.Command("execsql2 drop procedure " + procedure);
-  Exec(client, "create procedure " + procedure + "() language sql as $$ insert into " + table +
-                   " values (1) $$");
+  if (IsMariaDb()) {
+    Exec(client, "create procedure " + procedure + "() insert into " + table + " values (1)");
+  } else {
+    Exec(client, "create procedure " + procedure + "() language sql as $$ insert into " + table +
+                     " values (1) $$");
+  }
   // The parentheses may travel with the name: no arguments, no data block.
   client.SendLine("call " + procedure + "()");
   EXPECT_EQ(client.ReadLine(), "200 Ok");
@@ -134,19 +138,46 @@ TEST_P(PrepE2E, CallWithoutArgumentsRunsTheBareCallText) {
 }
 
 TEST_P(PrepE2E, CallHandsBackInOutParameters) {
-  if (!IsPostgres()) GTEST_SKIP() << "SQLite has no procedures";
+  if (!IsServer()) GTEST_SKIP() << "SQLite has no procedures";
   TVelquarnClient client = Open();
   const std::string procedure = "p_" + Table(client, "pinout");
   client.Command("execsql2 drop procedure " + procedure);
   // The body avoids ":=", which the statement's marker parsing would take
   // for a parameter.
-  Exec(client, "create procedure " + procedure +
-                   "(inout a varchar, inout b varchar) language plpgsql as $$ begin "
-                   "select a || '!', upper(b) into a, b; end $$");
+  if (IsMariaDb()) {
+    Exec(client, "create procedure " + procedure +
+                     "(inout a varchar(20), inout b varchar(20)) "
+                     "set a = concat(a, '!'), b = upper(b)");
+  } else {
+    Exec(client, "create procedure " + procedure +
+                     "(inout a varchar, inout b varchar) language plpgsql as $$ begin "
+                     "select a || '!', upper(b) into a, b; end $$");
+  }
   // The quoted item keeps its comma.
   client.SendLine("call " + procedure + ",1,\"x,y\"");
   ASSERT_EQ(client.ReadLine(), "200 Ok");
   EXPECT_EQ(client.ReadDataBlock(), (Lines{"p1=1!", "p2=X,Y"}));
+  Exec(client, "drop procedure " + procedure);
+}
+
+// IN, OUT and INOUT parameters in one call on MariaDB. Every argument is
+// bound input-output; the server hands back the OUT and INOUT values only,
+// and the MariaDB driver stores them into the first bound parameters in
+// order, so they come back one place early (p1 holds b, p2 holds c, p3 the
+// argument sent). Binding every argument input-output is the command's
+// contract; clients of MariaDB procedures with IN or OUT parameters read
+// the values in this order.
+TEST_P(PrepE2E, CallWithInOutAndInOutParametersOnMariaDb) {
+  if (!IsMariaDb()) GTEST_SKIP() << "MariaDB only";
+  TVelquarnClient client = Open();
+  const std::string procedure = "p_" + Table(client, "pmodes");
+  client.Command("execsql2 drop procedure " + procedure);
+  Exec(client, "create procedure " + procedure +
+                   "(in a int, out b varchar(20), inout c varchar(20)) "
+                   "set b = concat('got ', a + 1), c = concat(c, '+')");
+  client.SendLine("call " + procedure + ",41,ignored,x");
+  ASSERT_EQ(client.ReadLine(), "200 Ok");
+  EXPECT_EQ(client.ReadDataBlock(), (Lines{"p1=got 42", "p2=x+", "p3=x"}));
   Exec(client, "drop procedure " + procedure);
 }
 
@@ -177,8 +208,7 @@ TEST_P(PrepE2E, CommandsBeforeOpenAnswer512) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, PrepE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, PrepE2E, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace velquarn::testing

@@ -35,6 +35,15 @@ class ResultMemoryE2E : public BackendE2E {
   }
 
   long ResidentKib() const { return ProcessUsageOf(server_->Pid()).resident_kib; }
+
+  // The name and note columns; MariaDB reads || as "or" and casts to char.
+  std::string Text40() const {
+    return IsMariaDb() ? "cast(concat('name ', i) as char(40))"
+                       : "cast('name ' || i as varchar(40))";
+  }
+  std::string Note20() const {
+    return IsMariaDb() ? "cast('a note' as char(20))" : "cast('a note' as varchar(20))";
+  }
 };
 
 TEST_P(ResultMemoryE2E, ClosingALargeResultReturnsItsMemory) {
@@ -44,9 +53,8 @@ TEST_P(ResultMemoryE2E, ClosingALargeResultReturnsItsMemory) {
   TVelquarnClient client = Open();
   const std::string rows =
       "with recursive n(i) as (select 1 union all select i + 1 from n where i < " +
-      std::to_string(kRows) +
-      ") select i, cast('name ' || i as varchar(40)) as name, i * 1.25 as amount, "
-      "cast('a note' as varchar(20)) as note from n";
+      std::to_string(kRows) + ") select i, " + Text40() + " as name, i * 1.25 as amount, " +
+      Note20() + " as note from n";
   // Warm up the session (driver, statement, buffers) on a small result.
   ReadAll(client, "select 1 as one");
   const long before = ResidentKib();
@@ -55,14 +63,18 @@ TEST_P(ResultMemoryE2E, ClosingALargeResultReturnsItsMemory) {
   // The PostgreSQL driver keeps a buffer as large as the largest result it
   // received for the connection's life (about 19 MiB for this one; 44 MiB
   // stayed in all before the gateway handed its part back).
-  const long driver_kib = IsPostgres() ? 24 * 1024 : 0;
+  // The MariaDB driver frees a closed result only when the next statement
+  // runs on the handle or the handle is freed (SQL_CLOSE keeps it: about
+  // 12 MiB for this one, measured with the driver alone); held among the
+  // gateway's freed blocks, it keeps the allocator from handing back most
+  // of those too (about 31 MiB stay in all).
+  const long driver_kib = IsPostgres() ? 24 * 1024 : IsMariaDb() ? 34 * 1024 : 0;
   // Within 10 % of before, and a little for the allocator's own bookkeeping.
   EXPECT_LE(after, before + before / 10 + 2048 + driver_kib) << "before " << before << " KiB";
   EXPECT_EQ(client.Command("test").Code, 200);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, ResultMemoryE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, ResultMemoryE2E, AllBackends(), BackendName);
 
 class MaxResultE2E : public ResultMemoryE2E {
  protected:
@@ -92,8 +104,7 @@ TEST_P(MaxResultE2E, ResultsPastTheLimitAreClosedAndTheSessionGoesOn) {
   EXPECT_EQ(client.ReadCountedBlock(), std::string("1\0", 2));
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, MaxResultE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, MaxResultE2E, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace velquarn::testing

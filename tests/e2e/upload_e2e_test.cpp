@@ -135,42 +135,77 @@ TEST_P(UploadE2E, AddrecAnswersOk) {
   EXPECT_EQ(client.ReadLine(), "200 Ok");
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, UploadE2E,
-                         ::testing::Values(TBackend::kSqlite, TBackend::kPostgres), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, UploadE2E, AllBackends(), BackendName);
 
-// PostgreSQL with standard_conforming_strings off reads a backslash in a
-// literal as an escape; records travel as parameters, so they are stored as
-// sent there too.
+// PostgreSQL with standard_conforming_strings off, and MariaDB in its
+// default sql_mode, read a backslash in a literal as an escape; MariaDB with
+// NO_BACKSLASH_ESCAPES does not. Records travel as parameters, so they are
+// stored as sent in every mode.
 class UploadNonStandardStringsE2E : public UploadE2E {
  protected:
   std::string ExtraSections() const override {
-    if (!PostgresAvailable()) return "";
-    return "[pgoff]\nDSN=\nDriverName=" + std::string(OdbcTestEnv::kPostgresDriver) +
-           "\nDriverParams=Servername=" + PostgresSetting("HOST") +
-           ",Port=" + PostgresSetting("PORT") + ",Database=" + PostgresSetting("DATABASE") +
-           ",ConnSettings=SET standard_conforming_strings=off\n";
+    std::string sections;
+    if (PostgresAvailable()) {
+      sections += "[pgoff]\nDSN=\nDriverName=" + std::string(OdbcTestEnv::kPostgresDriver) +
+                  "\nDriverParams=Servername=" + PostgresSetting("HOST") +
+                  ",Port=" + PostgresSetting("PORT") + ",Database=" + PostgresSetting("DATABASE") +
+                  ",ConnSettings=SET standard_conforming_strings=off\n";
+    }
+    if (MariaDbAvailable()) {
+      // The driver runs InitStmt on every new connection of the section.
+      sections += "[mynbe]\nDSN=\nDriverName=" + std::string(OdbcTestEnv::kMariaDbDriver) +
+                  "\nDriverParams=Server=" + MariaDbSetting("HOST") +
+                  ",Port=" + MariaDbSetting("PORT") + ",Database=" + MariaDbSetting("DATABASE") +
+                  ",InitStmt=SET SESSION sql_mode=NO_BACKSLASH_ESCAPES\n";
+    }
+    return sections;
+  }
+
+  // Opens the section and checks that its mode is in force.
+  void OpenSection(TVelquarnClient& client, const std::string& section, const std::string& show,
+                   const std::string& expected) {
+    ASSERT_EQ(client.Command("open " + section + " " + ServerCredentials()).Code, 200);
+    ASSERT_EQ(client.Command("sql " + show).Code, 200);
+    ASSERT_EQ(client.Command("get 1").Code, 200);
+    ASSERT_EQ(client.ReadCountedBlock(), RowsOf({expected}));
+  }
+
+  void UploadAndCheck(TVelquarnClient& client) {
+    const std::string table = Table(client, "uploff");
+    const Lines records = {"C:\\temp\\new", "x\\');drop table " + table + ";--", "it's",
+                           "back\\'slash", "100% _x_"};
+    client.SendLine("sndf " + table + " 40");
+    Upload(client, records);
+    client.SendLine("crtf " + table + " 40");
+    Upload(client, {"\\", "'", "\\'", "%"});
+    EXPECT_EQ(Stored(client, table),
+              (Lines{"\"%\"", "\"'\"", "\"100% _x_\"", "\"C:\\temp\\new\"", "\"\\\"", "\"\\'\"",
+                     "\"back\\'slash\"", "\"it's\"", "\"x\\');drop table " + table + ";--\""}));
   }
 };
 
 TEST_P(UploadNonStandardStringsE2E, BackslashesAndQuotesAreStoredAsSent) {
-  if (!IsPostgres()) GTEST_SKIP() << "PostgreSQL only";
   TVelquarnClient client = Connect();
-  ASSERT_EQ(
-      client.Command("open pgoff " + PostgresSetting("USER") + " " + PostgresSetting("PASSWORD"))
-          .Code,
-      200);
-  ASSERT_EQ(client.Command("sql show standard_conforming_strings").Code, 200);
+  if (IsPostgres()) {
+    OpenSection(client, "pgoff", "show standard_conforming_strings", "\"off\"");
+  } else {
+    OpenSection(client, "mynbe", "select @@session.sql_mode", "\"NO_BACKSLASH_ESCAPES\"");
+  }
+  UploadAndCheck(client);
+}
+
+TEST_P(UploadNonStandardStringsE2E, BackslashesAndQuotesAreStoredAsSentInTheDefaultMode) {
+  if (!IsMariaDb()) GTEST_SKIP() << "MariaDB only";
+  TVelquarnClient client = Open();
+  ASSERT_EQ(client.Command("sql select instr(@@session.sql_mode, 'NO_BACKSLASH_ESCAPES')").Code,
+            200);
   ASSERT_EQ(client.Command("get 1").Code, 200);
-  ASSERT_EQ(client.ReadCountedBlock(), RowsOf({"\"off\""}));
-  const std::string table = Table(client, "uploff");
-  client.SendLine("sndf " + table + " 40");
-  Upload(client, {"C:\\temp\\new", "x\\');drop table " + table + ";--"});
-  EXPECT_EQ(Stored(client, table),
-            (Lines{"\"C:\\temp\\new\"", "\"x\\');drop table " + table + ";--\""}));
+  ASSERT_EQ(client.ReadCountedBlock(), RowsOf({"0"}));
+  UploadAndCheck(client);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, UploadNonStandardStringsE2E,
-                         ::testing::Values(TBackend::kPostgres), BackendName);
+                         ::testing::Values(TBackend::kPostgres, TBackend::kMariaDb), BackendName);
 
 }  // namespace
 }  // namespace velquarn::testing

@@ -229,5 +229,21 @@ TEST_F(Diagnostics, RecordsCarryStateNativeCodeAndMessageAsFields) {
   EXPECT_FALSE(IsConnectionLostError(bare));
 }
 
+// The MariaDB driver reports a session the server killed as HY000 with the
+// client library's code; the same code under another state, or another
+// HY000, is no lost connection.
+TEST_F(Diagnostics, MySqlFamilyCodesOfALostConnectionUnderHY000) {
+  odbc_testing::ScopedEntryPoints fakes(WithFakes());
+  TcsODBCDriver driver;
+  for (int code : {2006, 2013, 2055, 5013, 5014, 1927, 1053}) {
+    g_records = {{"HY000", code, "Lost connection to server during query"}};
+    EXPECT_TRUE(IsConnectionLostError(Raised(driver, SQL_ERROR))) << code;
+  }
+  g_records = {{"HY000", 1064, "You have an error in your SQL syntax"}};
+  EXPECT_FALSE(IsConnectionLostError(Raised(driver, SQL_ERROR)));
+  g_records = {{"42000", 2006, "not the client library's"}};
+  EXPECT_FALSE(IsConnectionLostError(Raised(driver, SQL_ERROR)));
+}
+
 }  // namespace
 }  // namespace velquarn

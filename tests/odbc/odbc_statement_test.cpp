@@ -15,6 +15,8 @@
 namespace velquarn {
 namespace {
 
+using testing::MariaDbAvailable;
+using testing::NewMariaDbDatabase;
 using testing::NewPostgresDatabase;
 using testing::NewSqliteDatabase;
 using testing::OdbcTestEnv;
@@ -35,7 +37,7 @@ TEST(FieldTypes, NumericByScaleAndPrecision) {
   EXPECT_EQ(SQLTypeForParam(ftWideString), SQL_CHAR);
 }
 
-enum class Source { kSqlite, kPostgres, kPostgresAnsi };
+enum class Source { kSqlite, kPostgres, kPostgresAnsi, kMariaDb };
 
 std::string SourceName(const ::testing::TestParamInfo<Source>& info) {
   switch (info.param) {
@@ -43,6 +45,8 @@ std::string SourceName(const ::testing::TestParamInfo<Source>& info) {
       return "SQLite";
     case Source::kPostgres:
       return "PostgreSQL";
+    case Source::kMariaDb:
+      return "MariaDB";
     default:
       return "PostgreSQLAnsi";
   }
@@ -56,6 +60,9 @@ class Statements : public ::testing::TestWithParam<Source> {
       static std::atomic<int> files{0};
       db_ = NewSqliteDatabase(
           OdbcTestEnv::Get().NewSqliteFile("statements" + std::to_string(++files) + ".db"));
+    } else if (GetParam() == Source::kMariaDb) {
+      if (!MariaDbAvailable()) GTEST_SKIP() << "no MariaDB server";
+      db_ = NewMariaDbDatabase();
     } else {
       if (!PostgresAvailable()) GTEST_SKIP() << "no PostgreSQL cluster";
       db_ = NewPostgresDatabase(GetParam() == Source::kPostgres ? OdbcTestEnv::kPostgresDsn
@@ -74,7 +81,10 @@ class Statements : public ::testing::TestWithParam<Source> {
     } catch (...) {
     }
   }
-  bool Postgres() const { return GetParam() != Source::kSqlite; }
+  bool Postgres() const {
+    return GetParam() == Source::kPostgres || GetParam() == Source::kPostgresAnsi;
+  }
+  bool MariaDb() const { return GetParam() == Source::kMariaDb; }
   int Exec(const std::string& sql) { return db_->ExecSQL(sql, nullptr, nullptr); }
   TcsQuery& Query(const std::string& sql) {
     query_ = std::make_unique<TcsQuery>();
@@ -107,6 +117,17 @@ TEST_P(Statements, FetchesEachFieldType) {
         "insert into vq_t values (-7, 12, 9000000000, 2.5, 'r\xE4k', 'ab', '2024-02-29', "
         "'13:14:15', '2024-02-29 13:14:15.250', '\\x00ff41'::bytea, "
         "'line1' || chr(26) || 'line2', true, 12.25)");
+  } else if (MariaDb()) {
+    // tinyint(1) is MariaDB's boolean, decimal its numeric; datetime(3)
+    // keeps the milliseconds.
+    Exec(
+        "create table vq_t (i integer, s smallint, b bigint, f double, v varchar(10), "
+        "c char(10), d date, t time, ts datetime(3), bin blob, m text, flag tinyint(1), "
+        "n decimal(10,2))");
+    Exec(
+        "insert into vq_t values (-7, 12, 9000000000, 2.5, 'r\xE4k', 'ab', '2024-02-29', "
+        "'13:14:15', '2024-02-29 13:14:15.250', x'00ff41', "
+        "concat('line1', char(26), 'line2'), 1, 12.25)");
   } else {
     Exec(
         "create table vq_t (i integer, s smallint, b bigint, f double, v varchar(10), "
@@ -160,7 +181,7 @@ TEST_P(Statements, OriginsAreTheBaseColumnNames) {
   q.Open();
   EXPECT_EQ(q.Fields(0).FieldName(), "renamed");
   // The SQLite driver answers the alias as the base column name.
-  EXPECT_EQ(q.Fields(0).Origin(), Postgres() ? "id" : "renamed");
+  EXPECT_EQ(q.Fields(0).Origin(), Postgres() || MariaDb() ? "id" : "renamed");
   EXPECT_EQ(q.Fields(1).Origin(), "name");
 }
 
@@ -256,7 +277,7 @@ TEST_P(Statements, FetchWithoutConnectionRaises) {
 
 INSTANTIATE_TEST_SUITE_P(Drivers, Statements,
                          ::testing::Values(Source::kSqlite, Source::kPostgres,
-                                           Source::kPostgresAnsi),
+                                           Source::kPostgresAnsi, Source::kMariaDb),
                          SourceName);
 
 TODBCEntryPoints g_real_statement{};

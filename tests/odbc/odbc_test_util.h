@@ -44,6 +44,17 @@ inline std::unique_ptr<TcsODBCDatabase> NewPostgresDatabase(
   return db;
 }
 
+// A database on the private MariaDB server, logging in the same way.
+inline std::unique_ptr<TcsODBCDatabase> NewMariaDbDatabase() {
+  OdbcTestEnv::Get();
+  auto db = std::make_unique<TcsODBCDatabase>();
+  db->SetLoginPrompt(false);
+  db->SetDSN(OdbcTestEnv::kMariaDbDsn);
+  db->Params().Add("User Name=" + MariaDbSetting("USER"));
+  db->Params().Add("Password=" + MariaDbSetting("PASSWORD"));
+  return db;
+}
+
 // Runs sql on the connection's statement and closes its cursor.
 inline void ExecRaw(TcsODBCDriver& driver, TConnectionHandle& connection, const std::string& sql) {
   SQLRETURN result = ODBC().SQLExecDirect(

@@ -52,6 +52,18 @@ std::string PostgresSetting(const std::string& name) {
   return value != nullptr ? value : "";
 }
 
+bool MariaDbAvailable() {
+  for (const char* name : {"HOST", "PORT", "DATABASE", "USER", "PASSWORD"}) {
+    if (MariaDbSetting(name).empty()) return false;
+  }
+  return true;
+}
+
+std::string MariaDbSetting(const std::string& name) {
+  const char* value = std::getenv(("VELQUARN_MY_" + name).c_str());
+  return value != nullptr ? value : "";
+}
+
 OdbcTestEnv& OdbcTestEnv::Get() {
   static OdbcTestEnv env;
   return env;
@@ -66,6 +78,8 @@ OdbcTestEnv::OdbcTestEnv() : dir_("velquarn-odbc") {
       {lib + "psqlodbcw.so", "/usr/lib/odbc/psqlodbcw.so", "/usr/lib64/psqlodbcw.so"});
   const std::string pg_ansi = FirstExisting(
       {lib + "psqlodbca.so", "/usr/lib/odbc/psqlodbca.so", "/usr/lib64/psqlodbca.so"});
+  const std::string mariadb = FirstExisting(
+      {lib + "libmaodbc.so", "/usr/lib/odbc/libmaodbc.so", "/usr/lib64/libmaodbc.so"});
   {
     std::ofstream inst(dir_.File("odbcinst.ini"));
     inst << "[" << kSqliteDriver << "]\nDescription=SQLite3\nDriver=" << sqlite
@@ -73,7 +87,8 @@ OdbcTestEnv::OdbcTestEnv() : dir_("velquarn-odbc") {
          << "[" << kPostgresDriver << "]\nDescription=PostgreSQL Unicode\nDriver=" << pg_unicode
          << "\n\n"
          << "[" << kPostgresAnsiDriver << "]\nDescription=PostgreSQL ANSI\nDriver=" << pg_ansi
-         << "\n";
+         << "\n\n"
+         << "[" << kMariaDbDriver << "]\nDescription=MariaDB\nDriver=" << mariadb << "\n";
   }
   // The data sources live in a user file of their own: ODBCSYSINI's folder
   // gets an empty system odbc.ini, so each data source is listed once.
@@ -90,6 +105,13 @@ OdbcTestEnv::OdbcTestEnv() : dir_("velquarn-odbc") {
             << "\nServername=" << PostgresSetting("HOST") << "\nPort=" << PostgresSetting("PORT")
             << "\nDatabase=" << PostgresSetting("DATABASE") << "\n\n";
       }
+    }
+    if (MariaDbAvailable()) {
+      // The driver's defaults otherwise: the whole result is read into the
+      // client when the statement runs, the cursor scrolls.
+      ini << "[" << kMariaDbDsn << "]\nDriver=" << kMariaDbDriver
+          << "\nServer=" << MariaDbSetting("HOST") << "\nPort=" << MariaDbSetting("PORT")
+          << "\nDatabase=" << MariaDbSetting("DATABASE") << "\n\n";
     }
   }
   setenv("ODBCSYSINI", dir_.Path().c_str(), 1);

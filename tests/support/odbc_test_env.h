@@ -3,7 +3,8 @@
 // them through ODBCSYSINI and ODBCINI, a SQLite data source on a temporary
 // file and, when the private PostgreSQL cluster runs (VELQUARN_PG_* set by
 // scripts/postgres.sh), PostgreSQL data sources through the Unicode and the
-// ANSI driver.
+// ANSI driver and, when the private MariaDB server runs (VELQUARN_MY_* set
+// by scripts/mariadb.sh), a MariaDB data source.
 //
 // Thread-safety: OdbcTestEnv::Get may be called from any thread; the first
 // call must happen before the driver manager is first loaded.
@@ -38,10 +39,12 @@ class OdbcTestEnv {
   static constexpr const char* kSqliteDriver = "Velquarn SQLite3";
   static constexpr const char* kPostgresDriver = "Velquarn PostgreSQL Unicode";
   static constexpr const char* kPostgresAnsiDriver = "Velquarn PostgreSQL ANSI";
+  static constexpr const char* kMariaDbDriver = "Velquarn MariaDB";
   // Data source names of odbc.ini.
   static constexpr const char* kSqliteDsn = "VelquarnSQLite";
   static constexpr const char* kPostgresDsn = "VelquarnPG";
   static constexpr const char* kPostgresAnsiDsn = "VelquarnPGAnsi";
+  static constexpr const char* kMariaDbDsn = "VelquarnMy";
 
   // The database file of kSqliteDsn.
   std::string SqliteFile() const { return dir_.File("sqlite_dsn.db"); }
@@ -58,5 +61,9 @@ class OdbcTestEnv {
 bool PostgresAvailable();
 // The value of VELQUARN_PG_<name> ("HOST", "PORT", ...), empty when unset.
 std::string PostgresSetting(const std::string& name);
+
+// The same for the private MariaDB server and VELQUARN_MY_<name>.
+bool MariaDbAvailable();
+std::string MariaDbSetting(const std::string& name);
 
 }  // namespace velquarn::testing
