@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const std::vector<int> parsed = ParseCounts(counts);
+  const std::vector<int> parsed = velquarn::ParseCounts(counts);
   if (parsed.empty() || seconds <= 0 || argc % 2 == 0) {
     std::fprintf(stderr,
                  "usage: select_cycles [--clients 1,8,32] [--seconds 5] "
