@@ -12,9 +12,11 @@
 // where R counts the cycles of all clients together.
 //
 // Usage: select_cycles [--clients 1,8,32] [--seconds 5]
-//                      [--driver-params key=value,...]
+//                      [--driver-params key=value,...] [--pipeline 1]
 // (--driver-params is added to the section's DriverParams, e.g.
-// "UseDeclareFetch=1,Fetch=1000"; by default the driver's own defaults.)
+// "UseDeclareFetch=1,Fetch=1000"; by default the driver's own defaults.
+// --pipeline 1 sends 'sql' and 'get 1' together and then reads both
+// replies: one round trip to the gateway per cycle instead of two.)
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -71,7 +73,8 @@ struct TClientRun {
   std::string error;
 };
 
-void RunClient(uint16_t port, double seconds, TStartLine& start_line, TClientRun& result) {
+void RunClient(uint16_t port, double seconds, bool pipeline, TStartLine& start_line,
+               TClientRun& result) {
   TVelquarnClient client;
   bool arrived = false;
   try {
@@ -84,9 +87,10 @@ void RunClient(uint16_t port, double seconds, TStartLine& start_line, TClientRun
     const Clock::time_point end = start_line.Start() + std::chrono::duration_cast<Clock::duration>(
                                                            std::chrono::duration<double>(seconds));
     while (Clock::now() < end) {
-      const TClientReply ran = client.Command("sql select 1");
+      if (pipeline) client.SendRaw("sql select 1\r\nget 1\r\n");
+      const TClientReply ran = pipeline ? client.ReadReply() : client.Command("sql select 1");
       if (ran.Code != 200) throw Exception("sql: " + ran.Text());
-      const TClientReply got = client.Command("get 1");
+      const TClientReply got = pipeline ? client.ReadReply() : client.Command("get 1");
       if (got.Code != 200) throw Exception("get: " + got.Text());
       if (client.ReadCountedBlock() != std::string("1\0", 2)) throw Exception("get: not the row");
       ++result.cycles;
@@ -111,7 +115,8 @@ std::vector<int> ParseCounts(const std::string& text) {
   return counts;
 }
 
-int Run(const std::vector<int>& counts, double seconds, const std::string& driver_params) {
+int Run(const std::vector<int>& counts, double seconds, const std::string& driver_params,
+        bool pipeline) {
   if (Env("VELQUARN_PG_PORT").empty()) {
     std::fprintf(stderr, "select_cycles: no PostgreSQL cluster (VELQUARN_PG_PORT is not set)\n");
     return 2;
@@ -131,7 +136,7 @@ int Run(const std::vector<int>& counts, double seconds, const std::string& drive
     std::vector<TClientRun> results(static_cast<size_t>(clients));
     std::vector<std::thread> threads;
     for (int i = 0; i < clients; ++i) {
-      threads.emplace_back(RunClient, gateway.Port(), seconds, std::ref(start_line),
+      threads.emplace_back(RunClient, gateway.Port(), seconds, pipeline, std::ref(start_line),
                            std::ref(results[static_cast<size_t>(i)]));
     }
     for (std::thread& thread : threads) thread.join();
@@ -160,6 +165,7 @@ int main(int argc, char** argv) {
   std::string counts = "1,8,32";
   double seconds = 5;
   std::string driver_params;
+  bool pipeline = false;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--clients") {
@@ -168,6 +174,8 @@ int main(int argc, char** argv) {
       seconds = std::atof(argv[i + 1]);
     } else if (option == "--driver-params") {
       driver_params = argv[i + 1];
+    } else if (option == "--pipeline") {
+      pipeline = std::string(argv[i + 1]) == "1";
     } else {
       std::fprintf(stderr, "unknown option %s\n", option.c_str());
       return 2;
@@ -177,11 +185,11 @@ int main(int argc, char** argv) {
   if (parsed.empty() || seconds <= 0 || argc % 2 == 0) {
     std::fprintf(stderr,
                  "usage: select_cycles [--clients 1,8,32] [--seconds 5] "
-                 "[--driver-params key=value,...]\n");
+                 "[--driver-params key=value,...] [--pipeline 1]\n");
     return 2;
   }
   try {
-    return velquarn::Run(parsed, seconds, driver_params);
+    return velquarn::Run(parsed, seconds, driver_params, pipeline);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "select_cycles: %s\n", error.what());
     return 1;
