@@ -43,6 +43,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -549,11 +550,21 @@ int Run(int rows, int pairs, bool rows_only) {
       std::to_string(counted_port) + "\nMetricsAddress=127.0.0.1:" + std::to_string(FreePort()));
   const std::string counted_path = (folder / "velquarn-metrics.ini").string();
   std::ofstream(counted_path) << counted_config;
+  // The process-mode service gets the sections without the TLS port, which
+  // this one holds.
+  const std::string untls_config = config;
   config.insert(config.find('\n', config.find("Port=")) + 1, tls_settings);
   std::ofstream(config_path) << config;
 
   TVelquarnSvc service(config_path, "");
   service.Execute();
+  // Started with the first, so that its ports are taken before the clients'
+  // connections use up the ephemeral ones.
+  std::unique_ptr<TVelquarnSvc> counted;
+  if (!rows_only) {
+    counted = std::make_unique<TVelquarnSvc>(counted_path, "");
+    counted->Execute();
+  }
   std::printf("%-11s %-29s %8s %13s %11s %6s %6s\n", "database", "options", "rows", "in-process/s",
               "gateway/s", "ratio", "cpu");
   for (const TBackend& backend : backends) {
@@ -597,8 +608,6 @@ int Run(int rows, int pairs, bool rows_only) {
     if (backend.options != "defaults") streaming.push_back(backend);
   }
   backends = streaming;
-  TVelquarnSvc counted(counted_path, "");
-  counted.Execute();
 
   std::printf("\n%-11s %8s %13s %13s %6s %15s %15s %6s\n", "metrics", "rows", "off/s", "on/s",
               "ratio", "off/cpu", "on/cpu", "ratio");
@@ -642,8 +651,8 @@ int Run(int rows, int pairs, bool rows_only) {
   }
   std::printf("connections per second (connect, greeting, close): plain %.0f, TLS %.0f\n",
               ConnectsPerSecond(port, nullptr), ConnectsPerSecond(tls_port, tls));
-  CompareIsolation(folder, config, port, backends, rows);
-  counted.Stop();
+  CompareIsolation(folder, untls_config, port, backends, rows);
+  counted->Stop();
   service.Stop();
   std::filesystem::remove_all(folder);
   return 0;
