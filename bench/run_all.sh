@@ -67,7 +67,7 @@ stop_bouncer() {
   # PgBouncer's own pid: the one started here runs under runuser as root.
   local own
   own=$(cat "$work/bouncer/pgbouncer.pid" 2>/dev/null || true)
-  [[ -n "$own" ]] && kill "$own" 2>/dev/null || true
+  if [[ -n "$own" ]]; then kill "$own" 2>/dev/null || true; fi
   kill "$bouncer_pid" 2>/dev/null || true
   wait "$bouncer_pid" 2>/dev/null || true
   bouncer_pid=""
@@ -130,8 +130,11 @@ run_as_server_user() {
   if [[ $(id -u) -ne 0 ]]; then
     exec "$@"
   else
-    local user
-    user=$(id -un postgres 2>/dev/null || echo velquarn-pg)
+    local user=postgres
+    if ! id "$user" >/dev/null 2>&1; then
+      user=velquarn-pg
+      id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /bin/sh "$user" >&2
+    fi
     chown -R "$user" "$work/bouncer"
     exec runuser -u "$user" -- "$@"
   fi
@@ -162,8 +165,8 @@ EOF
   chmod 600 "$work/bouncer/userlist.txt"
   run_as_server_user "$pgbouncer_bin" "$work/bouncer/pgbouncer.ini" >"$work/bouncer/out.log" 2>&1 &
   bouncer_pid=$!
-  local attempt
-  for attempt in $(seq 1 50); do
+  local _
+  for _ in $(seq 1 50); do
     if (exec 3<>"/dev/tcp/127.0.0.1/$bouncer_port") 2>/dev/null; then
       return 0
     fi
