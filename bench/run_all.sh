@@ -240,22 +240,24 @@ awk 'NR > 1 && NF == 7 && $3 ~ /^[0-9]+$/' "$work/rows.txt" |
       "$(met "$ratio" ">=" "$target")"
   done
 for n in $clients; do
+  noun=clients
+  [[ $n == 1 ]] && noun=client
   gateway=${gated[$n]:-}
   [[ $gateway == 0 ]] && gateway=""
   bouncer=${bounced[$n]:-}
   plain=${direct[$n]:-}
   if [[ -n "$bouncer" && -n "$gateway" ]]; then
     figure=$(awk -v g="$gateway" -v b="$bouncer" 'BEGIN { printf "%.2f", g / b }')
-    printf '| select 1 cycles/s, %s clients | PostgreSQL | gateway %s/s = %s x pgbench via PgBouncer (%s/s) | >= 1.00 x | %s |\n' \
-      "$n" "$gateway" "$figure" "$bouncer" "$(met "$figure" ">=" 1)"
+    printf '| select 1 cycles/s, %s %s | PostgreSQL | gateway %s/s = %s x pgbench via PgBouncer (%s/s) | >= 1.00 x | %s |\n' \
+      "$n" "$noun" "$gateway" "$figure" "$bouncer" "$(met "$figure" ">=" 1)"
   else
-    printf '| select 1 cycles/s, %s clients | PostgreSQL | gateway %s/s; pgbench via PgBouncer not measured | >= 1.00 x | - |\n' \
-      "$n" "${gateway:-?}"
+    printf '| select 1 cycles/s, %s %s | PostgreSQL | gateway %s/s; pgbench via PgBouncer not measured | >= 1.00 x | - |\n' \
+      "$n" "$noun" "${gateway:-?}"
   fi
   if [[ -n "$plain" && -n "$gateway" ]]; then
     figure=$(awk -v g="$gateway" -v d="$plain" 'BEGIN { printf "%.2f", g / d }')
-    printf '| select 1 cycles/s, %s clients | PostgreSQL | gateway = %s x pgbench direct (%s/s) | (for comparison) | - |\n' \
-      "$n" "$figure" "$plain"
+    printf '| select 1 cycles/s, %s %s | PostgreSQL | gateway = %s x pgbench direct (%s/s) | (for comparison) | - |\n' \
+      "$n" "$noun" "$figure" "$plain"
   fi
 done
 while read -r _ mode _ count _ before _ after _ per; do
