@@ -1,31 +1,37 @@
-// Rows per second through the gateway against the plain in-process loop.
+// Rows per second through the gateway against a plain in-process ODBC loop.
 //
 // For each database (SQLite always; PostgreSQL when the VELQUARN_PG_*
-// variables of scripts/postgres.sh name a running cluster; MariaDB, with the
-// driver's defaults and streaming, when VELQUARN_MY_* of scripts/mariadb.sh
-// name a running server) the program fills
-// a table "bench" with the given number of rows (default 200 000), then:
-//   1. in process: opens "select * from bench" with a TcsQuery and walks every
-//      row, touching every value in the record buffer;
+// variables of scripts/postgres.sh name a running cluster; MariaDB when
+// VELQUARN_MY_* of scripts/mariadb.sh name a running server) the program fills
+// a table "bench" with the given number of rows (default 200 000: an integer,
+// a varchar(40), a double, a timestamp, a varchar(100) and an integer that is
+// null on every tenth row), then, once with the driver's defaults (the
+// driver buffers the whole result) and once with its streaming options
+// (StepAPI=1; UseDeclareFetch=1 with Fetch=1000):
+//   1. in process: one SQLFetch per row and one SQLGetData per column on its
+//      own ODBC connection, each row turned into the text of a `get` row
+//      (a block of 1000 rows at a time);
 //   2. through the gateway: starts the service in this process on a free
 //      loopback port, and a client runs 'sql select * from bench' and reads
 //      the rows with 'get 1000' until '522 EOF'.
-// Each is run three times, alternating, and the best rate of each counts.
-// It prints both rates and their ratio, in wall time and per CPU second of
-// this process, then the round trips per second of
-// 'test' on one connection. Last, the gateway run once more side by side
-// with a second service in the same process that has Settings/MetricsAddress
-// set (counting on), alternating, best of each: the cost of the counters.
-// Then the same rows over the service's TLS port against its plain port
-// (a certificate made with the openssl tool), and connections per second
-// (connect, handshake, greeting, close) on each.
-// Then the same against a third service with Settings/Isolation=process
-// (its workers are the velquarn binary): rows per second in thread and in
-// process mode, the time from connect to greeting (median and 99th
-// percentile of 1000 sequential connects) in both, and the private
-// (unshared) memory of the worker processes with one idle session.
+// The two alternate, in turning order, for the given number of pairs; the
+// rates printed are medians, the ratio is the median of the ratios of each
+// pair (wall time of this whole process; also per CPU second of it).
+// Then the round trips per second of 'test' on one connection.
 //
-// Usage: gateway_rows [rows]
+// Unless --rows-only is given, the streaming sections are measured further:
+// the gateway once more side by side with a second service in the same
+// process that has Settings/MetricsAddress set (counting on), alternating,
+// best of each: the cost of the counters. Then the same rows over the
+// service's TLS port against its plain port (a certificate made with the
+// openssl tool), and connections per second (connect, handshake, greeting,
+// close) on each. Then the same against a third service with
+// Settings/Isolation=process (its workers are the velquarn binary): rows per
+// second in thread and in process mode, the time from connect to greeting
+// (median and 99th percentile of 1000 sequential connects) in both, and the
+// private (unshared) memory of the worker processes with one idle session.
+//
+// Usage: gateway_rows [rows] [--runs pairs] [--rows-only]
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,19 +40,24 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "client/velquarn_client.h"
+#include "commands/row_writer.h"
+#include "commands/text_stream.h"
 #include "common/exceptions.h"
 #include "dataset/field.h"
 #include "dataset/query.h"
 #include "odbc/odbc_database.h"
+#include "odbc/odbc_entry_points.h"
 #include "service/velquarn_service.h"
 #include "tls/tls_context.h"
 
@@ -56,6 +67,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kRuns = 3;
+// Rows per `get` block, in the gateway and in the in-process loop alike.
+constexpr int kBlockRows = 1000;
 // The metrics comparison differs by less than the noise of a shared machine:
 // more rounds, so that the best of each is a fair pair.
 constexpr int kMetricsRuns = 7;
@@ -100,11 +113,12 @@ std::string Env(const char* name) {
 }
 
 struct TBackend {
-  std::string label;
-  std::string section;  // the configuration section's body
+  std::string label;    // the database
+  std::string options;  // the driver options' label: "defaults" or the options
   std::string driver;
   std::string driver_params;  // comma-separated, as in DriverParams
   std::string fill;           // the statement that fills the table
+  std::string section;        // its section in the configuration
 };
 
 // A database component parameterised like `open` does for a driverless section.
@@ -136,36 +150,186 @@ void Fill(const TBackend& backend, int rows) {
   }
   query.ExecSQL(
       "create table bench (id integer not null, name varchar(40), amount double precision, "
-      "created date, note varchar(20))");
+      "created timestamp, note varchar(100), qty integer)");
   std::string fill = backend.fill;
   const size_t at = fill.find("%ROWS%");
   fill.replace(at, 6, std::to_string(rows));
   query.ExecSQL(fill);
 }
 
+// --- In-process ODBC loop -------------------------------------------------
+
+void Check(SQLRETURN result, SQLSMALLINT handle_type, SQLHANDLE handle, const char* what) {
+  if (result == SQL_SUCCESS || result == SQL_SUCCESS_WITH_INFO) return;
+  SQLCHAR state[6] = {};
+  SQLCHAR message[512] = {};
+  SQLINTEGER native = 0;
+  SQLSMALLINT length = 0;
+  ODBC().SQLGetDiagRec(handle_type, handle, 1, state, &native, message, sizeof message, &length);
+  throw Exception(std::string(what) + ": " + reinterpret_cast<char*>(state) + " " +
+                  reinterpret_cast<char*>(message));
+}
+
+// One environment, connection and statement on the backend's driver and
+// options, freed in reverse order.
+class TPlainConnection {
+ public:
+  explicit TPlainConnection(const TBackend& backend) {
+    LoadODBC();
+    ODBC().SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
+    ODBC().SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                         0);
+    ODBC().SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
+    std::string text;
+    for (char c : backend.driver_params) text += c == ',' ? ';' : c;
+    text += ";Driver={" + backend.driver + "}";
+    Check(ODBC().SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
+                                  nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
+          SQL_HANDLE_DBC, dbc_, "connect");
+    connected_ = true;
+    Check(ODBC().SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_), SQL_HANDLE_DBC, dbc_, "statement");
+  }
+  ~TPlainConnection() {
+    if (stmt_ != SQL_NULL_HANDLE) ODBC().SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+    if (connected_) ODBC().SQLDisconnect(dbc_);
+    if (dbc_ != SQL_NULL_HANDLE) ODBC().SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    if (env_ != SQL_NULL_HANDLE) ODBC().SQLFreeHandle(SQL_HANDLE_ENV, env_);
+  }
+  TPlainConnection(const TPlainConnection&) = delete;
+  TPlainConnection& operator=(const TPlainConnection&) = delete;
+  SQLHSTMT Stmt() const { return stmt_; }
+
+ private:
+  SQLHENV env_ = SQL_NULL_HANDLE;
+  SQLHDBC dbc_ = SQL_NULL_HANDLE;
+  SQLHSTMT stmt_ = SQL_NULL_HANDLE;
+  bool connected_ = false;
+};
+
+// The C type a column of this SQL type is read as.
+SQLSMALLINT CTypeOf(SQLSMALLINT sql_type) {
+  switch (sql_type) {
+    case SQL_SMALLINT:
+    case SQL_TINYINT:
+    case SQL_INTEGER:
+      return SQL_C_SLONG;
+    case SQL_BIGINT:
+      return SQL_C_SBIGINT;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+    case SQL_REAL:
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+      return SQL_C_DOUBLE;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TIMESTAMP:
+    case SQL_DATE:
+    case SQL_TIME:
+      return SQL_C_TIMESTAMP;
+    default:
+      return SQL_C_CHAR;
+  }
+}
+
+// The baseline the gateway is held to: what a program that links the driver
+// itself does to get the same text out of the same rows. A connection is
+// made before the clock starts, as the gateway's session has opened its
+// section before 'sql'.
 TRate InProcessRowsPerSecond(const TBackend& backend, int expected) {
-  auto database = OpenDatabase(backend, "benchloop");
-  TcsQuery query;
-  query.SetDataBaseName(database->DataBaseName());
-  query.SetSQLText("select * from bench");
+  const TPlainConnection connection(backend);
+  SQLHSTMT stmt = connection.Stmt();
+  TTextStream stream;
+  std::string sql = "select * from bench";
   const Clock::time_point start = Clock::now();
   const double cpu_start = ProcessCpuSeconds();
-  query.Open();
-  int rows = 0;
-  size_t touched = 0;
-  const int fields = query.FieldCount();
-  while (!query.Eof()) {
-    for (int i = 0; i < fields; ++i) {
-      if (query.GetFieldDataPtr(query.Fields(i)) != nullptr) ++touched;
-    }
-    ++rows;
-    query.Next();
+  Check(ODBC().SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS),
+        SQL_HANDLE_STMT, stmt, "execute");
+  SQLSMALLINT columns = 0;
+  ODBC().SQLNumResultCols(stmt, &columns);
+  std::vector<SQLSMALLINT> c_types;
+  for (SQLUSMALLINT column = 1; column <= columns; ++column) {
+    SQLCHAR name[128];
+    SQLSMALLINT name_length = 0;
+    SQLSMALLINT sql_type = 0;
+    SQLULEN size = 0;
+    SQLSMALLINT digits = 0;
+    SQLSMALLINT nullable = 0;
+    ODBC().SQLDescribeCol(stmt, column, name, sizeof name, &name_length, &sql_type, &size, &digits,
+                          &nullable);
+    c_types.push_back(CTypeOf(sql_type));
   }
+  alignas(8) char buffer[512];
+  long rows = 0;
+  size_t bytes = 0;
+  for (;;) {
+    const SQLRETURN fetched = ODBC().SQLFetch(stmt);
+    if (fetched == SQL_NO_DATA) break;
+    Check(fetched, SQL_HANDLE_STMT, stmt, "fetch");
+    for (SQLUSMALLINT column = 1; column <= columns; ++column) {
+      if (column > 1) stream.AppendChar(',');
+      SQLLEN indicator = 0;
+      const SQLSMALLINT c_type = c_types[column - 1];
+      Check(ODBC().SQLGetData(stmt, column, c_type, buffer, sizeof buffer, &indicator),
+            SQL_HANDLE_STMT, stmt, "get data");
+      const bool null = indicator == SQL_NULL_DATA;
+      // The row format's renderings: numbers plain (a NULL number is 0),
+      // text and dates quoted, any other NULL the byte 0xFF.
+      switch (c_type) {
+        case SQL_C_SLONG: {
+          int32_t value = 0;
+          if (!null) std::memcpy(&value, buffer, sizeof value);
+          AppendInteger(stream, value);
+          break;
+        }
+        case SQL_C_SBIGINT: {
+          int64_t value = 0;
+          if (!null) std::memcpy(&value, buffer, sizeof value);
+          AppendInteger(stream, value);
+          break;
+        }
+        case SQL_C_DOUBLE: {
+          double value = 0;
+          if (!null) std::memcpy(&value, buffer, sizeof value);
+          AppendGeneralFloat(stream, value);
+          break;
+        }
+        case SQL_C_TIMESTAMP: {
+          if (null) {
+            stream.AppendChar('\xFF');
+            break;
+          }
+          SQL_TIMESTAMP_STRUCT value;
+          std::memcpy(&value, buffer, sizeof value);
+          char text[32];
+          const int length =
+              std::snprintf(text, sizeof text, "%04d-%02u-%02u %02u:%02u:%02u", value.year,
+                            value.month, value.day, value.hour, value.minute, value.second);
+          AppendQuoted(stream, std::string_view(text, static_cast<size_t>(length)));
+          break;
+        }
+        default:
+          if (null) {
+            stream.AppendChar('\xFF');
+          } else {
+            AppendQuoted(stream, std::string_view(buffer, std::strlen(buffer)));
+          }
+          break;
+      }
+    }
+    stream.AppendChar('\0');
+    if (++rows % kBlockRows == 0) {
+      bytes += stream.CountedBlock().size();
+      stream.Clear();
+    }
+  }
+  bytes += stream.CountedBlock().size();
+  ODBC().SQLCloseCursor(stmt);
   const double seconds = Seconds(start);
   const double cpu = ProcessCpuSeconds() - cpu_start;
-  query.Close();
-  if (rows != expected) std::fprintf(stderr, "in-process loop read %d rows\n", rows);
-  if (touched == 0) std::fprintf(stderr, "no values\n");
+  if (rows != expected) std::fprintf(stderr, "in-process loop read %ld rows\n", rows);
+  if (bytes == 0) std::fprintf(stderr, "no row text\n");
   return {rows / seconds, rows / cpu};
 }
 
@@ -182,7 +346,7 @@ TRate GatewayRowsPerSecond(uint16_t port, const std::string& section, int expect
   if (opened.Code != 200) throw Exception("sql failed: " + opened.Text());
   long rows = 0;
   for (;;) {
-    const TClientReply got = client.Command("get 1000");
+    const TClientReply got = client.Command("get " + std::to_string(kBlockRows));
     if (got.Code == 522) break;
     if (got.Code != 200) throw Exception("get failed: " + got.Text());
     const std::string block = client.ReadCountedBlock();
@@ -294,7 +458,7 @@ void CompareIsolation(const std::filesystem::path& folder, const std::string& co
 
   std::printf("\n%-11s %8s %13s %13s %6s\n", "isolation", "rows", "thread/s", "process/s", "ratio");
   for (size_t i = 0; i < backends.size(); ++i) {
-    const std::string section = "bench" + std::to_string(i);
+    const std::string& section = backends[i].section;
     TRate thread;
     TRate process;
     for (int run = 0; run < kMetricsRuns; ++run) {
@@ -324,7 +488,13 @@ void CompareIsolation(const std::filesystem::path& folder, const std::string& co
   isolated.Stop();
 }
 
-int Run(int rows) {
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t middle = values.size() / 2;
+  return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+int Run(int rows, int pairs, bool rows_only) {
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("velquarn-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
@@ -332,35 +502,50 @@ int Run(int rows) {
 
   const std::string counter =
       "with recursive c(x) as (select 1 union all select x + 1 from c where x < %ROWS%) ";
+  const std::string values =
+      "select x, 'name ' || x, x * 1.25, %STAMP%, "
+      "'a note of some sixty characters that a real table could hold ' || x, "
+      "case when x % 10 = 0 then null else x % 1000 end from c";
+  std::string sqlite_values = values;
+  sqlite_values.replace(sqlite_values.find("%STAMP%"), 7,
+                        "datetime('2024-01-01', '+' || x || ' seconds')");
+  std::string pg_values = values;
+  pg_values.replace(pg_values.find("%STAMP%"), 7,
+                    "timestamp '2024-01-01' + x * interval '1 second'");
+  // Each database with the driver's defaults (the whole result buffered by
+  // the driver) and with its streaming options; the first of each fills.
   std::vector<TBackend> backends;
-  backends.push_back({"SQLite", "", "SQLite3", "Database=" + sqlite_file + ",StepAPI=1",
-                      "insert into bench " + counter +
-                          "select x, 'name ' || x, x * 1.25, '2024-05-10', 'note' from c"});
+  const std::string sqlite_params = "Database=" + sqlite_file;
+  const std::string sqlite_fill = "insert into bench " + counter + sqlite_values;
+  backends.push_back({"SQLite", "defaults", "SQLite3", sqlite_params, sqlite_fill, ""});
+  backends.push_back({"SQLite", "StepAPI=1", "SQLite3", sqlite_params + ",StepAPI=1", "", ""});
   if (!Env("VELQUARN_PG_PORT").empty()) {
-    backends.push_back(
-        {"PostgreSQL", "", "PostgreSQL Unicode",
-         "Servername=" + Env("VELQUARN_PG_HOST") + ",Port=" + Env("VELQUARN_PG_PORT") +
-             ",Database=" + Env("VELQUARN_PG_DATABASE") + ",UID=" + Env("VELQUARN_PG_USER") +
-             ",PWD=" + Env("VELQUARN_PG_PASSWORD") + ",UseDeclareFetch=1,Fetch=1000",
-         "insert into bench " + counter +
-             "select x, 'name ' || x, x * 1.25, date '2024-05-10', 'note' from c"});
+    const std::string pg_params =
+        "Servername=" + Env("VELQUARN_PG_HOST") + ",Port=" + Env("VELQUARN_PG_PORT") +
+        ",Database=" + Env("VELQUARN_PG_DATABASE") + ",UID=" + Env("VELQUARN_PG_USER") +
+        ",PWD=" + Env("VELQUARN_PG_PASSWORD");
+    const std::string pg_fill = "insert into bench " + counter + pg_values;
+    backends.push_back({"PostgreSQL", "defaults", "PostgreSQL Unicode", pg_params, pg_fill, ""});
+    backends.push_back({"PostgreSQL", "UseDeclareFetch=1;Fetch=1000", "PostgreSQL Unicode",
+                        pg_params + ",UseDeclareFetch=1,Fetch=1000", "", ""});
   }
-
-  // MariaDB twice: with the driver's defaults (the whole result read into
-  // the client when the statement runs) and streaming (NO_CACHE=1 with a
-  // forward-only cursor: rows are read from the server as they are fetched).
+  // MariaDB streams with NO_CACHE=1 and a forward-only cursor (driver
+  // 3.1.17 and later; older ones ignore it and read the whole result).
   if (!Env("VELQUARN_MY_PORT").empty()) {
-    const std::string params =
+    const std::string my_params =
         "Server=" + Env("VELQUARN_MY_HOST") + ",Port=" + Env("VELQUARN_MY_PORT") +
         ",Database=" + Env("VELQUARN_MY_DATABASE") + ",UID=" + Env("VELQUARN_MY_USER") +
         ",PWD=" + Env("VELQUARN_MY_PASSWORD");
-    const std::string fill = "insert into bench " + counter +
-                             "select x, concat('name ', x), x * 1.25, date '2024-05-10', 'note' "
-                             "from c";
-    backends.push_back({"MariaDB", "", "MariaDB Unicode", params, fill});
-    backends.push_back(
-        {"MariaDB-NC", "", "MariaDB Unicode", params + ",NO_CACHE=1,FORWARDONLY=1", fill});
+    const std::string my_fill =
+        "insert into bench " + counter +
+        "select x, concat('name ', x), x * 1.25, timestamp '2024-01-01 00:00:00' + interval x second, "
+        "concat('a note of some sixty characters that a real table could hold ', x), "
+        "case when x % 10 = 0 then null else x % 1000 end from c";
+    backends.push_back({"MariaDB", "defaults", "MariaDB Unicode", my_params, my_fill, ""});
+    backends.push_back({"MariaDB", "NO_CACHE=1;FORWARDONLY=1", "MariaDB Unicode",
+                        my_params + ",NO_CACHE=1,FORWARDONLY=1", "", ""});
   }
+  for (size_t i = 0; i < backends.size(); ++i) backends[i].section = "bench" + std::to_string(i);
 
   const uint16_t port = FreePort();
   const uint16_t tls_port = FreePort();
@@ -369,9 +554,9 @@ int Run(int rows) {
   const std::string tls_settings = "TLSPort=" + std::to_string(tls_port) +
                                    "\nTLSCertificate=" + certificate +
                                    "\nTLSKey=" + (folder / "tls.key").string() + "\n";
-  for (size_t i = 0; i < backends.size(); ++i) {
-    config += "[bench" + std::to_string(i) + "]\nDSN=\nDriverName=" + backends[i].driver +
-              "\nDriverParams=" + backends[i].driver_params + "\n";
+  for (const TBackend& backend : backends) {
+    config += "[" + backend.section + "]\nDSN=\nDriverName=" + backend.driver +
+              "\nDriverParams=" + backend.driver_params + "\n";
   }
   const std::string config_path = (folder / "velquarn.ini").string();
   // The same sections, with the metrics endpoint on.
@@ -382,39 +567,69 @@ int Run(int rows) {
       std::to_string(counted_port) + "\nMetricsAddress=127.0.0.1:" + std::to_string(FreePort()));
   const std::string counted_path = (folder / "velquarn-metrics.ini").string();
   std::ofstream(counted_path) << counted_config;
-  // The process-mode service of CompareIsolation runs beside this one: it
-  // gets the sections without the TLS port, which this one holds.
-  const std::string plain_config = config;
+  // The process-mode service gets the sections without the TLS port, which
+  // this one holds.
+  const std::string untls_config = config;
   config.insert(config.find('\n', config.find("Port=")) + 1, tls_settings);
   std::ofstream(config_path) << config;
 
   TVelquarnSvc service(config_path, "");
   service.Execute();
-  TVelquarnSvc counted(counted_path, "");
-  counted.Execute();
-  std::printf("%-11s %8s %13s %11s %6s %15s %13s %6s\n", "database", "rows", "in-process/s",
-              "gateway/s", "ratio", "in-process/cpu", "gateway/cpu", "ratio");
-  for (size_t i = 0; i < backends.size(); ++i) {
-    Fill(backends[i], rows);
-    // The best of a few alternating runs of each, so that a burst of other
-    // work on the machine does not decide the ratio.
-    TRate plain;
-    TRate gateway;
-    for (int run = 0; run < kRuns; ++run) {
-      plain.KeepBest(InProcessRowsPerSecond(backends[i], rows));
-      gateway.KeepBest(GatewayRowsPerSecond(port, "bench" + std::to_string(i), rows));
+  // Started with the first, so that its ports are taken before the clients'
+  // connections use up the ephemeral ones.
+  std::unique_ptr<TVelquarnSvc> counted;
+  if (!rows_only) {
+    counted = std::make_unique<TVelquarnSvc>(counted_path, "");
+    counted->Execute();
+  }
+  std::printf("%-11s %-29s %8s %13s %11s %6s %6s\n", "database", "options", "rows", "in-process/s",
+              "gateway/s", "ratio", "cpu");
+  for (const TBackend& backend : backends) {
+    if (!backend.fill.empty()) Fill(backend, rows);
+    // Pairs in turning order (a burst of other work on the machine hits
+    // either side alike); the median of the pairs' ratios counts.
+    std::vector<double> plain_rates;
+    std::vector<double> gateway_rates;
+    std::vector<double> ratios;
+    std::vector<double> cpu_ratios;
+    for (int run = 0; run < pairs; ++run) {
+      TRate plain;
+      TRate gateway;
+      if (run % 2 == 0) {
+        plain = InProcessRowsPerSecond(backend, rows);
+        gateway = GatewayRowsPerSecond(port, backend.section, rows);
+      } else {
+        gateway = GatewayRowsPerSecond(port, backend.section, rows);
+        plain = InProcessRowsPerSecond(backend, rows);
+      }
+      plain_rates.push_back(plain.wall);
+      gateway_rates.push_back(gateway.wall);
+      ratios.push_back(gateway.wall / plain.wall);
+      cpu_ratios.push_back(gateway.cpu / plain.cpu);
     }
-    std::printf("%-11s %8d %13.0f %11.0f %6.2f %15.0f %13.0f %6.2f\n", backends[i].label.c_str(),
-                rows, plain.wall, gateway.wall, gateway.wall / plain.wall, plain.cpu, gateway.cpu,
-                gateway.cpu / plain.cpu);
+    std::printf("%-11s %-29s %8d %13.0f %11.0f %6.3f %6.3f\n", backend.label.c_str(),
+                backend.options.c_str(), rows, Median(plain_rates), Median(gateway_rates),
+                Median(ratios), Median(cpu_ratios));
+    std::fflush(stdout);
   }
   std::printf("test round trips per second on one connection: %.0f\n",
               TestRoundTripsPerSecond(port));
+  if (rows_only) {
+    service.Stop();
+    std::filesystem::remove_all(folder);
+    return 0;
+  }
+  // The further comparisons on the streaming sections only.
+  std::vector<TBackend> streaming;
+  for (const TBackend& backend : backends) {
+    if (backend.options != "defaults") streaming.push_back(backend);
+  }
+  backends = streaming;
 
   std::printf("\n%-11s %8s %13s %13s %6s %15s %15s %6s\n", "metrics", "rows", "off/s", "on/s",
               "ratio", "off/cpu", "on/cpu", "ratio");
   for (size_t i = 0; i < backends.size(); ++i) {
-    const std::string section = "bench" + std::to_string(i);
+    const std::string& section = backends[i].section;
     TRate off;
     TRate on;
     for (int run = 0; run < kMetricsRuns; ++run) {
@@ -440,7 +655,7 @@ int Run(int rows) {
   std::printf("\n%-11s %8s %13s %13s %6s %15s %15s %6s\n", "TLS", "rows", "plain/s", "tls/s",
               "ratio", "plain/cpu", "tls/cpu", "ratio");
   for (size_t i = 0; i < backends.size(); ++i) {
-    const std::string section = "bench" + std::to_string(i);
+    const std::string& section = backends[i].section;
     TRate plain;
     TRate encrypted;
     for (int run = 0; run < kRuns; ++run) {
@@ -453,8 +668,8 @@ int Run(int rows) {
   }
   std::printf("connections per second (connect, greeting, close): plain %.0f, TLS %.0f\n",
               ConnectsPerSecond(port, nullptr), ConnectsPerSecond(tls_port, tls));
-  CompareIsolation(folder, plain_config, port, backends, rows);
-  counted.Stop();
+  CompareIsolation(folder, untls_config, port, backends, rows);
+  counted->Stop();
   service.Stop();
   std::filesystem::remove_all(folder);
   return 0;
@@ -464,9 +679,24 @@ int Run(int rows) {
 }  // namespace velquarn
 
 int main(int argc, char** argv) {
-  const int rows = argc > 1 ? std::atoi(argv[1]) : 200000;
+  int rows = 200000;
+  int pairs = 5;
+  bool rows_only = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--rows-only") {
+      rows_only = true;
+    } else if (argument == "--runs" && i + 1 < argc) {
+      pairs = std::max(1, std::atoi(argv[++i]));
+    } else if (argument.find_first_not_of("0123456789") == std::string::npos) {
+      rows = std::atoi(argument.c_str());
+    } else {
+      std::fprintf(stderr, "usage: gateway_rows [rows] [--runs pairs] [--rows-only]\n");
+      return 2;
+    }
+  }
   try {
-    return velquarn::Run(rows);
+    return velquarn::Run(rows, pairs, rows_only);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "gateway_rows: %s\n", error.what());
     return 1;

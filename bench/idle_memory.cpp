@@ -1,0 +1,158 @@
+// Memory of the gateway per idle connection.
+//
+// Starts the velquarn binary on a free loopback port, lets it settle, and
+// reads its memory; then opens the given number of connections (each
+// connected and greeted, nothing opened), waits a moment and reads it again.
+// It prints
+//   mode M connections N before B after A per-connection P
+// in KiB, where P = (A - B) / N. In thread mode the figure is the resident
+// memory (VmRSS) of the gateway's process. In process mode (with
+// --process N: Settings/Isolation=process, each session in a worker
+// process) it is the gateway's resident memory plus the private memory
+// (Private_Clean + Private_Dirty of /proc/PID/smaps_rollup) of its worker
+// processes: the binary and its libraries are shared between the workers
+// and counted once, in the gateway. Process mode connects one client at a
+// time, each waiting for its greeting (a worker takes tens of milliseconds
+// to start), so its count is kept smaller by default.
+//
+// Usage: idle_memory [--connections 2000] [--process 200]
+// (--process 0 skips process mode).
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/velquarn_client.h"
+#include "support/process_usage.h"
+#include "support/velquarn_process.h"
+
+namespace velquarn {
+namespace {
+
+// Private_Clean + Private_Dirty of a process, in KiB (0 when it is gone).
+long PrivateKiB(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
+  std::string key;
+  long total = 0;
+  while (in >> key) {
+    long value = 0;
+    if (key == "Private_Clean:" || key == "Private_Dirty:") {
+      in >> value;
+      total += value;
+    }
+    in.ignore(1 << 20, '\n');
+  }
+  return total;
+}
+
+// The processes whose parent is parent: the gateway's session workers.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos || close + 2 >= line.size()) continue;
+    std::istringstream rest(line.substr(close + 2));
+    char state = 0;
+    long parent_pid = 0;
+    rest >> state >> parent_pid;
+    if (parent_pid == parent) children.push_back(static_cast<pid_t>(std::stol(name)));
+  }
+  return children;
+}
+
+// The gateway's memory as this benchmark counts it, in KiB.
+long GatewayKiB(pid_t gateway, bool process_mode) {
+  long total = testing::ProcessUsageOf(gateway).resident_kib;
+  if (process_mode) {
+    for (pid_t worker : ChildrenOf(gateway)) total += PrivateKiB(worker);
+  }
+  return total;
+}
+
+void Settle() { std::this_thread::sleep_for(std::chrono::seconds(2)); }
+
+void Measure(int connections, bool process_mode) {
+  testing::TVelquarnProcessOptions options;
+  options.binary = VELQUARN_BINARY;
+  options.settings = "MaxConnections=" + std::to_string(connections + 100) + "\n";
+  if (process_mode) options.settings += "Isolation=process\n";
+  testing::TVelquarnProcess gateway(options);
+  {
+    // One session first, so that what every gateway holds once it has served
+    // anybody (a thread's first stack, the allocator's first arena) is in
+    // the figure before.
+    TVelquarnClient first;
+    first.Open("127.0.0.1", gateway.Port());
+    first.SendLine("quit");
+    first.WaitForClose(5000);
+  }
+  Settle();
+  const long before = GatewayKiB(gateway.Pid(), process_mode);
+  std::vector<TVelquarnClient> clients(static_cast<size_t>(connections));
+  for (TVelquarnClient& client : clients) {
+    client.SetReadTimeoutMs(120000);
+    const TClientReply greeting = client.Open("127.0.0.1", gateway.Port(), 120000);
+    if (greeting.Code != 200) {
+      throw std::runtime_error("no greeting: " + std::to_string(greeting.Code) + " " +
+                               greeting.Text());
+    }
+  }
+  Settle();
+  const long after = GatewayKiB(gateway.Pid(), process_mode);
+  std::printf("mode %s connections %d before %ld after %ld per-connection %.1f\n",
+              process_mode ? "process" : "thread", connections, before, after,
+              static_cast<double>(after - before) / connections);
+  std::fflush(stdout);
+  for (TVelquarnClient& client : clients) client.Close();
+}
+
+}  // namespace
+}  // namespace velquarn
+
+int main(int argc, char** argv) {
+  int connections = 2000;
+  int process_connections = 200;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--connections") {
+      connections = std::atoi(argv[i + 1]);
+    } else if (option == "--process") {
+      process_connections = std::atoi(argv[i + 1]);
+    } else {
+      std::fprintf(stderr, "usage: idle_memory [--connections 2000] [--process 200]\n");
+      return 2;
+    }
+  }
+  if (connections <= 0 || argc % 2 == 0) {
+    std::fprintf(stderr, "usage: idle_memory [--connections 2000] [--process 200]\n");
+    return 2;
+  }
+  // Every client holds one descriptor here; the gateway raises its own limit.
+  const int most = connections > process_connections ? connections : process_connections;
+  if (velquarn::testing::RaiseOpenFileLimit(static_cast<uint64_t>(most) + 256) <
+      static_cast<uint64_t>(most) + 64) {
+    std::fprintf(stderr, "idle_memory: the open-file limit is below %d\n", most + 64);
+    return 1;
+  }
+  try {
+    velquarn::Measure(connections, false);
+    if (process_connections > 0) velquarn::Measure(process_connections, true);
+    return 0;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "idle_memory: %s\n", error.what());
+    return 1;
+  }
+}
