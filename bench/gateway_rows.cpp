@@ -538,7 +538,8 @@ int Run(int rows, int pairs, bool rows_only) {
         ",PWD=" + Env("VELQUARN_MY_PASSWORD");
     const std::string my_fill =
         "insert into bench " + counter +
-        "select x, concat('name ', x), x * 1.25, timestamp '2024-01-01 00:00:00' + interval x second, "
+        "select x, concat('name ', x), x * 1.25, timestamp '2024-01-01 00:00:00' + interval x "
+        "second, "
         "concat('a note of some sixty characters that a real table could hold ', x), "
         "case when x % 10 = 0 then null else x % 1000 end from c";
     backends.push_back({"MariaDB", "defaults", "MariaDB Unicode", my_params, my_fill, ""});
