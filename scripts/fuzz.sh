@@ -14,6 +14,10 @@
 #   tests/protocol_fuzz/protocol_fuzz.py --binary build-fuzz/src/service/velquarn \
 #     --replay build-fuzz/artifacts/protocol-finding-<seed>-<burst>.json
 #
+# VELQUARN_PROTOCOL_FUZZ_BINARY names another instrumented service binary
+# for the protocol fuzzer (CI gives it the AddressSanitizer build's, which
+# it has built anyway); the clang build of the service is then not made.
+#
 #   scripts/fuzz.sh [SECONDS] [TARGET...]   (targets without _fuzz: cp1252;
 #                                            "protocol" is the protocol fuzzer)
 #
@@ -29,7 +33,6 @@ jobs="${VELQUARN_FUZZ_JOBS:-2}"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELQUARN_WERROR=ON \
   -DCMAKE_CXX_COMPILER=clang++ -DVELQUARN_FUZZ=ON -DVELQUARN_LOGIN_GTK=OFF >/dev/null
-cmake --build "$build" --target fuzz_targets velquarn -j "${VELQUARN_JOBS:-2}"
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
@@ -40,7 +43,22 @@ if [ ${#targets[@]} -eq 0 ]; then
   targets+=(protocol)
 fi
 
-export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
+build_targets=()
+for target in "${targets[@]}"; do
+  if [ "$target" = protocol ]; then
+    [ -n "${VELQUARN_PROTOCOL_FUZZ_BINARY:-}" ] || build_targets+=(velquarn)
+  else
+    build_targets+=("${target}_fuzz")
+  fi
+done
+if [ ${#build_targets[@]} -gt 0 ]; then
+  cmake --build "$build" --target "${build_targets[@]}" -j "${VELQUARN_JOBS:-2}"
+fi
+server_binary="${VELQUARN_PROTOCOL_FUZZ_BINARY:-$build/src/service/velquarn}"
+
+# verify_asan_link_order=0: g++ links the runtime dynamically, after the
+# preloaded library of the protocol fuzzer.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1:verify_asan_link_order=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
 mkdir -p "$build/artifacts"
 
@@ -59,7 +77,7 @@ run_target() {
 run_protocol() {
   local preload="$build/keep_loaded.so"
   cc -shared -fPIC -O2 -o "$preload" "$root/tests/sanitizers/keep_loaded.c"
-  python3 "$root/tests/protocol_fuzz/protocol_fuzz.py" --binary "$build/src/service/velquarn" \
+  python3 "$root/tests/protocol_fuzz/protocol_fuzz.py" --binary "$server_binary" \
     --seconds "${VELQUARN_PROTOCOL_FUZZ_SECONDS:-$seconds}" --findings "$build/artifacts" --preload "$preload" \
     --lsan-suppressions "$root/tests/sanitizers/lsan.supp" >"$build/artifacts/protocol.log" 2>&1
 }

@@ -9,7 +9,7 @@
 #   soak       SOAK_SECONDS (120) of 200 clients with a 20 s PostgreSQL
 #              outage                                       scripts/soak.sh
 #
-#   scripts/reliability.sh [STEP...]    (default: fuzz protocol sanitize soak)
+#   scripts/reliability.sh [STEP...]    (default: fuzz sanitize protocol soak)
 #
 # Every step fails the script on a finding. A finding that a loaded machine
 # can bring out as well (protocol: a half-closed session not closed within
@@ -24,7 +24,7 @@ set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 steps=("$@")
-[ ${#steps[@]} -gt 0 ] || steps=(fuzz protocol sanitize soak)
+[ ${#steps[@]} -gt 0 ] || steps=(fuzz sanitize protocol soak)
 
 targets=()
 for source in "$root"/tests/fuzz/*_fuzz.cpp; do
@@ -51,6 +51,11 @@ for step in "${steps[@]}"; do
       "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-30}" "${targets[@]}"
       ;;
     protocol)
+      # The AddressSanitizer build's service, when the sanitize step made it.
+      asan_binary="${VELQUARN_ASAN_BUILD_DIR:-$root/build-asan}/src/service/velquarn"
+      if [ -x "$asan_binary" ] && [ -z "${VELQUARN_PROTOCOL_FUZZ_BINARY:-}" ]; then
+        export VELQUARN_PROTOCOL_FUZZ_BINARY="$asan_binary"
+      fi
       timing_tolerant "$root/scripts/fuzz.sh" "${PROTOCOL_SECONDS:-120}" protocol
       ;;
     sanitize)
