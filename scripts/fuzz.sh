@@ -32,7 +32,8 @@ build="${VELQUARN_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 jobs="${VELQUARN_FUZZ_JOBS:-2}"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELQUARN_WERROR=ON \
-  -DCMAKE_CXX_COMPILER=clang++ -DVELQUARN_FUZZ=ON -DVELQUARN_LOGIN_GTK=OFF >/dev/null
+  -DCMAKE_CXX_COMPILER=clang++ -DVELQUARN_FUZZ=ON -DVELQUARN_LOGIN_GTK=OFF \
+  -DCMAKE_UNITY_BUILD="${VELQUARN_UNITY_BUILD:-ON}" >/dev/null
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then

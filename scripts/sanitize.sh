@@ -29,7 +29,8 @@ kinds=("$@")
 configure() {
   local build=$1 sanitize=$2
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELQUARN_WERROR=ON \
-    -DVELQUARN_SANITIZE="$sanitize" -DVELQUARN_LOGIN_GTK=OFF >/dev/null
+    -DVELQUARN_SANITIZE="$sanitize" -DVELQUARN_LOGIN_GTK=OFF \
+    -DCMAKE_UNITY_BUILD="${VELQUARN_UNITY_BUILD:-ON}" >/dev/null
 }
 
 run() {
