@@ -48,6 +48,7 @@
 #include "dataset/slot_format.h"
 #include "odbc/odbc_database.h"
 #include "odbc/odbc_entry_points.h"
+#include "plain_odbc.h"
 
 namespace velquarn {
 namespace {
@@ -130,8 +131,9 @@ std::string FillStatement(bool sqlite) {
       "with recursive c(x) as (select 1 union all select x + 1 from c where x < %ROWS%) ";
   const std::string stamp1 = sqlite ? "datetime('2024-01-01', '+' || x || ' seconds')"
                                     : "timestamp '2024-01-01' + x * interval '1 second'";
-  const std::string stamp2 = sqlite ? "datetime('2020-06-30 08:00:00', '+' || (x * 7) || ' minutes')"
-                                    : "timestamp '2020-06-30 08:00:00' + x * interval '7 minutes'";
+  const std::string stamp2 = sqlite
+                                 ? "datetime('2020-06-30 08:00:00', '+' || (x * 7) || ' minutes')"
+                                 : "timestamp '2020-06-30 08:00:00' + x * interval '7 minutes'";
   return "insert into bench " + counter + "select x, " + NullTenth("x % 1000", 1) + ", " +
          NullTenth("'customer name ' || x", 2) + ", " + NullTenth("'note ' || (x % 97)", 3) + ", " +
          NullTenth("x * 1.25", 4) + ", " + NullTenth("x / 7.0", 5) + ", " + NullTenth(stamp1, 6) +
@@ -205,52 +207,6 @@ TWalk DatasetWalk(TcsQuery& query, const std::string& sql, TcsExecuteOptions opt
 }
 
 // --- Plain ODBC loop -------------------------------------------------------
-
-void Check(SQLRETURN result, SQLSMALLINT handle_type, SQLHANDLE handle, const char* what) {
-  if (result == SQL_SUCCESS || result == SQL_SUCCESS_WITH_INFO) return;
-  SQLCHAR state[6] = {};
-  SQLCHAR message[512] = {};
-  SQLINTEGER native = 0;
-  SQLSMALLINT length = 0;
-  ODBC().SQLGetDiagRec(handle_type, handle, 1, state, &native, message, sizeof message, &length);
-  throw Exception(std::string(what) + ": " + reinterpret_cast<char*>(state) + " " +
-                  reinterpret_cast<char*>(message));
-}
-
-// One environment, connection and statement, freed in reverse order.
-class TPlainConnection {
- public:
-  explicit TPlainConnection(const TBackend& backend) {
-    LoadODBC();
-    ODBC().SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
-    ODBC().SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
-                         0);
-    ODBC().SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-    std::string text;
-    for (const std::string& item : backend.params) text += item + ";";
-    text += "Driver={" + backend.driver + "}";
-    Check(ODBC().SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
-                                  nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
-          SQL_HANDLE_DBC, dbc_, "connect");
-    connected_ = true;
-    Check(ODBC().SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_), SQL_HANDLE_DBC, dbc_, "statement");
-  }
-  ~TPlainConnection() {
-    if (stmt_ != SQL_NULL_HANDLE) ODBC().SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
-    if (connected_) ODBC().SQLDisconnect(dbc_);
-    if (dbc_ != SQL_NULL_HANDLE) ODBC().SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-    if (env_ != SQL_NULL_HANDLE) ODBC().SQLFreeHandle(SQL_HANDLE_ENV, env_);
-  }
-  TPlainConnection(const TPlainConnection&) = delete;
-  TPlainConnection& operator=(const TPlainConnection&) = delete;
-  SQLHSTMT Stmt() const { return stmt_; }
-
- private:
-  SQLHENV env_ = SQL_NULL_HANDLE;
-  SQLHDBC dbc_ = SQL_NULL_HANDLE;
-  SQLHSTMT stmt_ = SQL_NULL_HANDLE;
-  bool connected_ = false;
-};
 
 // The C type the driver layer reads a column of this SQL type as.
 SQLSMALLINT CTypeOf(SQLSMALLINT sql_type) {
@@ -391,7 +347,9 @@ void Compare(const TBackend& backend, int rows, int runs) {
   auto database = OpenDatabase(backend, "benchwalk");
   TcsQuery query;
   query.SetDataBaseName(database->DataBaseName());
-  TPlainConnection plain(backend);
+  std::string connection_string;
+  for (const std::string& item : backend.params) connection_string += item + ";";
+  TPlainConnection plain(connection_string + "Driver={" + backend.driver + "}");
   TWalk best[3];  // dataset, one-way dataset, plain; the fastest of each
   for (int run = 0; run < runs; ++run) {
     TWalk walks[3];
@@ -454,13 +412,15 @@ void Memory(const TBackend& backend, int rows, bool one_way) {
 }
 
 int Run(int rows, int runs, const std::string& only) {
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("velquarn-dataset-rows-" + std::to_string(::getpid()));
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                       ("velquarn-dataset-rows-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
   const std::string sqlite_file = (folder / "bench.db").string();
 
   std::vector<TBackend> backends;
-  backends.push_back({"SQLite3 StepAPI=1", "SQLite3", {"Database=" + sqlite_file, "StepAPI=1"},
+  backends.push_back({"SQLite3 StepAPI=1",
+                      "SQLite3",
+                      {"Database=" + sqlite_file, "StepAPI=1"},
                       FillStatement(true)});
   backends.push_back({"SQLite3", "SQLite3", {"Database=" + sqlite_file}, FillStatement(true)});
   if (!Env("VELQUARN_PG_PORT").empty()) {
@@ -472,8 +432,8 @@ int Run(int rows, int runs, const std::string& only) {
       std::vector<std::string> declare = server;
       declare.push_back("UseDeclareFetch=1");
       declare.push_back("Fetch=1000");
-      backends.push_back({std::string(driver) + " UseDeclareFetch=1", driver, declare,
-                          FillStatement(false)});
+      backends.push_back(
+          {std::string(driver) + " UseDeclareFetch=1", driver, declare, FillStatement(false)});
       backends.push_back({driver, driver, server, FillStatement(false)});
     }
   }
@@ -492,8 +452,8 @@ int Run(int rows, int runs, const std::string& only) {
       "\n%d rows, best of %d runs; rows per second of wall time, then of this process's "
       "processor time\n(ratio: dataset / plain, ratio1: one-way dataset / plain)\n",
       rows, runs);
-  std::printf("%-36s %9s %9s %9s %6s %6s | %9s %6s %6s\n", "driver", "dataset", "one-way",
-              "plain", "ratio", "ratio1", "cpu plain", "ratio", "ratio1");
+  std::printf("%-36s %9s %9s %9s %6s %6s | %9s %6s %6s\n", "driver", "dataset", "one-way", "plain",
+              "ratio", "ratio1", "cpu plain", "ratio", "ratio1");
   for (const TBackend& backend : backends) {
     if (backend.label.find(only) != std::string::npos) Compare(backend, rows, runs);
   }

@@ -58,7 +58,9 @@
 #include "dataset/query.h"
 #include "odbc/odbc_database.h"
 #include "odbc/odbc_entry_points.h"
+#include "plain_odbc.h"
 #include "service/velquarn_service.h"
+#include "support/process_usage.h"
 #include "tls/tls_context.h"
 
 namespace velquarn {
@@ -159,53 +161,6 @@ void Fill(const TBackend& backend, int rows) {
 
 // --- In-process ODBC loop -------------------------------------------------
 
-void Check(SQLRETURN result, SQLSMALLINT handle_type, SQLHANDLE handle, const char* what) {
-  if (result == SQL_SUCCESS || result == SQL_SUCCESS_WITH_INFO) return;
-  SQLCHAR state[6] = {};
-  SQLCHAR message[512] = {};
-  SQLINTEGER native = 0;
-  SQLSMALLINT length = 0;
-  ODBC().SQLGetDiagRec(handle_type, handle, 1, state, &native, message, sizeof message, &length);
-  throw Exception(std::string(what) + ": " + reinterpret_cast<char*>(state) + " " +
-                  reinterpret_cast<char*>(message));
-}
-
-// One environment, connection and statement on the backend's driver and
-// options, freed in reverse order.
-class TPlainConnection {
- public:
-  explicit TPlainConnection(const TBackend& backend) {
-    LoadODBC();
-    ODBC().SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
-    ODBC().SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
-                         0);
-    ODBC().SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-    std::string text;
-    for (char c : backend.driver_params) text += c == ',' ? ';' : c;
-    text += ";Driver={" + backend.driver + "}";
-    Check(ODBC().SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
-                                  nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
-          SQL_HANDLE_DBC, dbc_, "connect");
-    connected_ = true;
-    Check(ODBC().SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_), SQL_HANDLE_DBC, dbc_, "statement");
-  }
-  ~TPlainConnection() {
-    if (stmt_ != SQL_NULL_HANDLE) ODBC().SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
-    if (connected_) ODBC().SQLDisconnect(dbc_);
-    if (dbc_ != SQL_NULL_HANDLE) ODBC().SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-    if (env_ != SQL_NULL_HANDLE) ODBC().SQLFreeHandle(SQL_HANDLE_ENV, env_);
-  }
-  TPlainConnection(const TPlainConnection&) = delete;
-  TPlainConnection& operator=(const TPlainConnection&) = delete;
-  SQLHSTMT Stmt() const { return stmt_; }
-
- private:
-  SQLHENV env_ = SQL_NULL_HANDLE;
-  SQLHDBC dbc_ = SQL_NULL_HANDLE;
-  SQLHSTMT stmt_ = SQL_NULL_HANDLE;
-  bool connected_ = false;
-};
-
 // The C type a column of this SQL type is read as.
 SQLSMALLINT CTypeOf(SQLSMALLINT sql_type) {
   switch (sql_type) {
@@ -238,7 +193,9 @@ SQLSMALLINT CTypeOf(SQLSMALLINT sql_type) {
 // made before the clock starts, as the gateway's session has opened its
 // section before 'sql'.
 TRate InProcessRowsPerSecond(const TBackend& backend, int expected) {
-  const TPlainConnection connection(backend);
+  std::string connection_string;
+  for (char c : backend.driver_params) connection_string += c == ',' ? ';' : c;
+  const TPlainConnection connection(connection_string + ";Driver={" + backend.driver + "}");
   SQLHSTMT stmt = connection.Stmt();
   TTextStream stream;
   std::string sql = "select * from bench";
@@ -408,22 +365,6 @@ std::vector<double> GreetingLatencies(uint16_t port, int count) {
   return latencies;
 }
 
-// Private_Clean + Private_Dirty of a process, in KiB.
-long PrivateKiB(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
-  std::string key;
-  long total = 0;
-  while (in >> key) {
-    long value = 0;
-    if (key == "Private_Clean:" || key == "Private_Dirty:") {
-      in >> value;
-      total += value;
-    }
-    in.ignore(1 << 20, '\n');
-  }
-  return total;
-}
-
 // The processes whose parent is this one: the session workers.
 std::vector<pid_t> ChildProcesses() {
   std::vector<pid_t> children;
@@ -481,7 +422,7 @@ void CompareIsolation(const std::filesystem::path& folder, const std::string& co
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     for (pid_t child : ChildProcesses()) {
       std::printf("worker %d: private memory %ld KiB\n", static_cast<int>(child),
-                  PrivateKiB(child));
+                  testing::PrivateKiB(child));
     }
     idle.SendLine("quit");
   }

@@ -37,22 +37,6 @@
 namespace velquarn {
 namespace {
 
-// Private_Clean + Private_Dirty of a process, in KiB (0 when it is gone).
-long PrivateKiB(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
-  std::string key;
-  long total = 0;
-  while (in >> key) {
-    long value = 0;
-    if (key == "Private_Clean:" || key == "Private_Dirty:") {
-      in >> value;
-      total += value;
-    }
-    in.ignore(1 << 20, '\n');
-  }
-  return total;
-}
-
 // The processes whose parent is parent: the gateway's session workers.
 std::vector<pid_t> ChildrenOf(pid_t parent) {
   std::vector<pid_t> children;
@@ -77,7 +61,7 @@ std::vector<pid_t> ChildrenOf(pid_t parent) {
 long GatewayKiB(pid_t gateway, bool process_mode) {
   long total = testing::ProcessUsageOf(gateway).resident_kib;
   if (process_mode) {
-    for (pid_t worker : ChildrenOf(gateway)) total += PrivateKiB(worker);
+    for (pid_t worker : ChildrenOf(gateway)) total += testing::PrivateKiB(worker);
   }
   return total;
 }

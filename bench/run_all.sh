@@ -29,6 +29,8 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
+# free_port
+source "$root/scripts/private_server.sh"
 build="$root/build"
 rows=100000
 runs=5
@@ -113,16 +115,6 @@ if [[ -z "${VELQUARN_PG_PORT:-}" ]]; then
   started_pg=1
 fi
 
-free_port() {
-  local port
-  while true; do
-    port=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "$port"
-      return
-    fi
-  done
-}
 
 # PgBouncer refuses to run as root: as root it runs as the cluster's user.
 # Called in the background, it replaces its subshell with PgBouncer.

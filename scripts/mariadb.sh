@@ -18,6 +18,9 @@ set -euo pipefail
 
 log() { echo "mariadb.sh: $*" >&2; }
 
+# free_port, server_user, as_user
+source "$(dirname "${BASH_SOURCE[0]}")/private_server.sh"
+
 install_missing() {
   local missing=() package
   for package in mariadb-server odbc-mariadb; do
@@ -60,44 +63,6 @@ find_tool() {
   return 1
 }
 
-free_port() {
-  local port
-  while true; do
-    port=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "$port"
-      return
-    fi
-  done
-}
-
-server_user() {
-  if [[ $(id -u) -ne 0 ]]; then
-    id -un
-    return
-  fi
-  if id mysql >/dev/null 2>&1; then
-    echo mysql
-    return
-  fi
-  if ! id velquarn-my >/dev/null 2>&1; then
-    useradd --system --no-create-home --shell /bin/sh velquarn-my >&2
-  fi
-  echo velquarn-my
-}
-
-as_user() {
-  local user=$1
-  shift
-  if [[ $(id -u) -ne 0 ]]; then
-    "$@"
-  elif command -v runuser >/dev/null; then
-    runuser -u "$user" -- "$@"
-  else
-    su -s /bin/sh "$user" -c "$(printf '%q ' "$@")"
-  fi
-}
-
 # The client as the server's superuser over the private socket: root when
 # run as root, otherwise the account mariadb-install-db made for the user
 # (both authenticated by the socket's peer, no password).
@@ -115,7 +80,7 @@ start() {
   server=$(find_server) || { log "mariadbd not found"; exit 1; }
   install_db=$(find_tool mariadb-install-db mysql_install_db) ||
     { log "mariadb-install-db not found"; exit 1; }
-  user=$(server_user)
+  user=$(server_user mysql velquarn-my)
   dir=$(mktemp -d "${TMPDIR:-/tmp}/velquarn-my.XXXXXX")
   chmod 755 "$dir"
   password="pw$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')"

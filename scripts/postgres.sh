@@ -18,6 +18,9 @@ set -euo pipefail
 
 log() { echo "postgres.sh: $*" >&2; }
 
+# free_port, server_user, as_user
+source "$(dirname "${BASH_SOURCE[0]}")/private_server.sh"
+
 find_bin() {
   local dir
   for dir in $(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V -r); do
@@ -33,51 +36,10 @@ find_bin() {
   return 1
 }
 
-# A port in the dynamic range that nothing on loopback answers on; pg_ctl
-# start is retried with another port should the choice race with someone.
-free_port() {
-  local port
-  while true; do
-    port=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "$port"
-      return
-    fi
-  done
-}
-
-server_user() {
-  if [[ $(id -u) -ne 0 ]]; then
-    id -un
-    return
-  fi
-  if id postgres >/dev/null 2>&1; then
-    echo postgres
-    return
-  fi
-  if ! id velquarn-pg >/dev/null 2>&1; then
-    useradd --system --no-create-home --shell /bin/sh velquarn-pg >&2
-  fi
-  echo velquarn-pg
-}
-
-# Runs a command as the server user (directly when not root).
-as_user() {
-  local user=$1
-  shift
-  if [[ $(id -u) -ne 0 ]]; then
-    "$@"
-  elif command -v runuser >/dev/null; then
-    runuser -u "$user" -- "$@"
-  else
-    su -s /bin/sh "$user" -c "$(printf '%q ' "$@")"
-  fi
-}
-
 start() {
   local bin user dir port database=velquarn_test pg_user=velquarn password
   bin=$(find_bin) || { log "initdb and pg_ctl not found"; exit 1; }
-  user=$(server_user)
+  user=$(server_user postgres velquarn-pg)
   dir=$(mktemp -d "${TMPDIR:-/tmp}/velquarn-pg.XXXXXX")
   chmod 755 "$dir"
   password="pw$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')"

@@ -23,4 +23,19 @@ TProcessUsage ProcessUsageOf(pid_t pid) {
   return usage;
 }
 
+long PrivateKiB(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
+  std::string key;
+  long total = 0;
+  while (in >> key) {
+    long value = 0;
+    if (key == "Private_Clean:" || key == "Private_Dirty:") {
+      in >> value;
+      total += value;
+    }
+    in.ignore(1 << 20, '\n');
+  }
+  return total;
+}
+
 }  // namespace velquarn::testing

@@ -16,4 +16,8 @@ struct TProcessUsage {
 
 TProcessUsage ProcessUsageOf(pid_t pid);
 
+// The memory only this process holds (Private_Clean + Private_Dirty of its
+// mappings), in KiB; 0 when it is gone.
+long PrivateKiB(pid_t pid);
+
 }  // namespace velquarn::testing

@@ -1,0 +1,50 @@
+# Shared by the scripts that run a private database server for the tests
+# and benchmarks (postgres.sh, mariadb.sh, bench/run_all.sh); sourced, not
+# run.
+
+# A port in the dynamic range that nothing on loopback answers on; a
+# caller retries with another should the choice race with someone.
+free_port() {
+  local port
+  while true; do
+    port=$((20000 + RANDOM % 40000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return
+    fi
+  done
+}
+
+# The account a server runs as: the caller's own, or as root (which the
+# servers refuse) the distribution's account NATIVE when it exists, else a
+# system account FALLBACK made for the purpose.
+#   server_user NATIVE FALLBACK
+server_user() {
+  local native=$1 fallback=$2
+  if [[ $(id -u) -ne 0 ]]; then
+    id -un
+    return
+  fi
+  if id "$native" >/dev/null 2>&1; then
+    echo "$native"
+    return
+  fi
+  if ! id "$fallback" >/dev/null 2>&1; then
+    useradd --system --no-create-home --shell /bin/sh "$fallback" >&2
+  fi
+  echo "$fallback"
+}
+
+# Runs a command as the server's account (directly when not root).
+#   as_user USER COMMAND...
+as_user() {
+  local user=$1
+  shift
+  if [[ $(id -u) -ne 0 ]]; then
+    "$@"
+  elif command -v runuser >/dev/null; then
+    runuser -u "$user" -- "$@"
+  else
+    su -s /bin/sh "$user" -c "$(printf '%q ' "$@")"
+  fi
+}
