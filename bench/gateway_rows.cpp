@@ -365,26 +365,6 @@ std::vector<double> GreetingLatencies(uint16_t port, int count) {
   return latencies;
 }
 
-// The processes whose parent is this one: the session workers.
-std::vector<pid_t> ChildProcesses() {
-  std::vector<pid_t> children;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(line.substr(close + 2));
-    char state = 0;
-    long parent = 0;
-    rest >> state >> parent;
-    if (parent == ::getpid()) children.push_back(static_cast<pid_t>(std::stol(name)));
-  }
-  return children;
-}
-
 void CompareIsolation(const std::filesystem::path& folder, const std::string& config, uint16_t port,
                       const std::vector<TBackend>& backends, int rows) {
   const uint16_t isolated_port = FreePort();
@@ -420,7 +400,7 @@ void CompareIsolation(const std::filesystem::path& folder, const std::string& co
     TVelquarnClient idle;
     idle.Open("127.0.0.1", isolated_port);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    for (pid_t child : ChildProcesses()) {
+    for (pid_t child : testing::ChildrenOf(::getpid())) {
       std::printf("worker %d: private memory %ld KiB\n", static_cast<int>(child),
                   testing::PrivateKiB(child));
     }

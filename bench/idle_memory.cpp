@@ -37,31 +37,11 @@
 namespace velquarn {
 namespace {
 
-// The processes whose parent is parent: the gateway's session workers.
-std::vector<pid_t> ChildrenOf(pid_t parent) {
-  std::vector<pid_t> children;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos || close + 2 >= line.size()) continue;
-    std::istringstream rest(line.substr(close + 2));
-    char state = 0;
-    long parent_pid = 0;
-    rest >> state >> parent_pid;
-    if (parent_pid == parent) children.push_back(static_cast<pid_t>(std::stol(name)));
-  }
-  return children;
-}
-
 // The gateway's memory as this benchmark counts it, in KiB.
 long GatewayKiB(pid_t gateway, bool process_mode) {
   long total = testing::ProcessUsageOf(gateway).resident_kib;
   if (process_mode) {
-    for (pid_t worker : ChildrenOf(gateway)) total += testing::PrivateKiB(worker);
+    for (pid_t worker : testing::ChildrenOf(gateway)) total += testing::PrivateKiB(worker);
   }
   return total;
 }

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <vector>
 
 namespace velquarn::testing {
 
@@ -19,5 +20,8 @@ TProcessUsage ProcessUsageOf(pid_t pid);
 // The memory only this process holds (Private_Clean + Private_Dirty of its
 // mappings), in KiB; 0 when it is gone.
 long PrivateKiB(pid_t pid);
+
+// The processes whose parent is parent (a gateway's session workers).
+std::vector<pid_t> ChildrenOf(pid_t parent);
 
 }  // namespace velquarn::testing
