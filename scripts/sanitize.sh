@@ -77,6 +77,12 @@ for kind in "${kinds[@]}"; do
       run "$build/tests/e2e_tests" --gtest_filter="$(
         printf '%s:' '*CommandServer*' '*MaxConnections*' '*HostileClient*' '*GracefulStop*' \
           '*ServiceE2E*' '*ClientLeaving*' '*TlsE2E*' '*ProxyProtocolE2E*' '*MetricsE2E*')-*ProcessIsolation*"
+      # The PostgreSQL driver calls setlocale() while it connects, which is
+      # not thread-safe: in thread mode fifty clients connecting at once
+      # make ThreadSanitizer report it. In process isolation each session
+      # has a process of its own, and the same test must stay clean.
+      VELQUARN_E2E_ISOLATION=process run "$build/tests/e2e_tests" \
+        --gtest_filter='*SqlCommandsE2E.FiftyClientsAtOnceSeeOnlyTheirOwnData/PostgreSQL'
       unset TSAN_OPTIONS
       ;;
     *)
