@@ -149,9 +149,12 @@ for entry in "-rw-r----- root/root .* ./etc/velquarn/velquarn.ini" \
   "-rw-r--r-- root/root .* ./usr/include/velquarn/client/velquarn_client.h"; do
   grep -qE -- "^$entry\$" <<<"$contents" || fail "package lacks $entry"
 done
-dpkg-deb --info "$deb" | grep -q 'conffiles' || fail "package has no conffiles"
-dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst | grep -q 'adduser --system' ||
-  fail "postinst does not create the velquarn user"
+# Read whole before grep -q looks: grep leaving at the first match would
+# end the writer with SIGPIPE, which pipefail takes for a failure.
+info="$(dpkg-deb --info "$deb")"
+grep -q 'conffiles' <<<"$info" || fail "package has no conffiles"
+postinst="$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst)"
+grep -q 'adduser --system' <<<"$postinst" || fail "postinst does not create the velquarn user"
 if command -v lintian >/dev/null; then
   lintian --fail-on error --suppress-tags non-standard-file-perm "$deb" 2>&1 | grep -v 'root privileges' || true
   lintian --fail-on error "$deb" >/dev/null 2>&1 || fail "lintian reports errors"
