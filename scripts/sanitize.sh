@@ -28,7 +28,10 @@ kinds=("$@")
 
 configure() {
   local build=$1 sanitize=$2
+  # -O1 and line tables only: what the sanitizers' reports need, in less
+  # than half the compile time of -O2 -g.
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELQUARN_WERROR=ON \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
     -DVELQUARN_SANITIZE="$sanitize" -DVELQUARN_LOGIN_GTK=OFF \
     -DCMAKE_UNITY_BUILD="${VELQUARN_UNITY_BUILD:-ON}" >/dev/null
 }

@@ -15,8 +15,10 @@ build="${VELQUARN_BUILD_DIR:-$root/build}"
 # takes about half the processor time of one compiler run per file;
 # VELQUARN_UNITY_BUILD=OFF builds file by file, as a plain cmake does.
 export VELQUARN_UNITY_BUILD="${VELQUARN_UNITY_BUILD:-ON}"
+# Line tables only (-g1): stack traces keep their file and line, and the
+# build takes about a quarter less time than with full debug information.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELQUARN_WERROR=ON \
-  -DCMAKE_UNITY_BUILD="$VELQUARN_UNITY_BUILD"
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_UNITY_BUILD="$VELQUARN_UNITY_BUILD"
 cmake --build "$build"
 
 if [ -x "$root/scripts/postgres.sh" ]; then
