@@ -31,7 +31,10 @@
 // (median and 99th percentile of 1000 sequential connects) in both, and the
 // private (unshared) memory of the worker processes with one idle session.
 //
-// Usage: gateway_rows [rows] [--runs pairs] [--rows-only]
+// --no-read-ahead starts the service with Settings/ReadAhead=0, for the
+// figures of fetching only when asked.
+//
+// Usage: gateway_rows [rows] [--runs pairs] [--rows-only] [--no-read-ahead]
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -415,7 +418,7 @@ double Median(std::vector<double> values) {
   return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-int Run(int rows, int pairs, bool rows_only) {
+int Run(int rows, int pairs, bool rows_only, bool read_ahead) {
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("velquarn-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
@@ -473,6 +476,7 @@ int Run(int rows, int pairs, bool rows_only) {
   const uint16_t tls_port = FreePort();
   const std::string certificate = MakeCertificate(folder);
   std::string config = "[Settings]\nPort=" + std::to_string(port) + "\n";
+  if (!read_ahead) config += "ReadAhead=0\n";
   const std::string tls_settings = "TLSPort=" + std::to_string(tls_port) +
                                    "\nTLSCertificate=" + certificate +
                                    "\nTLSKey=" + (folder / "tls.key").string() + "\n";
@@ -604,21 +608,25 @@ int main(int argc, char** argv) {
   int rows = 200000;
   int pairs = 5;
   bool rows_only = false;
+  bool read_ahead = true;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--rows-only") {
       rows_only = true;
+    } else if (argument == "--no-read-ahead") {
+      read_ahead = false;
     } else if (argument == "--runs" && i + 1 < argc) {
       pairs = std::max(1, std::atoi(argv[++i]));
     } else if (argument.find_first_not_of("0123456789") == std::string::npos) {
       rows = std::atoi(argument.c_str());
     } else {
-      std::fprintf(stderr, "usage: gateway_rows [rows] [--runs pairs] [--rows-only]\n");
+      std::fprintf(stderr,
+                   "usage: gateway_rows [rows] [--runs pairs] [--rows-only] [--no-read-ahead]\n");
       return 2;
     }
   }
   try {
-    return velquarn::Run(rows, pairs, rows_only);
+    return velquarn::Run(rows, pairs, rows_only, read_ahead);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "gateway_rows: %s\n", error.what());
     return 1;

@@ -67,6 +67,9 @@ ShutdownGraceSec=0
 SlowQueryMs=1000
 ; The most one session's result may hold in the gateway, in MiB (0: no limit).
 MaxResultMB=0
+; The next rows of a result are fetched while the client reads (0: only
+; when asked).
+ReadAhead=1
 ; Prometheus metrics (GET /metrics) and a JSON status page (GET /status).
 MetricsAddress=127.0.0.1:9188
 ; Every session in a worker process of its own, so a driver that crashes or

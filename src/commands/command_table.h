@@ -35,6 +35,9 @@ struct TLiveSettings {
   // Settings/MaxResultMB: the most one session's result may hold; 0: no
   // limit.
   int MaxResultMB = 0;
+  // Settings/ReadAhead: after a `get` block, the next block's rows are
+  // fetched while the client reads (false: only when asked).
+  bool ReadAhead = true;
 };
 
 // What the handlers share with the service. The service fills it before it

@@ -1,6 +1,7 @@
 #include "commands/get_commands.h"
 
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "commands/command_table.h"
@@ -72,6 +73,19 @@ void RefuseLargeResult(TCommandInvocation& invocation, TcsQuery& query,
                                       static_cast<long long>(error.LimitBytes() / (1024 * 1024))));
 }
 
+// Lets the next block's rows be fetched while the client reads this one and
+// asks again: the fetch overlaps the client's side instead of following it.
+// The rows are held in the query as they would be for getJSON; the read
+// gives way as soon as the client sends anything, so a `close` or `quit`
+// is never kept waiting for more than a row.
+void ReadAheadAfter(TCommandInvocation& invocation, TcsQuery& query, int32_t count,
+                    const TCommandEnvironment& environment) {
+  const auto live = environment.Live();
+  if ((live != nullptr && !live->ReadAhead) || query.Eof() || query.EndOfResult()) return;
+  invocation.Context().SetIdleWork(
+      [&query, count](const std::function<bool()>& give_way) { query.ReadAhead(count, give_way); });
+}
+
 void SendPayload(TCommandInvocation& invocation, TTextStream& stream) {
   const std::string_view block = stream.CountedBlock();
   invocation.SetReply(200, "OK");
@@ -118,6 +132,7 @@ void GetCommand(TCommandInvocation& invocation, const TCommandEnvironment& envir
   }
   SendPayload(invocation, stream);
   CountRowsSent(environment, static_cast<uint64_t>(written));
+  ReadAheadAfter(invocation, *query, count, environment);
 }
 
 void InfoCommand(TCommandInvocation& invocation) {

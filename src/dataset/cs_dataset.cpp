@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 #include "common/memory_return.h"
 #include "common/text.h"
@@ -353,6 +354,7 @@ void TcsDataset::InitFieldDefs() {
 void TcsDataset::InternalOpen() {
   if (cursor_open_) InternalClose();
   end_of_result_ = false;
+  deferred_fetch_error_ = nullptr;
   cursor_open_ = false;
   record_size_ = 0;
   NewStores();
@@ -373,6 +375,7 @@ void TcsDataset::InternalOpen() {
 
 void TcsDataset::InternalClose() {
   const int64_t held = static_cast<int64_t>(loaded_count_) * record_size_;
+  deferred_fetch_error_ = nullptr;
   if (cursor_open_) {
     cursor_open_ = false;
     BindFields(false);
@@ -402,6 +405,7 @@ bool TcsDataset::FetchOne() {
       database_->Driver() == nullptr || end_of_result_) {
     return false;
   }
+  if (deferred_fetch_error_) std::rethrow_exception(std::exchange(deferred_fetch_error_, nullptr));
   if (max_held_bytes_ > 0 && !buffers_->SingleRow() &&
       static_cast<int64_t>(loaded_count_ + 1) * record_size_ > max_held_bytes_) {
     throw EResultTooLarge(max_held_bytes_);
@@ -442,6 +446,18 @@ void TcsDataset::FetchAll() {
 int TcsDataset::FetchN(int n) {
   int fetched = 0;
   while (fetched < n && FetchOne()) ++fetched;
+  return fetched;
+}
+
+int TcsDataset::ReadAhead(int n, const std::function<bool()>& stop) {
+  if (buffers_ == nullptr || buffers_->SingleRow() || deferred_fetch_error_) return 0;
+  const int wanted = n - (buffers_->Count() - std::max(position_, 0));
+  int fetched = 0;
+  try {
+    while (fetched < wanted && !end_of_result_ && !stop() && FetchOne()) ++fetched;
+  } catch (...) {
+    deferred_fetch_error_ = std::current_exception();
+  }
   return fetched;
 }
 
@@ -655,6 +671,7 @@ void TcsDataset::InternalRefresh() {
   cursor_open_ = false;
   NewStores();
   end_of_result_ = false;
+  deferred_fetch_error_ = nullptr;
   ExecuteQuery();
   bookmark_counter_ = 0;
   loaded_count_ = 0;

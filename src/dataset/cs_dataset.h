@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -185,6 +186,15 @@ class TcsDataset : public TDataSet, public TRecordSink {
   int FetchN(int n);
   // True once the driver reported that no further row exists.
   bool EndOfResult() const { return end_of_result_; }
+  // Fetches rows until n are held beyond the cursor's row, so that later
+  // moves read them from memory, while the caller has nothing else to do. stop is asked
+  // before each row; the read-ahead ends as soon as it answers true. A
+  // fetch that fails here is not raised: its error is kept and raised by the
+  // next fetch, which is the move that reaches that row, so a client sees
+  // it where it would have without the read-ahead. Returns the rows
+  // fetched; none in single-row mode, where a row read ahead would replace
+  // the current one.
+  int ReadAhead(int n, const std::function<bool()>& stop);
 
   const char* GetFieldDataPtr(const TField& field) const override;
   void SetFieldData(TField& field, const void* source) override;
@@ -302,6 +312,9 @@ class TcsDataset : public TDataSet, public TRecordSink {
   int32_t loaded_count_ = 0;
   int32_t bookmark_counter_ = 0;
   bool end_of_result_ = false;
+  // The error a read-ahead met, raised by the next fetch; cleared by a
+  // close or a new execution.
+  std::exception_ptr deferred_fetch_error_;
   bool cursor_open_ = false;
   std::vector<char> fetch_buffer_;
   mutable std::vector<char> scratch_buffer_;  // old values and searches

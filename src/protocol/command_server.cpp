@@ -511,6 +511,7 @@ void TCommandServer::RunConnection(TContext& context) {
       DispatchLine(context, *line);
       // A graceful stop let this command finish; the connection ends now.
       if (context.Draining()) break;
+      if (TContext::TIdleWork work = context.TakeIdleWork()) RunIdleWork(connection, work);
     }
   } catch (const std::exception& error) {
     try {
@@ -521,6 +522,20 @@ void TCommandServer::RunConnection(TContext& context) {
   }
   connection.Close();
   if (OnDisconnect) OnDisconnect(context);
+}
+
+void TCommandServer::RunIdleWork(TConnection& connection, const TContext::TIdleWork& work) {
+  // A poll for every step of the work would cost as much as a fast
+  // driver's fetch of a row; one every 50 us keeps the client waiting no
+  // longer than that.
+  constexpr auto kPollInterval = std::chrono::microseconds(50);
+  auto next_poll = std::chrono::steady_clock::time_point{};
+  work([&] {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_poll) return false;
+    next_poll = now + kPollInterval;
+    return connection.InputPending();
+  });
 }
 
 void TCommandServer::DispatchLine(TContext& context, const std::string& line) {

@@ -251,6 +251,9 @@ class TCommandServer {
   // (reported to OnTlsFailure) and the connection is closed.
   bool StartTls(TContext& context, std::shared_ptr<const TTlsContext> tls);
   void RunConnection(TContext& context);
+  // Runs the work a command left for the quiet moment after it, giving way
+  // as soon as the client sends or the connection ends.
+  static void RunIdleWork(TConnection& connection, const TContext::TIdleWork& work);
   void DispatchLine(TContext& context, const std::string& line);
   // Returns the numeric code of the reply sent.
   int RunCommand(const TCommandHandler& command, TContext& context, const std::string& line);

@@ -63,6 +63,14 @@ bool TConnection::Receive(int timeout_ms) {
   return true;
 }
 
+bool TConnection::InputPending() const {
+  if (closed_ || reader_.Buffered() > 0 || (tls_ && tls_->Pending())) return true;
+  // POLLHUP and POLLERR come whether asked or not: a shut down or failed
+  // socket counts as input, so that the work gives way to its end.
+  pollfd poll_fd{socket_.Fd(), POLLIN, 0};
+  return ::poll(&poll_fd, 1, 0) != 0;
+}
+
 bool TConnection::ReceiveTls(int timeout_ms) {
   std::string bytes;
   TTlsStream::TRead result;
@@ -113,7 +121,8 @@ bool TConnection::ReadProxyHeader(int timeout_ms) {
   size_t seen = 0;
   TProxyHeader header;
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return false;
     pollfd poll_fd{socket_.Fd(), POLLIN, 0};
     const int ready = ::poll(&poll_fd, 1, static_cast<int>(left.count()));

@@ -65,6 +65,10 @@ class TConnection {
   // The client certificate's common name; empty without one.
   const std::string& PeerCommonName() const { return peer_common_name_; }
 
+  // True when the client has sent bytes not yet read as a command, or the
+  // connection was closed or shut down: work done between commands gives way
+  // then. Does not wait.
+  bool InputPending() const;
   // Raw bytes, as they stand.
   void Write(std::string_view bytes);
   // The line through ToWire, then CR LF.

@@ -7,9 +7,11 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "protocol/connection.h"
 
@@ -50,8 +52,18 @@ class TContext {
   bool Drain();
   bool Draining() const;
 
+  // Work for the quiet moment after a command (a result's next rows read
+  // ahead): the server runs it once, before it waits for the next command,
+  // and hands it give_way, which turns true as soon as the client has sent
+  // anything or the connection is being closed; the work then stops at
+  // once. A command sets it; it runs only after that command.
+  using TIdleWork = std::function<void(const std::function<bool()>& give_way)>;
+  void SetIdleWork(TIdleWork work) { idle_work_ = std::move(work); }
+  TIdleWork TakeIdleWork() { return std::exchange(idle_work_, nullptr); }
+
  private:
   std::unique_ptr<TConnection> connection_;
+  TIdleWork idle_work_;
   mutable std::mutex activity_mutex_;
   TActivity activity_;     // Guarded by activity_mutex_
   bool draining_ = false;  // Guarded by activity_mutex_

@@ -97,6 +97,8 @@ TServiceSettings ReadServiceSettings(const TIniFile& config) {
   settings.ShutdownGraceSec = ReadLimit(config, "ShutdownGraceSec", 0, 0);
   settings.SlowQueryMs = ReadLimit(config, "SlowQueryMs", 0, 0);
   settings.MaxResultMB = ReadLimit(config, "MaxResultMB", 0, 0);
+  settings.ReadAhead =
+      ParseSwitch("ReadAhead", config.ReadString(kSettings, "ReadAhead", ""), true);
   const long long max_line =
       config.ReadInteger(kSettings, "MaxLineLength", TCommandServer::kDefaultMaxLineLength);
   settings.MaxLineLength =
@@ -137,6 +139,7 @@ std::vector<std::pair<std::string, std::string>> DescribeSettings(
       {"ShutdownGraceSec", std::to_string(settings.ShutdownGraceSec)},
       {"SlowQueryMs", std::to_string(settings.SlowQueryMs)},
       {"MaxResultMB", std::to_string(settings.MaxResultMB)},
+      {"ReadAhead", settings.ReadAhead ? "1" : "0"},
       {"MaxLineLength", std::to_string(settings.MaxLineLength)},
       {"MaxDateDiff", std::to_string(settings.MaxDateDiff)},
       {"UpdateURL", FilterText(settings.UpdateURL)},

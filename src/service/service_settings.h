@@ -30,6 +30,9 @@ struct TServiceSettings {
   int ShutdownGraceSec = 0;
   int SlowQueryMs = 0;
   int MaxResultMB = 0;
+  // Settings/ReadAhead: a `get` block's successor is fetched while the
+  // client reads (on by default; 0 turns it off).
+  bool ReadAhead = true;
   size_t MaxLineLength = TCommandServer::kDefaultMaxLineLength;
   long long MaxDateDiff = 3;
   std::string UpdateURL;

@@ -6,7 +6,7 @@ namespace velquarn {
 
 namespace {
 
-// ListenAddress, AllowFrom, AdminFrom, ConfigCommands, ProxyProtocol,
+// ListenAddress, AllowFrom, AdminFrom, ConfigCommands, ReadAhead, ProxyProtocol,
 // ProxyFrom, Isolation and the TLS keys have readers of
 // their own that reject a bad value at start; the check only knows the names.
 // The limits and timeouts (kLimit) are refused at start too.
@@ -28,6 +28,7 @@ constexpr TSettingKey kSettingKeys[] = {
     {"ShutdownGraceSec", TSettingKind::kLimit, "0", 0},
     {"SlowQueryMs", TSettingKind::kLimit, "0", 0},
     {"MaxResultMB", TSettingKind::kLimit, "0", 0},
+    {"ReadAhead", TSettingKind::kText, ""},
     {"ProxyProtocol", TSettingKind::kText, ""},
     {"ProxyFrom", TSettingKind::kText, ""},
     {"TLSPort", TSettingKind::kText, "0"},

@@ -186,6 +186,7 @@ void TVelquarnSvc::ApplySettings(const TServiceSettings& settings,
   live->AdminFrom = settings.AdminFrom;
   live->SlowQueryMs = settings.SlowQueryMs;
   live->MaxResultMB = settings.MaxResultMB;
+  live->ReadAhead = settings.ReadAhead;
   environment_.SetLive(std::move(live));
   config_ = std::move(config);
   gate_.ReadSettings(*config_);

@@ -171,6 +171,8 @@ TTlsStream::TRead TTlsStream::Read(std::string& out, int timeout_ms) {
   }
 }
 
+bool TTlsStream::Pending() const { return SSL_pending(ssl_) > 0; }
+
 void TTlsStream::Write(std::string_view bytes) {
   const TSigpipeGuard no_sigpipe;
   while (!bytes.empty()) {

@@ -34,6 +34,9 @@ class TTlsStream {
   // Appends what arrives to out, waiting at most timeout_ms (negative: no
   // limit). kClosed when the peer closed; ETlsError on a broken record.
   TRead Read(std::string& out, int timeout_ms);
+  // True when decrypted bytes wait inside the stream, which a poll of the
+  // socket cannot see.
+  bool Pending() const;
   // Writes every byte, waiting for the socket as long as it takes.
   void Write(std::string_view bytes);
   // Sends close_notify, without waiting for the peer's.

@@ -93,6 +93,66 @@ TEST_F(Query, AFailedFetchLeavesTheWindowOnItsRow) {
   EXPECT_EQ(Id(), 2);
 }
 
+// Reading ahead holds rows for later moves; the moves read the same rows
+// as without it, and a fetch error the read-ahead met is raised by the move
+// that reaches the failing row, once, as a plain walk would raise it.
+TEST_F(Query, ReadAheadHoldsRowsUpToTheBlockAndMovesReadThem) {
+  const auto never = [] { return false; };
+  query_.Open();
+  EXPECT_EQ(query_.ReadAhead(2, never), 2);  // rows 2 and 3 beyond row 1
+  EXPECT_EQ(query_.RecordCount(), 3);
+  EXPECT_EQ(query_.ReadAhead(2, never), 0);  // already two ahead
+  const int calls = db_.Driver().fetch_calls;
+  query_.Next();
+  query_.Next();
+  EXPECT_EQ(Id(), 3);
+  EXPECT_EQ(db_.Driver().fetch_calls, calls);  // read from memory
+  EXPECT_EQ(query_.ReadAhead(10, never), 2);   // only rows 4 and 5 exist
+  EXPECT_TRUE(query_.EndOfResult());
+  std::vector<int> ids;
+  for (; !query_.Eof(); query_.Next()) ids.push_back(Id());
+  EXPECT_EQ(ids, (std::vector<int>{3, 4, 5}));
+}
+
+TEST_F(Query, ReadAheadGivesWayWhenAsked) {
+  query_.Open();
+  int asked = 0;
+  EXPECT_EQ(query_.ReadAhead(4, [&] { return ++asked > 1; }), 1);
+  EXPECT_EQ(query_.ReadAhead(4, [] { return true; }), 0);
+  EXPECT_EQ(query_.RecordCount(), 2);
+}
+
+TEST_F(Query, AFetchErrorMetReadingAheadIsRaisedByTheMoveThatReachesIt) {
+  query_.Open();
+  db_.Driver().failing_fetch = db_.Driver().fetch_calls + 2;  // row 3
+  EXPECT_EQ(query_.ReadAhead(4, [] { return false; }), 1);
+  query_.Next();
+  EXPECT_EQ(Id(), 2);
+  EXPECT_THROW(query_.Next(), EcsSQLError);
+  EXPECT_EQ(Id(), 2);
+  query_.Next();  // raised once; the next move fetches again, as without read-ahead
+  EXPECT_EQ(Id(), 3);
+}
+
+TEST_F(Query, AHeldRowLimitMetReadingAheadWaitsForTheMoveThatReachesIt) {
+  query_.Open();
+  query_.SetMaxHeldBytes(2 * static_cast<int64_t>(query_.RecordBuffers()->RecordSize()));
+  EXPECT_EQ(query_.ReadAhead(4, [] { return false; }), 1);
+  query_.Next();
+  EXPECT_THROW(query_.Next(), EResultTooLarge);
+}
+
+TEST_F(Query, ClosingForgetsAnErrorMetReadingAhead) {
+  query_.Open();
+  db_.Driver().failing_fetch = db_.Driver().fetch_calls + 1;
+  EXPECT_EQ(query_.ReadAhead(4, [] { return false; }), 0);
+  query_.Close();
+  query_.Open();
+  std::vector<int> ids;
+  for (; !query_.Eof(); query_.Next()) ids.push_back(Id());
+  EXPECT_EQ(ids, (std::vector<int>{1, 2, 3, 4, 5}));
+}
+
 TEST_F(Query, SettingPositionBeyondHeldRowsFetchesTheRest) {
   query_.Open();
   query_.Next();

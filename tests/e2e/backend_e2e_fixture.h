@@ -33,6 +33,7 @@ class BackendE2E : public ::testing::TestWithParam<TBackend> {
     options.sections = "[lite]\nDSN=\nDriverName=" + std::string(OdbcTestEnv::kSqliteDriver) +
                        "\nDriverParams=Database=" + sqlite_file_ + "\n" + ExtraSections();
     options.settings = ExtraSettings();
+    server_options_ = options;
     server_ = std::make_unique<TVelquarnProcess>(options);
   }
 
@@ -122,6 +123,8 @@ class BackendE2E : public ::testing::TestWithParam<TBackend> {
   }
 
   std::unique_ptr<TVelquarnProcess> server_;
+  // What server_ was started with, for a second server beside it.
+  TVelquarnProcessOptions server_options_;
   std::string sqlite_file_;
 
  private:

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -59,6 +60,23 @@ class CommandServerTest : public ::testing::Test {
       invocation.SetReply(210, std::to_string(lines.size()) + " then " + next);
       for (auto& line : lines) invocation.AddResponse(line);
     }));
+    // Leaves work for after its reply that runs until it is told to give way
+    // (or, failing that, for 10 s).
+    TCommandHandler later = MakeCommand("later", ' ', [this](TCommandInvocation& invocation) {
+      invocation.Context().SetIdleWork([this](const std::function<bool()>& give_way) {
+        idle_work_running_ = true;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!give_way()) {
+          if (std::chrono::steady_clock::now() > deadline) {
+            idle_work_outcome_ = "ran out";
+            return;
+          }
+        }
+        idle_work_outcome_ = "gave way";
+      });
+    });
+    later.HelpVisible = false;
+    table.push_back(later);
     table.push_back(MakeCommand("empty", ' ', [](TCommandInvocation& invocation) {
       invocation.SetSendEmptyResponse(true);
     }));
@@ -108,6 +126,8 @@ class CommandServerTest : public ::testing::Test {
   std::mutex mutex_;
   Lines exceptions_;  // Guarded by mutex_
   std::atomic<int> disconnects_{0};
+  std::atomic<bool> idle_work_running_{false};
+  std::atomic<const char*> idle_work_outcome_{""};
 };
 
 TEST_F(CommandServerTest, FirstMatchInTableOrderWithRawAndSplitParams) {
@@ -270,6 +290,37 @@ TEST_F(CommandServerTest, ConnectionsBeyondTheMaximumAreRefused) {
   TVelquarnClient fourth = Client();
   EXPECT_EQ(fourth.Command("sqlbatch").Code, 202);
   EXPECT_EQ(second.Command("sqlbatch").Code, 202);
+}
+
+// Work a command leaves for after its reply gives way to whatever ends the
+// quiet moment: the next command, the client leaving, the server stopping.
+TEST_F(CommandServerTest, IdleWorkGivesWayToTheNextCommandTheClientsEndAndTheStop) {
+  const auto start_idle_work = [this](TVelquarnClient& client) {
+    idle_work_running_ = false;
+    idle_work_outcome_ = "";
+    EXPECT_EQ(client.Command("later").Code, 200);
+    EXPECT_TRUE(WaitFor([this] { return idle_work_running_.load(); }));
+  };
+  TVelquarnClient client = Client();
+  start_idle_work(client);
+  EXPECT_EQ(client.Command("sqlbatch").Code, 202);
+  EXPECT_STREQ(idle_work_outcome_.load(), "gave way");
+
+  // Once only: the next command leaves none.
+  idle_work_running_ = false;
+  EXPECT_EQ(client.Command("sqlbatch").Code, 202);
+  EXPECT_FALSE(idle_work_running_);
+
+  start_idle_work(client);
+  client.Close();
+  EXPECT_TRUE(WaitFor([this] { return *idle_work_outcome_.load() != '\0'; }));
+  EXPECT_STREQ(idle_work_outcome_.load(), "gave way");
+
+  TVelquarnClient staying = Client();
+  start_idle_work(staying);
+  server_.Deactivate();
+  EXPECT_STREQ(idle_work_outcome_.load(), "gave way");
+  EXPECT_TRUE(staying.WaitForClose(5000));
 }
 
 TEST_F(CommandServerTest, DeactivateClosesIdleConnectionsAndWaitsForThem) {

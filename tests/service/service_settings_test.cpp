@@ -32,6 +32,8 @@ TEST(ServiceSettings, AnEmptySectionGivesTodaysDefaults) {
   EXPECT_EQ(settings.SlowQueryMs, 0);
   EXPECT_TRUE(settings.AllowFrom.Empty());
   EXPECT_TRUE(settings.ConfigCommands);
+  EXPECT_TRUE(settings.ReadAhead);
+  EXPECT_FALSE(ReadServiceSettings(Config("ReadAhead=0")).ReadAhead);
 }
 
 TEST(ServiceSettings, ValuesThatWouldOpenADoorOrHideAProblemAreRefused) {
@@ -42,6 +44,7 @@ TEST(ServiceSettings, ValuesThatWouldOpenADoorOrHideAProblemAreRefused) {
   EXPECT_EQ(ReadError("MaxConnections=0"),
             "Settings/MaxConnections: '0' is not a valid value (a whole number from 1 on)");
   EXPECT_EQ(ReadError("ConfigCommands=maybe"), "Settings/ConfigCommands: 'maybe' is not 0 or 1");
+  EXPECT_EQ(ReadError("ReadAhead=2"), "Settings/ReadAhead: '2' is not 0 or 1");
   EXPECT_NE(ReadError("AllowFrom=10.0.0.0/99").find("AllowFrom"), std::string::npos);
   // Read as the service always read them: unreadable means the default.
   EXPECT_EQ(ReadServiceSettings(Config("MaxLineLength=abc")).MaxLineLength,
