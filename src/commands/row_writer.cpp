@@ -43,7 +43,7 @@ void AppendDateText(TTextStream& stream, int32_t day_number) {
   };
   thread_local TLastDate last;
   if (!last.valid || last.day_number != day_number) {
-    const std::string text = DateToStr(static_cast<TDateTime>(day_number - kDateDelta));
+    const std::string text = DateToStr(static_cast<TDateTime>(day_number) - kDateDelta);
     if (text.size() > sizeof last.text) {
       last.valid = false;
       stream.AppendText(text);

@@ -1,6 +1,7 @@
 #include "dataset/slot_format.h"
 
 #include <cmath>
+#include <limits>
 
 #include "dataset/variant.h"
 
@@ -48,7 +49,19 @@ void EncodeIntegerSlot(TFieldType type, int64_t value, char* data) {
 }
 
 void SplitDateTimeSlot(double slot, int32_t& day_number, int32_t& milliseconds) {
+  // A slot beyond every day number, or not a number at all, must not reach
+  // the conversion to int, which is undefined for it: it reads as the
+  // nearest day number at midnight (not a number: day 0). Within the range
+  // the remainder stays near [0, one day), well inside an int.
   const double days = std::floor(slot / kMSecsPerDay);
+  if (!(days >= std::numeric_limits<int32_t>::min() &&
+        days <= std::numeric_limits<int32_t>::max())) {
+    day_number = std::isnan(days) ? 0
+                 : days < 0       ? std::numeric_limits<int32_t>::min()
+                                  : std::numeric_limits<int32_t>::max();
+    milliseconds = 0;
+    return;
+  }
   day_number = static_cast<int32_t>(days);
   milliseconds = static_cast<int32_t>(slot - days * kMSecsPerDay);
 }
@@ -56,7 +69,7 @@ void SplitDateTimeSlot(double slot, int32_t& day_number, int32_t& milliseconds) 
 TDateTime DecodeDateTimeSlot(TFieldType type, const char* data) {
   switch (type) {
     case ftDate:
-      return static_cast<TDateTime>(LoadSlot<int32_t>(data) - kDateDelta);
+      return static_cast<TDateTime>(LoadSlot<int32_t>(data)) - kDateDelta;
     case ftTime:
       return LoadSlot<int32_t>(data) / kMSecsPerDay;
     default: {

@@ -29,6 +29,29 @@ TEST(SlotFormat, IntegersKeepTheirWidthAndSign) {
   EXPECT_FALSE(IsIntegerSlotType(ftFloat));
 }
 
+// A date-time slot holds whatever bytes were stored (the row fuzzer met
+// -7.66e+87); beyond every day number it reads as the nearest one at
+// midnight, never through an undefined conversion.
+TEST(SlotFormat, DateTimeSlotsBeyondEveryDayNumberReadAsTheNearestOne) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double slot;
+    int32_t day;
+  } cases[] = {{-7.65776e+87, std::numeric_limits<int32_t>::min()},
+               {1e300, std::numeric_limits<int32_t>::max()},
+               {-inf, std::numeric_limits<int32_t>::min()},
+               {inf, std::numeric_limits<int32_t>::max()},
+               {nan, 0}};
+  for (const auto& c : cases) {
+    int32_t day = 1;
+    int32_t milliseconds = 1;
+    SplitDateTimeSlot(c.slot, day, milliseconds);
+    EXPECT_EQ(day, c.day) << c.slot;
+    EXPECT_EQ(milliseconds, 0) << c.slot;
+  }
+}
+
 TEST(SlotFormat, DateTimeIsDayNumberTimesMillisecondsPerDayPlusTime) {
   const TDateTime when = EncodeDate(2024, 2, 29) + EncodeTime(13, 45, 30, 250);
   const TTimeStamp stamp = DateTimeToTimeStamp(when);
