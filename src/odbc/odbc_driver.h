@@ -67,8 +67,14 @@ class TcsODBCDriver : public TcsCustomSQLDriver {
   void GetDatabaseNames(TStringList& list) override;
   void GetDataSourceNames(TStringList& list, const std::string& server_name, int timeout,
                           int port) override;
-  // Asks SQLProcedureColumns on the main connection; not asked of a driver
-  // that reports no procedures. See odbc_catalog.cpp for the matching rules.
+  // Asks SQLProcedureColumns on the main connection (a driver that reports
+  // no procedures is not asked). The name is cut by SplitProcedureName; a
+  // single qualifier is the schema where the server has schemas, else the
+  // catalog; without a catalog the current one is used. Bare parts are
+  // folded as the server folds identifiers. Empty when no procedure matches
+  // or several do (one name in several schemas, overloads), or when a
+  // parameter's mode or position is unknown. Raises EcsSQLError when the
+  // driver refuses the catalog function.
   void GetProcedureParamTypes(const std::string& procedure,
                               std::vector<TParamType>& types) override;
 
