@@ -248,6 +248,12 @@ void TcsCustomDatabase::GetDefaultIndexFields(const std::string& table, TStringL
   RequireDriver().GetDefaultIndexFields(table, list);
 }
 
+void TcsCustomDatabase::GetProcedureParamTypes(const std::string& procedure,
+                                               std::vector<TParamType>& types) {
+  OpenIfClosed();
+  RequireDriver().GetProcedureParamTypes(procedure, types);
+}
+
 int TcsCustomDatabase::ExecSQL(const std::string& sql, TParams* params, TcsDataset* dataset) {
   OpenIfClosed();
   return RequireDriver().ExecSQL(sql, params, dataset);

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/string_list.h"
 #include "dataset/component.h"
@@ -121,6 +122,8 @@ class TcsCustomDatabase : public TComponent {
   void GetIndexNames(const std::string& table, TStringList& list);
   void GetIndexFields(const std::string& table, const std::string& index, TStringList& list);
   void GetDefaultIndexFields(const std::string& table, TStringList& list);
+  // The driver's GetProcedureParamTypes; opens the database first.
+  void GetProcedureParamTypes(const std::string& procedure, std::vector<TParamType>& types);
 
   // Opens the database when needed and returns the driver's result.
   int ExecSQL(const std::string& sql, TParams* params, TcsDataset* dataset);

@@ -15,6 +15,11 @@ void TcsCustomSQLDriver::SetPoolSize(int size) { pool_size_ = size; }
 
 void TcsCustomSQLDriver::GetDefaultIndexFields(const std::string&, TStringList&) {}
 
+void TcsCustomSQLDriver::GetProcedureParamTypes(const std::string&,
+                                                std::vector<TParamType>& types) {
+  types.clear();
+}
+
 void TcsCustomSQLDriver::GetDataSourceNames(TStringList&, const std::string&, int, int) {}
 
 bool TcsCustomSQLDriver::DescribeColumns(TcsDataset&) { return false; }

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dataset/db_types.h"
 #include "dataset/record_sink.h"
@@ -58,6 +59,11 @@ class TcsCustomSQLDriver {
   // Default: nothing. The ODBC driver ignores the last three arguments.
   virtual void GetDataSourceNames(TStringList& list, const std::string& server_name, int timeout,
                                   int port);
+  // The directions of a stored procedure's parameters in their order
+  // (ptInput, ptOutput or ptInputOutput each), as the database's catalog
+  // reports them; cleared and left empty when it reports none or the answer
+  // is ambiguous. Default: clears.
+  virtual void GetProcedureParamTypes(const std::string& procedure, std::vector<TParamType>& types);
   // Runs sql ("?" markers). With a dataset: on its connection (acquiring one
   // if it has none), leaving the result open; without: on the main
   // connection. Returns the rows affected. On failure the dataset's

@@ -1,8 +1,18 @@
 #include "odbc/odbc_catalog_names.h"
 
+#include <string_view>
+#include <utility>
+
+#include "common/text.h"
+
 namespace velquarn {
 
 namespace {
+
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+// The maximum number of parts: catalog, schema, procedure.
+constexpr size_t kMaxNameParts = 3;
 
 std::string Dequote(const std::string& text) {
   if (text.size() < 2 || text.front() != '"' || text.back() != '"') return text;
@@ -51,6 +61,49 @@ TQualifiedName SplitQualifiedName(const std::string& name) {
     result.schema = rest;
   }
   return result;
+}
+
+std::vector<TNamePart> SplitProcedureName(const std::string& name, char identifier_quote) {
+  std::vector<TNamePart> parts;
+  const size_t size = name.size();
+  size_t i = 0;
+  auto is_quote = [identifier_quote](char c) { return c == '"' || c == identifier_quote; };
+  while (true) {
+    while (i < size && IsBlank(name[i])) ++i;
+    TNamePart part;
+    if (i < size && is_quote(name[i])) {
+      const char quote = name[i++];
+      bool closed = false;
+      while (i < size && !closed) {
+        if (name[i] != quote) {
+          part.text += name[i++];
+        } else if (i + 1 < size && name[i + 1] == quote) {
+          part.text += quote;
+          i += 2;
+        } else {
+          ++i;
+          closed = true;
+        }
+      }
+      if (!closed) return {};
+      part.quoted = true;
+      while (i < size && IsBlank(name[i])) ++i;
+    } else {
+      const size_t dot = name.find('.', i);
+      const size_t end = dot == std::string::npos ? size : dot;
+      part.text = Trim(std::string_view(name).substr(i, end - i));
+      for (char c : part.text) {
+        if (is_quote(c)) return {};
+      }
+      i = end;
+    }
+    if (part.text.empty()) return {};
+    parts.push_back(std::move(part));
+    if (parts.size() > kMaxNameParts) return {};
+    if (i >= size) return parts;
+    if (name[i] != '.') return {};
+    ++i;
+  }
 }
 
 }  // namespace velquarn

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/cp1252.h"
 #include "common/string_list.h"
@@ -66,6 +67,16 @@ class TcsODBCDriver : public TcsCustomSQLDriver {
   void GetDatabaseNames(TStringList& list) override;
   void GetDataSourceNames(TStringList& list, const std::string& server_name, int timeout,
                           int port) override;
+  // Asks SQLProcedureColumns on the main connection (a driver that reports
+  // no procedures is not asked). The name is cut by SplitProcedureName; a
+  // single qualifier is the schema where the server has schemas, else the
+  // catalog; without a catalog the current one is used. Bare parts are
+  // folded as the server folds identifiers. Empty when no procedure matches
+  // or several do (one name in several schemas, overloads), or when a
+  // parameter's mode or position is unknown. Raises EcsSQLError when the
+  // driver refuses the catalog function.
+  void GetProcedureParamTypes(const std::string& procedure,
+                              std::vector<TParamType>& types) override;
 
   // Properties. Setting ODBCDriverName or DSN closes the owning database
   // first when connected, and empties the other one.
@@ -150,6 +161,9 @@ class TcsODBCDriver : public TcsCustomSQLDriver {
   // The split table name, with the main connection's current catalog when
   // the name gives none.
   TQualifiedName QualifiedTable(const std::string& table);
+  // The main connection's current catalog (SQL_CURRENT_QUALIFIER); raises
+  // EcsSQLError when the driver does not answer.
+  std::string CurrentCatalog();
   // Reads a long value of column whole; false for a null value.
   bool ReadLongData(SQLHSTMT stmt, SQLUSMALLINT column, std::string& value);
   // Fetches a blob or memo column into the record (memo text converted).

@@ -13,6 +13,9 @@
 namespace velquarn {
 namespace {
 
+using testing::MariaDbAvailable;
+using testing::MariaDbSetting;
+using testing::NewMariaDbDatabase;
 using testing::NewPostgresDatabase;
 using testing::NewSqliteDatabase;
 using testing::OdbcTestEnv;
@@ -35,6 +38,31 @@ TEST(QualifiedName, Splits) {
   check("\"A.B\"", "", "", "A.B");
   check("\"say \"\"hi\"\"\"", "", "", "say \"hi\"");
   check("\"broken", "", "", "\"broken");
+}
+
+TEST(ProcedureName, SplitsIntoAtMostThreeParts) {
+  // Quoted parts in brackets.
+  auto parts = [](const std::string& text, char quote = '"') {
+    std::vector<std::string> result;
+    for (const TNamePart& part : SplitProcedureName(text, quote)) {
+      result.push_back(part.quoted ? "[" + part.text + "]" : part.text);
+    }
+    return result;
+  };
+  using Parts = std::vector<std::string>;
+  EXPECT_EQ(parts("p_modes"), (Parts{"p_modes"}));
+  EXPECT_EQ(parts(" lib . p "), (Parts{"lib", "p"}));
+  EXPECT_EQ(parts("cat.lib.p"), (Parts{"cat", "lib", "p"}));
+  EXPECT_EQ(parts("lib.\"My.Proc\""), (Parts{"lib", "[My.Proc]"}));
+  EXPECT_EQ(parts("\"say \"\"hi\"\"\" "), (Parts{"[say \"hi\"]"}));
+  EXPECT_EQ(parts("`db`.`p``1`", '`'), (Parts{"[db]", "[p`1]"}));
+  EXPECT_EQ(parts("\"lib\".`p`", '`'), (Parts{"[lib]", "[p]"}));
+  // Bytes above 127 are letters, not blanks.
+  EXPECT_EQ(parts("lib.\xe9t\xe9"), (Parts{"lib", "\xe9t\xe9"}));
+  for (const char* bad :
+       {"", "  ", "a..b", "a.", ".a", "\"open", "\"a\"b", "a\"b", "\"\"", "a.b.c.d", "p(1)\"x\""}) {
+    EXPECT_TRUE(parts(bad).empty()) << bad;
+  }
 }
 
 TEST(Catalog, DataSourcesWithoutConnecting) {
@@ -155,6 +183,77 @@ TEST_F(PostgresCatalog, DefaultIndexFieldsAsTheDriverAnswers) {
   list.Add("stale");
   db_->GetDefaultIndexFields("vq_lib1.orders", list);
   EXPECT_EQ(list.Count(), 0);
+}
+
+// The driver's SQLProcedureColumns answer, kept only when it names one
+// procedure unambiguously.
+TEST_F(PostgresCatalog, ProcedureParameterDirectionsInTheirOrder) {
+  Exec(
+      "create procedure vq_lib1.p_modes(in a int, out b text, inout c text) language plpgsql "
+      "as $$ begin b := a::text; end $$");
+  // '_' is a wildcard to the driver; pxmodes must not join the answer.
+  Exec("create procedure vq_lib1.pxmodes(inout a int) language plpgsql as $$ begin end $$");
+  const std::vector<TParamType> modes{ptInput, ptOutput, ptInputOutput};
+  std::vector<TParamType> types{ptResult};
+  db_->GetProcedureParamTypes("vq_lib1.p_modes", types);
+  EXPECT_EQ(types, modes);
+  // Bare names fold to lower case as the server folds them; quoted ones
+  // are taken as written.
+  db_->GetProcedureParamTypes("VQ_LIB1.P_Modes", types);
+  EXPECT_EQ(types, modes);
+  db_->GetProcedureParamTypes("\"vq_lib1\".\"p_modes\"", types);
+  EXPECT_EQ(types, modes);
+  db_->GetProcedureParamTypes("vq_lib1.\"P_MODES\"", types);
+  EXPECT_TRUE(types.empty());
+  Exec("create procedure vq_lib1.\"Odd.Name\"(m int) language plpgsql as $$ begin end $$");
+  db_->GetProcedureParamTypes("vq_lib1.\"Odd.Name\"", types);
+  EXPECT_EQ(types, std::vector<TParamType>{ptInput});
+  // Unqualified, the one procedure of that name is found.
+  db_->GetProcedureParamTypes("p_modes", types);
+  EXPECT_EQ(types, modes);
+  // The same name in two schemas, and two overloads in one, are ambiguous.
+  Exec("create procedure vq_lib2.p_modes(inout x int) language plpgsql as $$ begin end $$");
+  db_->GetProcedureParamTypes("p_modes", types);
+  EXPECT_TRUE(types.empty());
+  db_->GetProcedureParamTypes("vq_lib2.p_modes", types);
+  EXPECT_EQ(types, std::vector<TParamType>{ptInputOutput});
+  Exec(
+      "create procedure vq_lib2.p_modes(in x text, in y text) language plpgsql as $$ begin end $$");
+  db_->GetProcedureParamTypes("vq_lib2.p_modes", types);
+  EXPECT_TRUE(types.empty());
+  // Unknown, and not a name at all.
+  db_->GetProcedureParamTypes("vq_lib1.no_such_procedure", types);
+  EXPECT_TRUE(types.empty());
+  db_->GetProcedureParamTypes("vq_lib1..p_modes", types);
+  EXPECT_TRUE(types.empty());
+  // The main connection's statement is free again.
+  Exec("call vq_lib1.pxmodes(1)");
+}
+
+TEST(Catalog, SqliteReportsNoProcedureParameters) {
+  auto db = NewSqliteDatabase(OdbcTestEnv::Get().NewSqliteFile("procedures.db"));
+  std::vector<TParamType> types{ptInput};
+  db->GetProcedureParamTypes("p", types);
+  EXPECT_TRUE(types.empty());
+}
+
+// MariaDB has no schemas: the one qualifier is the database, which the
+// driver takes as the catalog.
+TEST(Catalog, MariaDbProcedureParametersByDatabase) {
+  if (!MariaDbAvailable()) GTEST_SKIP() << "no MariaDB server";
+  auto db = NewMariaDbDatabase();
+  db->ExecSQL("drop procedure if exists vq_p_modes", nullptr, nullptr);
+  db->ExecSQL("create procedure vq_p_modes(in a int, out b text, inout c text) set b = a", nullptr,
+              nullptr);
+  const std::vector<TParamType> modes{ptInput, ptOutput, ptInputOutput};
+  std::vector<TParamType> types;
+  db->GetProcedureParamTypes("vq_p_modes", types);
+  EXPECT_EQ(types, modes);
+  db->GetProcedureParamTypes("`" + MariaDbSetting("DATABASE") + "`.VQ_P_MODES", types);
+  EXPECT_EQ(types, modes);
+  db->GetProcedureParamTypes("no_such_database.vq_p_modes", types);
+  EXPECT_TRUE(types.empty());
+  db->ExecSQL("drop procedure vq_p_modes", nullptr, nullptr);
 }
 
 TODBCEntryPoints g_real_catalog{};
