@@ -39,9 +39,7 @@ void TCommandInvocation::SendReply() {
 
 void TCommandInvocation::SendReplyWith(std::string_view bytes) {
   reply_.FillDefaultText();
-  std::string wire = reply_.FormatWire();
-  wire.append(bytes);
-  Connection().Write(wire);
+  Connection().Write(reply_.FormatWire(), bytes);
   perform_reply_ = false;
 }
 

@@ -206,18 +206,26 @@ std::vector<std::string> TConnection::ReadCountedLines() {
   return lines;
 }
 
-void TConnection::Write(std::string_view bytes) {
+void TConnection::Write(std::string_view head, std::string_view body) {
   CheckOpen();
   if (tls_) {
     try {
-      tls_->Write(bytes);
+      // One TLS record stream, so the peer is woken once: joined.
+      if (body.empty()) {
+        tls_->Write(head);
+      } else {
+        std::string joined;
+        joined.reserve(head.size() + body.size());
+        joined.append(head).append(body);
+        tls_->Write(joined);
+      }
     } catch (const ETlsError& error) {
       throw ETlsFailure(error.what());
     }
   } else {
-    socket_.WriteAll(bytes);
+    socket_.WriteAll(head, body);
   }
-  if (bytes_sent_ != nullptr) bytes_sent_->Add(bytes.size());
+  if (bytes_sent_ != nullptr) bytes_sent_->Add(head.size() + body.size());
 }
 
 void TConnection::WriteLine(std::string_view line) {

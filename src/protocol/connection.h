@@ -70,7 +70,10 @@ class TConnection {
   // then. Does not wait.
   bool InputPending() const;
   // Raw bytes, as they stand.
-  void Write(std::string_view bytes);
+  void Write(std::string_view bytes) { Write(bytes, {}); }
+  // head, then body, as they stand and together: on a plain socket in one
+  // gathered write without joining them first.
+  void Write(std::string_view head, std::string_view body);
   // The line through ToWire, then CR LF.
   void WriteLine(std::string_view line);
 

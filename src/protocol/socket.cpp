@@ -4,8 +4,10 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -43,17 +45,36 @@ void TSocket::Close() noexcept {
   }
 }
 
-void TSocket::WriteAll(std::string_view bytes) const {
-  const char* data = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t sent = ::send(fd_, data, left, MSG_NOSIGNAL);
+void TSocket::WriteAll(std::string_view first, std::string_view second) const {
+  iovec pieces[2] = {{const_cast<char*>(first.data()), first.size()},
+                     {const_cast<char*>(second.data()), second.size()}};
+  iovec* next = pieces;
+  size_t count = 2;
+  for (;;) {
+    while (count > 0 && next->iov_len == 0) {
+      ++next;
+      --count;
+    }
+    if (count == 0) return;
+    msghdr message{};
+    message.msg_iov = next;
+    message.msg_iovlen = count;
+    ssize_t sent = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
     if (sent < 0) {
       if (errno == EINTR) continue;
       throw ESocketError(errno, "send");
     }
-    data += sent;
-    left -= static_cast<size_t>(sent);
+    // Past the pieces sent whole, into the one sent in part.
+    for (auto done = static_cast<size_t>(sent); done > 0;) {
+      const size_t taken = std::min(done, next->iov_len);
+      next->iov_base = static_cast<char*>(next->iov_base) + taken;
+      next->iov_len -= taken;
+      done -= taken;
+      if (next->iov_len == 0 && count > 1) {
+        ++next;
+        --count;
+      }
+    }
   }
 }
 

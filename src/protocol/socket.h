@@ -51,7 +51,11 @@ class TSocket {
 
   // Writes every byte; raises ESocketError when the peer is gone or the
   // socket fails.
-  void WriteAll(std::string_view bytes) const;
+  void WriteAll(std::string_view bytes) const { WriteAll(bytes, {}); }
+  // Writes first and then second in as few system calls as the kernel
+  // takes (one, as a rule): a reply line and its block reach the peer
+  // together without being joined in a copy first.
+  void WriteAll(std::string_view first, std::string_view second) const;
   // Stops both directions; wakes a thread blocked on the socket. Never throws.
   void Shutdown() const noexcept;
 
