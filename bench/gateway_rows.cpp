@@ -32,9 +32,11 @@
 // private (unshared) memory of the worker processes with one idle session.
 //
 // --no-read-ahead starts the service with Settings/ReadAhead=0, for the
-// figures of fetching only when asked.
+// figures of fetching only when asked; --decode-rows has the client decode
+// every block into typed values (the client library's DecodeRows), as a
+// program does that uses the rows, instead of counting them.
 //
-// Usage: gateway_rows [rows] [--runs pairs] [--rows-only] [--no-read-ahead]
+// Usage: gateway_rows [rows] [--runs pairs] [--rows-only] [--no-read-ahead] [--decode-rows]
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -53,6 +55,8 @@
 #include <thread>
 #include <vector>
 
+#include "client/field_defs.h"
+#include "client/row_decoder.h"
 #include "client/velquarn_client.h"
 #include "commands/row_writer.h"
 #include "commands/text_stream.h"
@@ -293,6 +297,10 @@ TRate InProcessRowsPerSecond(const TBackend& backend, int expected) {
   return {rows / seconds, rows / cpu};
 }
 
+// --decode-rows: the client decodes every block into typed values, as a
+// program using the client library does, instead of only counting rows.
+bool g_decode_rows = false;
+
 TRate GatewayRowsPerSecond(uint16_t port, const std::string& section, int expected,
                            std::shared_ptr<const TTlsContext> tls = nullptr) {
   TVelquarnClient client;
@@ -304,13 +312,19 @@ TRate GatewayRowsPerSecond(uint16_t port, const std::string& section, int expect
   const double cpu_start = ProcessCpuSeconds();
   const TClientReply opened = client.Command("sql select * from bench");
   if (opened.Code != 200) throw Exception("sql failed: " + opened.Text());
+  const std::vector<TColumnDef> columns =
+      g_decode_rows ? ParseFieldDefs(opened.Text()) : std::vector<TColumnDef>{};
   long rows = 0;
   for (;;) {
     const TClientReply got = client.Command("get " + std::to_string(kBlockRows));
     if (got.Code == 522) break;
     if (got.Code != 200) throw Exception("get failed: " + got.Text());
     const std::string block = client.ReadCountedBlock();
-    for (char c : block) rows += c == '\0';
+    if (g_decode_rows) {
+      rows += static_cast<long>(DecodeRows(columns, block).size());
+    } else {
+      for (char c : block) rows += c == '\0';
+    }
   }
   const double seconds = Seconds(start);
   const double cpu = ProcessCpuSeconds() - cpu_start;
@@ -615,13 +629,16 @@ int main(int argc, char** argv) {
       rows_only = true;
     } else if (argument == "--no-read-ahead") {
       read_ahead = false;
+    } else if (argument == "--decode-rows") {
+      velquarn::g_decode_rows = true;
     } else if (argument == "--runs" && i + 1 < argc) {
       pairs = std::max(1, std::atoi(argv[++i]));
     } else if (argument.find_first_not_of("0123456789") == std::string::npos) {
       rows = std::atoi(argument.c_str());
     } else {
       std::fprintf(stderr,
-                   "usage: gateway_rows [rows] [--runs pairs] [--rows-only] [--no-read-ahead]\n");
+                   "usage: gateway_rows [rows] [--runs pairs] [--rows-only] [--no-read-ahead] "
+                   "[--decode-rows]\n");
       return 2;
     }
   }
