@@ -148,11 +148,15 @@ TEST_P(ReadAheadE2E, PipelinedGetsAreAnsweredInOrder) {
 // connection.
 TEST_P(ReadAheadE2E, EveryWayOfLeavingAResultEndsTheReadAhead) {
   const std::string large = Numbers(200000);
+  // Sanitizer builds read 20 000 rows slowly.
+  constexpr int kSlowReadMs = 60000;
   TVelquarnClient observer = Open();
-  // The session may still be ending: a few seconds for the count to fall.
+  observer.SetReadTimeoutMs(kSlowReadMs);
+  // The session may still be ending (a dropped client's `get` runs to its
+  // end first, slowly in a sanitizer build): up to 30 s for the count to fall.
   const auto busy_after = [&](int expected) {
     int busy = BusyServerSessions(observer);
-    for (int attempt = 0; attempt < 50 && busy > expected; ++attempt) {
+    for (int attempt = 0; attempt < 300 && busy > expected; ++attempt) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       busy = BusyServerSessions(observer);
     }
@@ -160,6 +164,7 @@ TEST_P(ReadAheadE2E, EveryWayOfLeavingAResultEndsTheReadAhead) {
   };
   for (const std::string leaving : {"close", "clear", "sql select 2 as two", "quit", "drop"}) {
     TVelquarnClient client = Connect();
+    client.SetReadTimeoutMs(kSlowReadMs);
     ASSERT_EQ(client.Command(OpenStream()).Code, 200);
     ASSERT_EQ(client.Command(large).Code, 200) << leaving;
     ASSERT_EQ(client.Command("get 20000").Code, 200) << leaving;
