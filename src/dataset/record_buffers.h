@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace velquarn {
@@ -67,12 +68,25 @@ class TcsBuffers {
   // The held row, or null outside 1..Count().
   const char* Row(int position) const;
   char* Row(int position);
-  void Clear() { rows_.clear(); }
+  void Clear();
 
  private:
+  // Room for one more row: the next place in the last chunk, or a new chunk.
+  char* NextPlace();
+
   int record_size_;
   bool single_row_;
-  std::vector<std::vector<char>> rows_;
+  // Each held row's bytes, in order. Rows added at the end are copied into
+  // chunks of many rows, so that a large result costs one allocation per
+  // chunk instead of one per row, and a chunk goes back whole when the
+  // result closes; a deleted row's bytes stay in their chunk until Clear
+  // (they were fetched, so the result's size bounds them). A row inserted
+  // between others has an allocation of its own, freed when it is deleted.
+  std::vector<char*> rows_;
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  std::vector<std::unique_ptr<char[]>> inserted_;
+  size_t rows_left_in_chunk_ = 0;
+  char* next_in_chunk_ = nullptr;
 };
 
 }  // namespace velquarn
