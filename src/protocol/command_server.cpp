@@ -511,7 +511,11 @@ void TCommandServer::RunConnection(TContext& context) {
       DispatchLine(context, *line);
       // A graceful stop let this command finish; the connection ends now.
       if (context.Draining()) break;
-      if (TContext::TIdleWork work = context.TakeIdleWork()) RunIdleWork(connection, work);
+      if (TContext::TIdleWork work = context.TakeIdleWork()) {
+        if (OnIdleWork) OnIdleWork(context, *line, true);
+        RunIdleWork(connection, work);
+        if (OnIdleWork) OnIdleWork(context, *line, false);
+      }
     }
   } catch (const std::exception& error) {
     try {

@@ -205,6 +205,11 @@ class TCommandServer {
   static constexpr size_t kNoCommand = static_cast<size_t>(-1);
   std::function<void(size_t command, int reply_code, std::chrono::nanoseconds elapsed)>
       OnCommandDone;
+  // Before (running) and after (not running) the work a command left for
+  // the quiet moment after it, with that command's line: the work still
+  // belongs to the command for a stop, which waits for it or names it, but
+  // not for the command's duration.
+  std::function<void(TContext& context, const std::string& line, bool running)> OnIdleWork;
 
   // Counters for the bytes every connection accepted from now on reads and
   // writes; they must outlive the server. Null: not counted.

@@ -328,6 +328,16 @@ int TVelquarnSvc::RunWorker(int channel) {
   server_.OnCommandDone = [this](size_t command, int reply_code, std::chrono::nanoseconds elapsed) {
     ReportCommandDone(command, reply_code, elapsed);
   };
+  // Rows read ahead after a `get` come from the driver too: the service's
+  // hard timeout covers them as it covers a command, and an empty report
+  // ends them without counting a command.
+  server_.OnIdleWork = [this](TContext& context, const std::string& line, bool running) {
+    if (running) {
+      ReportCommandBegin(context, line);
+    } else {
+      SendWorkerMessage(worker_channel_, TWorkerMessageKind::kDone, "");
+    }
+  };
   try {
     SendWorkerMessage(channel, TWorkerMessageKind::kReady, "");
   } catch (const ESocketError&) {

@@ -6,7 +6,9 @@
 // The worker says kReady once it can serve, kBegin before each command
 // (its section's QueryTimeout, the section and the command line), kDone
 // after each (the command's index, reply code and duration, then its
-// counters) and kEnd with its last counters when the session is over. The
+// counters), the pair again around the rows a `get` reads ahead after its
+// answer (kBegin with the same line, an empty kDone that counts no
+// command), and kEnd with its last counters when the session is over. The
 // service sends kHandOff once, with the socket.
 //
 // Thread-safety: a channel end is used by one thread.

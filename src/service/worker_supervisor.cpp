@@ -211,7 +211,8 @@ void TWorkerSupervisor::OnMessage(TSession& session, TContext& context, TWorkerM
       return;
     }
     case TWorkerMessageKind::kDone: {
-      // "<command index>\t<reply code>\t<nanoseconds>\n<counters>"
+      // "<command index>\t<reply code>\t<nanoseconds>\n<counters>"; empty at
+      // the end of a command's read-ahead, which counts no command.
       const size_t line_end = message.text.find('\n');
       const std::string_view head = std::string_view(message.text).substr(0, line_end);
       const auto fields = SplitFields(head, 3);
