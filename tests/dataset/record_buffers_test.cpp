@@ -82,31 +82,35 @@ TEST(TcsBuffers, PositionsAreOneBasedAndOutsideReadsAsZeros) {
   EXPECT_EQ(buffers.Count(), 2);
 }
 
-// Rows are packed into chunks of many rows; a row inserted between them,
-// or deleted, keeps every other row's bytes in place and in order.
+// Rows are packed into chunks of many rows (growing chunks: 4 rows of 1000
+// bytes in the first, 262 in the largest; a row larger than the first
+// chunks alone in each); a row inserted between them, or deleted, keeps
+// every other row's bytes in place and in order.
 TEST(TcsBuffers, RowsAcrossChunksKeepTheirBytesThroughInsertsAndDeletes) {
-  constexpr int kSize = 1000;  // about 262 rows to a chunk
-  constexpr int kRows = 1000;
-  TcsBuffers buffers(kSize, false);
-  const auto row_of = [](int n) { return std::string(kSize, static_cast<char>('a' + n % 26)); };
-  for (int n = 0; n < kRows; ++n) EXPECT_EQ(buffers.Add(row_of(n).data()), n + 1);
-  buffers.Insert(500, row_of(7).data());
-  buffers.Insert(1, row_of(8).data());
-  EXPECT_TRUE(buffers.Delete(501));  // the first inserted row
-  EXPECT_TRUE(buffers.Delete(300));  // a row of a chunk
-  ASSERT_EQ(buffers.Count(), kRows);
-  std::vector<std::string> expected;
-  expected.push_back(row_of(8));
-  for (int n = 0; n < kRows; ++n) {
-    if (n != 298) expected.push_back(row_of(n));
+  for (const int size : {1000, 6000}) {
+    SCOPED_TRACE(size);
+    constexpr int kRows = 1000;
+    TcsBuffers buffers(size, false);
+    const auto row_of = [&](int n) { return std::string(size, static_cast<char>('a' + n % 26)); };
+    for (int n = 0; n < kRows; ++n) EXPECT_EQ(buffers.Add(row_of(n).data()), n + 1);
+    buffers.Insert(500, row_of(7).data());
+    buffers.Insert(1, row_of(8).data());
+    EXPECT_TRUE(buffers.Delete(501));  // the first inserted row
+    EXPECT_TRUE(buffers.Delete(300));  // a row of a chunk
+    ASSERT_EQ(buffers.Count(), kRows);
+    std::vector<std::string> expected;
+    expected.push_back(row_of(8));
+    for (int n = 0; n < kRows; ++n) {
+      if (n != 298) expected.push_back(row_of(n));
+    }
+    for (int position = 1; position <= buffers.Count(); ++position) {
+      ASSERT_EQ(std::string(buffers.Row(position), size), expected[position - 1]) << position;
+    }
+    buffers.Clear();
+    EXPECT_EQ(buffers.Count(), 0);
+    EXPECT_EQ(buffers.Add(row_of(3).data()), 1);
+    EXPECT_EQ(std::string(buffers.Row(1), size), row_of(3));
   }
-  for (int position = 1; position <= buffers.Count(); ++position) {
-    ASSERT_EQ(std::string(buffers.Row(position), kSize), expected[position - 1]) << position;
-  }
-  buffers.Clear();
-  EXPECT_EQ(buffers.Count(), 0);
-  EXPECT_EQ(buffers.Add(row_of(3).data()), 1);
-  EXPECT_EQ(std::string(buffers.Row(1), kSize), row_of(3));
 }
 
 TEST(TcsBuffers, SingleRowModeOverwritesTheOnlyRow) {
