@@ -15,9 +15,15 @@
 // time, each waiting for its greeting (a worker takes tens of milliseconds
 // to start), so its count is kept smaller by default.
 //
-// Usage: idle_memory [--connections 2000] [--process 200]
+// With --holding-result, every connection also opens an SQLite section and
+// runs a one-row query whose result it keeps open, as a pooled client does
+// between its statements: the figure then includes what a session holds for
+// a small open result.
+//
+// Usage: idle_memory [--holding-result] [--connections 2000] [--process 200]
 // (--process 0 skips process mode).
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -48,11 +54,23 @@ long GatewayKiB(pid_t gateway, bool process_mode) {
 
 void Settle() { std::this_thread::sleep_for(std::chrono::seconds(2)); }
 
-void Measure(int connections, bool process_mode) {
+// Opens the section and leaves a one-row result open on the session.
+void HoldAResult(TVelquarnClient& client) {
+  for (const char* line : {"open mem", "sql select 1, 'one row'", "get 1"}) {
+    const TClientReply reply = client.Command(line);
+    if (reply.Code != 200) throw std::runtime_error(std::string(line) + ": " + reply.Text());
+  }
+}
+
+void Measure(int connections, bool process_mode, bool holding_result) {
   testing::TVelquarnProcessOptions options;
   options.binary = VELQUARN_BINARY;
   options.settings = "MaxConnections=" + std::to_string(connections + 100) + "\n";
   if (process_mode) options.settings += "Isolation=process\n";
+  const std::filesystem::path database = std::filesystem::temp_directory_path() /
+                                         ("velquarn-idle-" + std::to_string(::getpid()) + ".db");
+  options.sections = "[mem]\nDSN=\nDriverName=SQLite3\nDriverParams=Database=" +
+                     database.string() + "\n";
   testing::TVelquarnProcess gateway(options);
   {
     // One session first, so that what every gateway holds once it has served
@@ -60,6 +78,7 @@ void Measure(int connections, bool process_mode) {
     // the figure before.
     TVelquarnClient first;
     first.Open("127.0.0.1", gateway.Port());
+    if (holding_result) HoldAResult(first);
     first.SendLine("quit");
     first.WaitForClose(5000);
   }
@@ -73,35 +92,44 @@ void Measure(int connections, bool process_mode) {
       throw std::runtime_error("no greeting: " + std::to_string(greeting.Code) + " " +
                                greeting.Text());
     }
+    if (holding_result) HoldAResult(client);
   }
   Settle();
   const long after = GatewayKiB(gateway.Pid(), process_mode);
-  std::printf("mode %s connections %d before %ld after %ld per-connection %.1f\n",
-              process_mode ? "process" : "thread", connections, before, after,
+  std::printf("mode %s%s connections %d before %ld after %ld per-connection %.1f\n",
+              process_mode ? "process" : "thread", holding_result ? " holding-result" : "",
+              connections, before, after,
               static_cast<double>(after - before) / connections);
   std::fflush(stdout);
   for (TVelquarnClient& client : clients) client.Close();
+  std::filesystem::remove(database);
 }
 
 }  // namespace
 }  // namespace velquarn
 
+constexpr const char* kUsage =
+    "usage: idle_memory [--holding-result] [--connections 2000] [--process 200]\n";
+
 int main(int argc, char** argv) {
   int connections = 2000;
   int process_connections = 200;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool holding_result = false;
+  for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
-    if (option == "--connections") {
-      connections = std::atoi(argv[i + 1]);
-    } else if (option == "--process") {
-      process_connections = std::atoi(argv[i + 1]);
+    if (option == "--holding-result") {
+      holding_result = true;
+    } else if (option == "--connections" && i + 1 < argc) {
+      connections = std::atoi(argv[++i]);
+    } else if (option == "--process" && i + 1 < argc) {
+      process_connections = std::atoi(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: idle_memory [--connections 2000] [--process 200]\n");
+      std::fprintf(stderr, "%s", kUsage);
       return 2;
     }
   }
-  if (connections <= 0 || argc % 2 == 0) {
-    std::fprintf(stderr, "usage: idle_memory [--connections 2000] [--process 200]\n");
+  if (connections <= 0) {
+    std::fprintf(stderr, "%s", kUsage);
     return 2;
   }
   // Every client holds one descriptor here; the gateway raises its own limit.
@@ -112,8 +140,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   try {
-    velquarn::Measure(connections, false);
-    if (process_connections > 0) velquarn::Measure(process_connections, true);
+    velquarn::Measure(connections, false, holding_result);
+    if (process_connections > 0) velquarn::Measure(process_connections, true, holding_result);
     return 0;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "idle_memory: %s\n", error.what());
