@@ -29,8 +29,13 @@ int HexDigit(char c) {
   return -1;
 }
 
+// Only the shortest spelling, the one the server writes: "09" or "-0" are no
+// integer of its, so in a string column they are left to the other
+// readings (raw bytes of a binary column) instead of misreading them.
 bool ParseInt64(std::string_view text, int64_t& value) {
-  if (text.empty()) return false;
+  const size_t first_digit = !text.empty() && text[0] == '-' ? 1 : 0;
+  if (first_digit >= text.size()) return false;
+  if (text[first_digit] == '0' && text.size() != 1) return false;
   const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
   return result.ec == std::errc() && result.ptr == text.data() + text.size();
 }

@@ -87,6 +87,22 @@ TEST(RowDecoderTest, RawByteColumnsMayHoldSeparatorsZerosAndFF) {
   EXPECT_EQ(rows[1][2], TClientValue::OfInteger(2));
 }
 
+// Raw bytes of a variable binary column that begin and end with a quote
+// also read as text; the rest can read as an integer only when it is spelled
+// as the server writes integers. Here "09" is not, so the one row sent is the
+// one row read.
+TEST(RowDecoderTest, OnlyTheServersSpellingOfAnIntegerReadsAsOne) {
+  const std::vector<TColumnDef> columns = {RowColumn("string", 7)};
+  const std::string payload = "\"ab\"\0" "09\0"s;
+  const std::vector<TClientRow> rows = DecodeRows(columns, payload);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0], TClientValue::OfBytes("\"ab\"\0" "09"s));
+  for (const std::string& token : {"-0"s, "007"s, "-01"s, "+1"s, "-"s}) {
+    EXPECT_THROW(DecodeRows({RowColumn("int32")}, token + "\0"s), EDecodeError) << token;
+  }
+  EXPECT_EQ(DecodeRows({RowColumn("int32")}, "0\0-10\0"s)[1][0], TClientValue::OfInteger(-10));
+}
+
 TEST(RowDecoderTest, QuotedTextMayHoldCommasZeroLookalikesAndFF) {
   const std::vector<TColumnDef> columns = {RowColumn("string", 10), RowColumn("string", 10)};
   const std::string payload = "\",\xFF,\",\"\"\"\"\0"s;
