@@ -8,8 +8,9 @@
 // included, may stand, and blobs and memos as hexadecimal text. A payload
 // is therefore read by trying each reading of a value that its column
 // allows and keeping the first reading of the whole payload in which every
-// row ends in its zero byte. A "string" column may hold quoted text, raw bytes of its size (a
-// variable-length binary column) or digits (an auto-increment column);
+// row ends in its zero byte. A "string" column may hold quoted text, raw
+// bytes of its size (a variable-length binary column) or an integer (an
+// auto-increment column) in the server's spelling, without leading zeros;
 // quoted text is tried first, so raw bytes that themselves begin with a
 // quote and end in one can read as text.
 //
