@@ -22,16 +22,16 @@ struct TReading {
   size_t end = 0;
 };
 
+// Tokens are read only in the server's own spelling (upper-case hex; an
+// integer's shortest form, so no "09" or "-0"): the fewer spellings a
+// value has, the fewer wrong readings a row of raw bytes has, and the
+// search finds the one the server wrote.
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
 
-// Only the shortest spelling, the one the server writes: "09" or "-0" are no
-// integer of its, so in a string column they are left to the other
-// readings (raw bytes of a binary column) instead of misreading them.
 bool ParseInt64(std::string_view text, int64_t& value) {
   const size_t first_digit = !text.empty() && text[0] == '-' ? 1 : 0;
   if (first_digit >= text.size()) return false;

@@ -87,20 +87,34 @@ TEST(RowDecoderTest, RawByteColumnsMayHoldSeparatorsZerosAndFF) {
   EXPECT_EQ(rows[1][2], TClientValue::OfInteger(2));
 }
 
-// Raw bytes of a variable binary column that begin and end with a quote
-// also read as text; the rest can read as an integer only when it is spelled
-// as the server writes integers. Here "09" is not, so the one row sent is the
-// one row read.
-TEST(RowDecoderTest, OnlyTheServersSpellingOfAnIntegerReadsAsOne) {
-  const std::vector<TColumnDef> columns = {RowColumn("string", 7)};
-  const std::string payload = "\"ab\"\0" "09\0"s;
-  const std::vector<TClientRow> rows = DecodeRows(columns, payload);
+// Raw bytes of a string column (a variable binary column) may look like
+// other values followed by separators; a token reads only in the server's
+// own spelling (an integer without leading zeros, upper-case hex), so such
+// look-alikes do not complete a wrong reading and the row sent is the row
+// read.
+TEST(RowDecoderTest, OnlyTheServersSpellingOfATokenReadsAsOne) {
+  // Text and a second row "09" would spell the same bytes.
+  const std::string quoted = "\"ab\"\0" "09\0"s;
+  const std::vector<TClientRow> one = DecodeRows({RowColumn("string", 7)}, quoted);
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0][0], TClientValue::OfBytes("\"ab\"\0" "09"s));
+
+  // An auto-increment value read as 12 raw bytes "355807281,6F", and the
+  // memo after it as "b1111111", would spell them too.
+  const std::vector<TColumnDef> columns = {RowColumn("int32"), RowColumn("string", 12),
+                                           RowColumn("memo"), RowColumn("string", 20)};
+  const std::vector<TClientRow> rows =
+      DecodeRows(columns, "0,355807281,6F,b1111111,11111111111\0"s);
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0][0], TClientValue::OfBytes("\"ab\"\0" "09"s));
+  EXPECT_EQ(rows[0][1], TClientValue::OfInteger(355807281));
+  EXPECT_EQ(rows[0][2], TClientValue::OfText("o"));
+  EXPECT_EQ(rows[0][3], TClientValue::OfBytes("b1111111,11111111111"));
+
   for (const std::string& token : {"-0"s, "007"s, "-01"s, "+1"s, "-"s}) {
     EXPECT_THROW(DecodeRows({RowColumn("int32")}, token + "\0"s), EDecodeError) << token;
   }
   EXPECT_EQ(DecodeRows({RowColumn("int32")}, "0\0-10\0"s)[1][0], TClientValue::OfInteger(-10));
+  EXPECT_THROW(DecodeRows({RowColumn("blob")}, "6f\0"s), EDecodeError);
 }
 
 TEST(RowDecoderTest, QuotedTextMayHoldCommasZeroLookalikesAndFF) {
