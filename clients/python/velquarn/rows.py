@@ -108,10 +108,12 @@ def _iso(text, kind):
     return None
 
 
-_INTEGER = re.compile(rb"-?\d+\Z")
+# Tokens only in the server's own spelling (an integer's shortest form,
+# upper-case hex): the fewer spellings, the fewer wrong readings of raw bytes.
+_INTEGER = re.compile(rb"(0|-?[1-9][0-9]*)\Z")
 _NUMBER = re.compile(rb"-?\d+(\.\d*)?([eE]-?\d+)?\Z")
 _DECIMAL = re.compile(rb"-?\d+(\.\d+)?\Z")
-_HEX = re.compile(rb"([0-9A-Fa-f]{2})*\Z")
+_HEX = re.compile(rb"([0-9A-F]{2})*\Z")
 
 
 class _RowReader:
