@@ -7,12 +7,10 @@ namespace velquarn {
 
 namespace {
 
-// Chunks double from the first size to the largest: a result of a few rows
-// (most of them) holds a few KiB, not a large chunk, while a big result
-// costs few allocations, and its large chunks are above the allocator's
-// mmap threshold, so that they go back to the system when it closes.
-constexpr size_t kFirstChunkBytes = 4 * 1024;
-constexpr size_t kLargestChunkBytes = 256 * 1024;
+// A chunk's size: large enough that a big result costs few allocations,
+// and above the allocator's mmap threshold, so that a closed result's
+// chunks go back to the system at once.
+constexpr size_t kChunkBytes = 256 * 1024;
 
 }  // namespace
 
@@ -23,9 +21,7 @@ void TcsBuffers::SetRecordSize(int record_size) {
 char* TcsBuffers::NextPlace() {
   const auto size = static_cast<size_t>(record_size_);
   if (rows_left_in_chunk_ == 0) {
-    const size_t chunk_bytes =
-        std::min(kLargestChunkBytes, kFirstChunkBytes << std::min<size_t>(chunks_.size(), 16));
-    const size_t rows = size == 0 ? 1 : std::max<size_t>(1, chunk_bytes / size);
+    const size_t rows = size == 0 ? 1 : std::max<size_t>(1, kChunkBytes / size);
     chunks_.push_back(std::make_unique_for_overwrite<char[]>(std::max<size_t>(rows * size, 1)));
     next_in_chunk_ = chunks_.back().get();
     rows_left_in_chunk_ = rows;

@@ -82,10 +82,9 @@ TEST(TcsBuffers, PositionsAreOneBasedAndOutsideReadsAsZeros) {
   EXPECT_EQ(buffers.Count(), 2);
 }
 
-// Rows are packed into chunks of many rows (growing chunks: 4 rows of 1000
-// bytes in the first, 262 in the largest; a row larger than the first
-// chunks alone in each); a row inserted between them, or deleted, keeps
-// every other row's bytes in place and in order.
+// Rows are packed into chunks of many rows (262 rows of 1000 bytes to a
+// chunk; a row of 6000 bytes is not split); a row inserted between them, or
+// deleted, keeps every other row's bytes in place and in order.
 TEST(TcsBuffers, RowsAcrossChunksKeepTheirBytesThroughInsertsAndDeletes) {
   for (const int size : {1000, 6000}) {
     SCOPED_TRACE(size);
