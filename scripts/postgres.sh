@@ -123,8 +123,11 @@ resume() {
   local dir=${VELQUARN_PG_DIR:?VELQUARN_PG_DIR is not set} port=${VELQUARN_PG_PORT:?} bin user
   bin=$(find_bin) || { log "pg_ctl not found"; exit 1; }
   user=$(stat -c %U "$dir")
-  as_user "$user" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-    -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off" start >&2
+  if ! as_user "$user" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+    -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off" start >&2; then
+    tail -n 20 "$dir/server.log" >&2 || true
+    exit 1
+  fi
   log "resumed the cluster in $dir on port $port"
 }
 

@@ -4,10 +4,17 @@
 
 # A port in the dynamic range that nothing on loopback answers on; a
 # caller retries with another should the choice race with someone.
+# The port is below the kernel's range of local ports for outgoing
+# connections: while a server is halted for an outage test, the gateway keeps
+# connecting to its port, and a connection whose local port happens to be
+# that very port connects to itself and holds it, so the server could not
+# start again.
 free_port() {
-  local port
+  local port low
+  low=$(cut -f1 /proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || echo 32768)
+  [ "$low" -gt 12000 ] || low=60000
   while true; do
-    port=$((20000 + RANDOM % 40000))
+    port=$((10000 + RANDOM % (low - 10000)))
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
       echo "$port"
       return
