@@ -2,13 +2,13 @@
 # and benchmarks (postgres.sh, mariadb.sh, bench/run_all.sh); sourced, not
 # run.
 
-# A port in the dynamic range that nothing on loopback answers on; a
-# caller retries with another should the choice race with someone.
-# The port is below the kernel's range of local ports for outgoing
-# connections: while a server is halted for an outage test, the gateway keeps
-# connecting to its port, and a connection whose local port happens to be
-# that very port connects to itself and holds it, so the server could not
-# start again.
+# A port that nothing on loopback answers on; a caller retries with another
+# should the choice race with someone. It lies below the kernel's range of
+# local ports for outgoing connections: while a server is halted for an
+# outage test, the gateway keeps connecting to its port, and a connection
+# whose local port happens to be that very port connects to itself and
+# holds it, so the server could not start again. (With an unusually low
+# range, any port from 10000 up.)
 free_port() {
   local port low
   low=$(cut -f1 /proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || echo 32768)

@@ -97,12 +97,27 @@ inline bool Matches(const TClientValue& value, TcsQuery& query, TField& field, b
   }
 }
 
+// The bytes as C escapes: a row holds zero bytes and raw binary.
+inline std::string Escaped(std::string_view bytes) {
+  std::string out;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F && c != '\\') {
+      out += c;
+    } else {
+      char code[5];
+      std::snprintf(code, sizeof(code), "\\x%02X", byte);
+      out += code;
+    }
+  }
+  return out;
+}
+
 // Stops the run showing the row's column and the value read.
 [[noreturn]] inline void FailRoundTrip(const char* format, int column, const TClientValue& value,
                                        std::string_view written) {
-  std::fprintf(stderr, "%s: column %d read back as kind %d [%s] from [%.*s]\n", format, column,
-               static_cast<int>(value.Kind), value.ToString().c_str(),
-               static_cast<int>(written.size()), written.data());
+  std::fprintf(stderr, "%s: column %d read back as kind %d [%s] from [%s]\n", format, column,
+               static_cast<int>(value.Kind), value.ToString().c_str(), Escaped(written).c_str());
   std::abort();
 }
 

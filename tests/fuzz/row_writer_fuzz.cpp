@@ -31,26 +31,10 @@ using namespace velquarn;
 int checked_type = -1;
 std::string_view checked_text;
 
-// The bytes as C escapes: a row holds zero bytes and raw binary.
-std::string Escaped(std::string_view bytes) {
-  std::string out;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F && c != '\\') {
-      out += c;
-    } else {
-      char code[5];
-      std::snprintf(code, sizeof(code), "\\x%02X", byte);
-      out += code;
-    }
-  }
-  return out;
-}
-
 void Check(bool condition) {
   if (condition) return;
   std::fprintf(stderr, "field type %d written as [%s]\n", checked_type,
-               Escaped(checked_text).c_str());
+               fuzz::Escaped(checked_text).c_str());
   std::abort();
 }
 
